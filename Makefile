@@ -1,0 +1,59 @@
+# Front door: `make demo` and `make test` install what is missing, build and run.
+SHELL := /bin/bash
+PACKAGES := cmake g++ make libnifti-dev libgtest-dev libbenchmark-dev libxml2-utils python3-nibabel
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD := build
+ASAN_BUILD := build-asan
+DEMO_DIR := demo
+
+.PHONY: all deps build build-asan test demo bench clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  $$SUDO apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+$(ASAN_BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVA_SANITIZE=ON \
+	  -DTORVA_BENCHMARKS=OFF >/dev/null
+
+build: deps $(BUILD)/CMakeCache.txt
+	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]|^-- ' || true
+	@test -x $(BUILD)/torvacoreel
+
+build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
+	@cmake --build $(ASAN_BUILD) -j $(JOBS) -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]|^-- ' || true
+	@test -x $(ASAN_BUILD)/torvacoreel_tests
+
+test: build build-asan
+	@echo "== tests (release build)"
+	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
+	@echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer build)"
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest -j $(JOBS) --output-on-failure --timeout 900
+
+demo: build
+	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
+	@cd $(DEMO_DIR) && ../$(BUILD)/make_example_study --out study >/dev/null
+	@cd $(DEMO_DIR) && ../$(BUILD)/torvacoreel study/torva.prj.filelist 1 0 > run.txt; \
+	  status=$$?; tail -n 20 run.txt; echo "exit status $$status; full progress text in $(DEMO_DIR)/run.txt"; \
+	  exit $$status
+	@echo "Results are in $(DEMO_DIR)/"
+
+bench: build
+	@$(BUILD)/torvacoreel_bench
+
+clean:
+	@rm -rf $(BUILD) $(ASAN_BUILD) $(DEMO_DIR)

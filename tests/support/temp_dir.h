@@ -1,0 +1,77 @@
+#pragma once
+// Test helpers: a fresh working directory per test (the program reads and writes fixed file
+// names in the current directory), and small file utilities.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+// Creates a temporary directory, makes it the working directory, and restores the previous
+// working directory (removing the temporary one) when destroyed.
+class ScopedTempDir {
+public:
+  ScopedTempDir() {
+    char pattern[] = "/tmp/torva-test-XXXXXX";
+    const char *made = mkdtemp(pattern);
+    if (made == nullptr)
+      std::abort();
+    path_ = made;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr)
+      std::abort();
+    previous_ = cwd;
+    if (chdir(path_.c_str()) != 0)
+      std::abort();
+  }
+  ~ScopedTempDir() {
+    if (chdir(previous_.c_str()) != 0)
+      std::abort();
+    const std::string command = "rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0)
+      std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+  }
+  ScopedTempDir(const ScopedTempDir &) = delete;
+  ScopedTempDir &operator=(const ScopedTempDir &) = delete;
+  const std::string &path() const { return path_; }
+
+private:
+  std::string path_;
+  std::string previous_;
+};
+
+inline std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void writeFile(const std::string &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+inline bool fileExistsOnDisk(const std::string &path) {
+  std::ifstream in(path);
+  return static_cast<bool>(in);
+}
+
+// Runs a shell command in the current directory; returns its exit status (or -1), with the
+// standard output and standard error captured into files of the working directory.
+inline int runCommand(const std::string &command, const std::string &stdoutFile = "stdout.txt",
+                      const std::string &stderrFile = "stderr.txt") {
+  const std::string full = command + " > " + stdoutFile + " 2> " + stderrFile;
+  const int status = std::system(full.c_str());
+  if (status == -1 || !WIFEXITED(status))
+    return -1;
+  return WEXITSTATUS(status);
+}
+
+} // namespace testsupport
