@@ -20,6 +20,12 @@ void appendDataLine(std::string &line, const char *row, int nodeCount) {
 } // namespace
 
 void Samples::write(const char *path, int layout) const {
+  // setNs takes any list; a short one would be read past its end in the ARFF attributes.
+  if (static_cast<long>(ns.size()) != nodeCount) {
+    std::cerr << "Samples::write: " << ns.size() << " state counts for " << nodeCount << " nodes; "
+              << path << " not written\n";
+    return;
+  }
   std::ofstream out(path, std::ios::out | std::ios::trunc);
   if (!out) {
     std::cerr << "Samples::write: cannot create the file " << path << "\n";

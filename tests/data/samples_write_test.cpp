@@ -67,7 +67,7 @@ TEST(SamplesWrite, TruncatesAnExistingLongerFile) {
   EXPECT_EQ(readFile("out.csv"), "0,1\n1,1\n0,0\n");
 }
 
-TEST(SamplesWrite, UncreatableFileIsReportedWithItsPath) {
+TEST(SamplesWrite, UnwritableFileOrStateCountsAreReportedWithThePath) {
   testsupport::ScopedTempDir dir;
   Samples samples;
   fillTwoByThree(samples);
@@ -76,4 +76,10 @@ TEST(SamplesWrite, UncreatableFileIsReportedWithItsPath) {
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("no/such/dir/out.csv"), std::string::npos) << err;
   EXPECT_FALSE(testsupport::fileExistsOnDisk("no/such/dir/out.csv"));
+
+  samples.setNs({2}); // one state count for two nodes
+  testing::internal::CaptureStderr();
+  samples.write("out.arff", 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("out.arff"), std::string::npos);
+  EXPECT_FALSE(testsupport::fileExistsOnDisk("out.arff"));
 }

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
-
 TEST(SplitFields, CommasAndTrimming) {
   std::vector<std::string> fields;
   splitFields(" a ,b\t, c\r", fields);
@@ -45,20 +43,4 @@ TEST(ParseDecimal, AcceptsDecimalNotationOnly) {
     EXPECT_FALSE(parseDecimal(bad, value)) << bad;
     EXPECT_EQ(value, 42.0f) << bad;
   }
-}
-
-TEST(ReadCsvText, LinesHeaderAndErrors) {
-  testsupport::ScopedTempDir dir;
-  testsupport::writeFile("t.csv", "a,b\n1,2\n3,4");
-  CsvText text;
-  ASSERT_EQ(readCsvText("t.csv", true, text), "");
-  EXPECT_EQ(text.lineCount, 3);
-  EXPECT_EQ(text.firstLine, (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(text.cells, (std::vector<std::string>{"1", "2", "3", "4"}));
-  ASSERT_EQ(readCsvText("t.csv", false, text), "");
-  EXPECT_EQ(text.cells.size(), 6u);
-
-  testsupport::writeFile("empty.csv", "");
-  EXPECT_NE(readCsvText("empty.csv", true, text).find("empty.csv"), std::string::npos);
-  EXPECT_NE(readCsvText("missing.csv", false, text).find("missing.csv"), std::string::npos);
 }
