@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "bn/bn_fixtures.h"
 #include "data/samples.h"
+#include "util/conf_index.h"
 
 TEST(SamplesDistribution, CountsInListOrderFirstFastest) {
   Samples data;
@@ -53,4 +55,41 @@ TEST(SamplesDistribution, BadCellsAndColumnsNeverIndexOutside) {
   message = testing::internal::GetCapturedStderr();
   EXPECT_NE(message.find("column 2 is outside the 2 columns"), std::string::npos) << message;
   EXPECT_TRUE(counts.empty());
+}
+
+TEST(SamplesDistribution, MatchesPlainCountOnRandomColumnLists) {
+  // Reference: gather each case's bytes and index them with conf2ind_wq.
+  std::srand(17);
+  const int nodes = 7;
+  const int cases = 90;
+  Samples data;
+  data.setSize(nodes, cases);
+  std::vector<int> ns(nodes);
+  for (int &r : ns)
+    r = 1 + std::rand() % 3;
+  data.setNs(ns);
+  for (int c = 0; c < cases; ++c)
+    for (int i = 0; i < nodes; ++i)
+      data.setCell(c, i, static_cast<char>('0' + std::rand() % ns[i]));
+  std::vector<double> counts;
+  std::vector<long> strides;
+  for (int trial = 0; trial < 60; ++trial) {
+    std::vector<int> columns(static_cast<std::size_t>(trial % 7));
+    for (int &column : columns)
+      column = std::rand() % nodes;
+    ASSERT_TRUE(data.getDistribution(counts, columns, strides));
+    std::vector<long> w = {1};
+    for (const int column : columns)
+      w.push_back(w.back() * ns[column]);
+    std::vector<double> expected(static_cast<std::size_t>(w.back()), 0.0);
+    std::string values(columns.size(), '0');
+    for (int c = 0; c < cases; ++c) {
+      for (std::size_t t = 0; t < columns.size(); ++t)
+        values[t] = data.cell(c, columns[t]);
+      long index = 0;
+      conf2ind_wq(values.data(), index, w);
+      expected[index] += 1;
+    }
+    ASSERT_EQ(counts, expected) << "trial " << trial;
+  }
 }
