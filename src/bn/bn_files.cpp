@@ -58,6 +58,10 @@ bool BN::tablesComplete(const char *operation) const {
   std::vector<int> sizes;
   getCPDVectorSize(sizes);
   for (int i = 0; i < nNodes; ++i) {
+    if (ns[i] < 1) {
+      std::fprintf(stderr, "%s: node %d has %d states; nothing written\n", operation, i, ns[i]);
+      return false;
+    }
     int found = 0;
     const std::vector<double> *first = nullptr;
     for (const std::vector<double> &table : cpd) {

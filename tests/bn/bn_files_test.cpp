@@ -84,8 +84,8 @@ TEST(XdslWriter, DocumentIsWellFormedXml) {
   bn.toFileXDSL("two.xdsl");
   EXPECT_EQ(testsupport::runCommand("/usr/bin/xmllint --noout five.xdsl two.xdsl"), 0)
       << readFile("stderr.txt");
-  // The parser rejects numeric ids, so the check above really inspects the document.
-  writeFile("bad.xdsl", "<a><b id=\"0\"></a>");
+  // A malformed document does fail, so the check above is not vacuous.
+  writeFile("bad.xdsl", "<a><b id=\"s0\"></a>");
   EXPECT_NE(testsupport::runCommand("/usr/bin/xmllint --noout bad.xdsl"), 0);
 }
 
@@ -175,6 +175,14 @@ TEST(Writers, NetworkWithoutTablesIsRefusedAndOldFilesKept) {
   EXPECT_NE(message.find("BN::toFileBNT: node 0"), std::string::npos) << message;
   EXPECT_EQ(readFile("bn.el.xdsl"), "earlier");
   EXPECT_EQ(readFile("bn.el.torva"), "earlier");
+
+  // A node without states cannot have a table to write.
+  bn.setSize(1, {0});
+  bn.setDag(Dag(1));
+  testing::internal::CaptureStderr();
+  bn.toFileXDSL("bn.el.xdsl");
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("node 0 has 0 states"), std::string::npos);
+  EXPECT_EQ(readFile("bn.el.xdsl"), "earlier");
 }
 
 TEST(Writers, UncreatableFileIsReported) {
