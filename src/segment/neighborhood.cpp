@@ -122,9 +122,11 @@ std::string shown(const std::string &token) {
 void voxel_get_neighbor_id(std::vector<int> &out, long v, const char *mask,
                            const std::vector<int> &xyz, int /*order*/) {
   out.clear();
-  std::vector<int> conf;
+  out.reserve(2 * 10);
+  // Reused between calls: the builders ask once per member of a set of tens of thousands.
+  static thread_local std::vector<int> conf;
+  static thread_local std::vector<int> target(3);
   ind2conf(conf, v, xyz);
-  std::vector<int> target(3);
   for (const Offset &o : kLatticeOffsets) {
     target[0] = conf[0] + o.dx;
     target[1] = conf[1] + o.dy;
