@@ -141,6 +141,7 @@ void clustering_lbp_new(std::vector<int> &region, std::vector<double> &regionVal
   regionValues.clear();
   std::vector<int> dims;
   samples.getXYZSiz(dims);
+  check_voxel_ids(representative, candidates, dims);
 
   std::vector<double> s;
   compute_smap_kclustering(s, representative, candidates, samples);

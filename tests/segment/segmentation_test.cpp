@@ -210,3 +210,14 @@ TEST(ClusteringLbpNew, FileNeighbourhoodGivesTheLatticeResult) {
   EXPECT_EQ(file.out, header + "Total 7 voxels, 6 are used for clustering\n" +
                           lattice.out.substr(header.size()));
 }
+
+TEST(ClusteringLbpNew, VoxelIdOutsideTheVolumeEndsWithStatusOneBeforeAnyWork) {
+  testsupport::ScopedTempDir dir;
+  const RowStudy study;
+  std::vector<int> region;
+  Vec values;
+  EXPECT_EXIT(clustering_lbp_new(region, values, {2, 8}, 7, study.samples, 1.0, 5, 5, -1, 0, 0),
+              testing::ExitedWithCode(1),
+              "^segmentation: voxel id 8 is outside 1..7 of the 7 x 1 x 1 volume\n$");
+  EXPECT_FALSE(testsupport::fileExistsOnDisk("log.torva"));
+}
