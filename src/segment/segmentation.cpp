@@ -14,36 +14,45 @@ void compute_smap_kclustering(std::vector<double> &s, int representative,
   long nodes = 0;
   long cases = 0;
   samples.getSize(nodes, cases);
+  const long repNode = static_cast<long>(representative) - 1;
   std::vector<char> rep(static_cast<std::size_t>(cases), 0);
-  samples.getOneNode(rep.data(), representative - 1);
+  samples.getOneNode(rep.data(), repNode);
+  const bool repReadable = repNode >= 0 && repNode < nodes;
+
+  // Columns that do not exist get the sample matrix's out-of-bound report and a NaN similarity,
+  // so that no made-up value passes for a measured one.
+  const std::size_t C = candidates.size();
+  std::vector<long> columns;
+  std::vector<std::size_t> positions;
+  columns.reserve(C);
+  positions.reserve(C);
+  for (std::size_t i = 0; i < C; ++i) {
+    const long node = static_cast<long>(candidates[i]) - 1;
+    if (node >= 0 && node < nodes) {
+      columns.push_back(node);
+      positions.push_back(i);
+    } else {
+      samples.getOneNode(rep.data(), node);
+    }
+  }
 
   // Squared differences are small integers, so their sums are exact in any order. The matrix is
   // stored case by case, so one pass over the cases reads each row once instead of striding down
   // every candidate's column.
-  const std::size_t C = candidates.size();
-  std::vector<long> distance(C, 0);
-  std::vector<long> column(C, -1);
-  for (std::size_t i = 0; i < C; ++i) {
-    const long node = static_cast<long>(candidates[i]) - 1;
-    if (node >= 0 && node < nodes)
-      column[i] = node;
-    else
-      samples.getOneNode(rep.data(), node); // reports the bad column, copies nothing
-  }
+  std::vector<long> distance(columns.size(), 0);
   const char *row = samples.cellData();
   for (long c = 0; c < cases; ++c, row += nodes) {
     const int r = rep[c];
-    for (std::size_t i = 0; i < C; ++i) {
-      if (column[i] < 0)
-        continue;
-      const int d = row[column[i]] - r;
-      distance[i] += d * d;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      const int d = row[columns[k]] - r;
+      distance[k] += d * d;
     }
   }
-  s.reserve(C + 1);
-  for (std::size_t i = 0; i < C; ++i)
-    s.push_back(1.0 - static_cast<double>(distance[i]) / cases);
-  s.push_back(1.0);
+  s.assign(C + 1, std::nan(""));
+  if (repReadable)
+    for (std::size_t k = 0; k < columns.size(); ++k)
+      s[positions[k]] = 1.0 - static_cast<double>(distance[k]) / cases;
+  s[C] = 1.0;
 }
 
 namespace {

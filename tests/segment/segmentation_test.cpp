@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -220,4 +221,17 @@ TEST(ClusteringLbpNew, VoxelIdOutsideTheVolumeEndsWithStatusOneBeforeAnyWork) {
               testing::ExitedWithCode(1),
               "^segmentation: voxel id 8 is outside 1..7 of the 7 x 1 x 1 volume\n$");
   EXPECT_FALSE(testsupport::fileExistsOnDisk("log.torva"));
+}
+
+TEST(Similarity, MissingColumnsAreReportedAndNotMadeUp) {
+  Study study(3, 1, 1, 4);
+  Vec s;
+  testing::internal::CaptureStderr();
+  compute_smap_kclustering(s, 3, {1, 9, 2}, study.samples);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Samples::getOneNode: out of bound");
+  ASSERT_EQ(s.size(), 4u);
+  EXPECT_EQ(s[0], 1.0);
+  EXPECT_TRUE(std::isnan(s[1]));
+  EXPECT_EQ(s[2], 1.0);
+  EXPECT_EQ(s[3], 1.0);
 }
