@@ -1,5 +1,6 @@
 #include "segment/kclustering.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -7,6 +8,9 @@ double gvrc_kclustering(const std::vector<double> &features, const std::vector<i
                         const std::vector<double> &means) {
   const int N = static_cast<int>(features.size());
   const int K = static_cast<int>(means.size());
+  // One cluster has no degrees of freedom; the integer factor would divide by zero.
+  if (K < 2)
+    return std::nan("");
   double total = 0.0;
   for (double x : features)
     total += x;

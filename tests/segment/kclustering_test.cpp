@@ -65,6 +65,7 @@ TEST(Gvrc, VarianceRatioWithIntegerDegreesOfFreedom) {
   // N - K < K - 1: f = 0.
   EXPECT_EQ(gvrc_kclustering({0.1, 0.5, 0.6, 1.0}, {0, 1, 1, 2}, {0.1, 0.55, 1.0}), 0.0);
   EXPECT_TRUE(std::isnan(gvrc_kclustering({}, {}, {0.0, 1.0})));
+  EXPECT_TRUE(std::isnan(gvrc_kclustering({0.2, 0.4}, {0, 0}, {0.3})));
 }
 
 TEST(FixedClusterNumber, SixNodeChainWithTwoClustersPrintsItsProgress) {

@@ -97,7 +97,7 @@ TEST(LatticeNeighbourhood, SingleSliceAndEmptyCandidateSet) {
   EXPECT_TRUE(nbhd[0].empty());
 }
 
-TEST(LatticeNeighbourhood, NeighbourOffsetsRespectEveryEdgeOfAnUnevenVolume) {
+TEST(LatticeNeighbourhood, NeighbourOffsetsStayWithinAnUnevenVolume) {
   // Every listed neighbour lies within one step in x and y and shares the slice, or is the face
   // neighbour across a slice; the relation is symmetric.
   const std::vector<int> xyz{4, 3, 2};
