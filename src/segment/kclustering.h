@@ -26,9 +26,10 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           int gemIterations, int lbpIterations, int clusterCount);
 
 // The same on a graph whose message layout is already built, so that repeated runs over several
-// cluster counts share it.
+// cluster counts share it and its message storage.
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
                                           const LbpGraph &graph,
                                           const std::vector<double> &features, double beta,
-                                          int gemIterations, int lbpIterations, int clusterCount);
+                                          int gemIterations, int lbpIterations, int clusterCount,
+                                          LbpWorkspace &workspace);

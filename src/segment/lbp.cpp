@@ -226,15 +226,23 @@ void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int>
   }
 }
 
+void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
+  const std::size_t values = static_cast<std::size_t>(graph.slotOffset.back()) * K;
+  current.reserve(values);
+  next.reserve(values);
+}
+
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    const std::vector<double> &evidence, const std::vector<double> &transition,
-                   int iterations) {
+                   int iterations, LbpWorkspace &workspace) {
   beliefs.clear();
   const int K = labelCountOf(transition);
   const int N = graph.nodeCount();
   const std::size_t messageValues = static_cast<std::size_t>(graph.slotOffset[N]) * K;
-  std::vector<double> cur(messageValues, 1.0);
-  std::vector<double> next(messageValues, 1.0);
+  std::vector<double> &cur = workspace.current;
+  std::vector<double> &next = workspace.next;
+  cur.assign(messageValues, 1.0);
+  next.resize(messageValues);
   SweepScratch scratch(graph.maxDegree, K);
   const double *T = transition.data();
 
@@ -285,5 +293,6 @@ void lbp_inference(std::vector<double> &beliefs, int representative,
                    const std::vector<int> &dims, int iterations) {
   LbpGraph graph;
   build_lbp_graph(graph, representative, candidates, nbhd, dims);
-  lbp_inference(beliefs, graph, evidence, transition, iterations);
+  LbpWorkspace workspace;
+  lbp_inference(beliefs, graph, evidence, transition, iterations, workspace);
 }

@@ -1,5 +1,6 @@
 #include "segment/segmentation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iostream>
@@ -66,13 +67,16 @@ struct SegmentationRun {
 class SegmentationRunner {
 public:
   SegmentationRunner(const LbpGraph &graph, const std::vector<double> &features, double beta,
-                     int gemIterations, int lbpIterations)
+                     int gemIterations, int lbpIterations, int largestK)
       : graph_(graph), features_(features), beta_(beta), gemIterations_(gemIterations),
-        lbpIterations_(lbpIterations) {}
+        lbpIterations_(lbpIterations) {
+    // Room for the largest cluster count up front, so that no later run reallocates.
+    workspace_.reserve(graph, largestK);
+  }
 
-  void run(SegmentationRun &out, int K) const {
+  void run(SegmentationRun &out, int K) {
     kclustering_lbp_fixed_cluster_number(out.labels, out.values, out.gvrc, graph_, features_, beta_,
-                                         gemIterations_, lbpIterations_, K);
+                                         gemIterations_, lbpIterations_, K, workspace_);
   }
 
 private:
@@ -81,11 +85,12 @@ private:
   double beta_;
   int gemIterations_;
   int lbpIterations_;
+  LbpWorkspace workspace_;
 };
 
 // K = 2 .. 7; the best strictly larger GVRC wins (ties keep the smaller K, NaN never wins), then
 // that K runs once more for the chosen labelling.
-void selectBestOfRange(SegmentationRun &chosen, const SegmentationRunner &runner) {
+void selectBestOfRange(SegmentationRun &chosen, SegmentationRunner &runner) {
   double bestGvrc = 0.0;
   int bestK = 2;
   SegmentationRun trial;
@@ -102,7 +107,7 @@ void selectBestOfRange(SegmentationRun &chosen, const SegmentationRunner &runner
 
 // K = 2, 3, ... accepted while the GVRC strictly rises from one K to the next; K = 9 is run and
 // printed but never accepted.
-void selectForward(SegmentationRun &chosen, const SegmentationRunner &runner) {
+void selectForward(SegmentationRun &chosen, SegmentationRunner &runner) {
   double previous = 0.0;
   bool rising = true;
   SegmentationRun trial;
@@ -168,7 +173,11 @@ void clustering_lbp_new(std::vector<int> &region, std::vector<double> &regionVal
   nbhd.clear();
   nbhd.shrink_to_fit();
 
-  const SegmentationRunner runner(graph, s, beta, T_gem, T_lbp);
+  // Forward selection goes up to 9 clusters; a larger fixed count simply grows the storage.
+  const int largestK = segmentationCount >= 2    ? std::min(segmentationCount, 9)
+                       : segmentationCount == -2 ? 7
+                                                 : 9;
+  SegmentationRunner runner(graph, s, beta, T_gem, T_lbp, largestK);
   SegmentationRun chosen;
   if (segmentationCount >= 2)
     runner.run(chosen, segmentationCount);

@@ -291,3 +291,32 @@ TEST(LbpInference, MatchesThePerNodeAlgorithmOnIrregularGraphs) {
     ASSERT_EQ(actual, expected) << "trial " << trial;
   }
 }
+
+TEST(LbpInference, ReusedMessageStorageStartsAfresh) {
+  // One workspace serves every GEM iteration and cluster count of a segmentation; messages left
+  // by an earlier inference must not leak into the next.
+  const std::vector<int> dims{6, 5, 2};
+  std::vector<int> candidates;
+  for (int id = 1; id < 60; ++id)
+    candidates.push_back(id);
+  Lists nbhd;
+  create_nbhd_system_kclustering(nbhd, 60, candidates, dims);
+  LbpGraph graph;
+  build_lbp_graph(graph, 60, candidates, nbhd, dims);
+  Vec features(60);
+  for (int n = 0; n < 60; ++n)
+    features[n] = (n * 37 % 60) / 60.0;
+  LbpWorkspace workspace;
+  workspace.reserve(graph, 4);
+  testing::internal::CaptureStdout();
+  for (int K : {8, 3, 3, 5}) {
+    Vec means(K), T, E, reused;
+    for (int i = 0; i < K; ++i)
+      means[i] = i / (K - 1.0);
+    create_transition_matrix_kclsutering(T, means, 1.0);
+    create_evidence_kclustering(E, features, means);
+    lbp_inference(reused, graph, E, T, 4, workspace);
+    EXPECT_EQ(reused, referenceBeliefs(60, candidates, E, T, nbhd, dims, 4)) << K;
+  }
+  testing::internal::GetCapturedStdout();
+}
