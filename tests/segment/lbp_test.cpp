@@ -134,17 +134,6 @@ TEST(Potentials, TransitionMatrixSquaresBeforeScaling) {
   EXPECT_TRUE(T.empty());
 }
 
-TEST(Potentials, EvidenceIsNodeMajorWithoutVariance) {
-  Vec E;
-  create_evidence_kclustering(E, {0.2, 0.9, 0.5}, {0, 1});
-  ASSERT_EQ(E.size(), 6u);
-  EXPECT_NEAR(E[0], std::exp(-0.04), 1e-15);
-  EXPECT_NEAR(E[1], std::exp(-0.64), 1e-15);
-  EXPECT_NEAR(E[2], std::exp(-0.81), 1e-15);
-  EXPECT_NEAR(E[3], std::exp(-0.01), 1e-15);
-  EXPECT_EQ(E[4], E[5]);
-}
-
 TEST(LbpInference, TwoNodesSettleOnTheProductOfTheirEvidence) {
   const std::vector<int> dims{2, 1, 1};
   Lists nbhd;
