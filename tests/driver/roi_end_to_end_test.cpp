@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -50,13 +49,14 @@ std::vector<std::vector<int>> representativesPerIteration(const std::string &out
   std::vector<std::vector<int>> found;
   std::istringstream lines(output);
   std::string line;
-  const std::regex representative("Representative voxel ([0-9]+)");
-  std::smatch match;
+  const std::string prefix = "Representative voxel ";
   while (std::getline(lines, line)) {
     if (line.rfind("resampling ", 0) == 0)
       found.emplace_back();
-    else if (std::regex_match(line, match, representative) && !found.empty())
-      found.back().push_back(std::stoi(match[1]));
+    else if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size() &&
+             line.find_first_not_of("0123456789", prefix.size()) == std::string::npos &&
+             !found.empty())
+      found.back().push_back(std::stoi(line.substr(prefix.size())));
   }
   return found;
 }
