@@ -300,3 +300,15 @@ TEST(BmlDeathTest, MaxRoiAboveTwentyIsRefusedBeforeAnyScreening) {
               "torva.configure: Max_ROI 21");
   EXPECT_FALSE(testsupport::fileExistsOnDisk("log.torva"));
 }
+
+TEST(BmlDeathTest, StudyWhoseExtentsDoNotMatchItsNodesIsRefused) {
+  testsupport::ScopedTempDir dir;
+  Samples study;
+  roitest::makeStudy(study, 3, 1, 1, {"0011", "0101"}, "0011");
+  BN bn;
+  std::vector<int> labels;
+  std::vector<double> values;
+  std::vector<int> representatives;
+  EXPECT_EXIT(bml(study, labels, values, bn, representatives), ::testing::ExitedWithCode(1),
+              "the study has 3 nodes; its extents need 3 voxels");
+}
