@@ -309,3 +309,19 @@ TEST(LbpInference, ReusedMessageStorageStartsAfresh) {
   }
   testing::internal::GetCapturedStdout();
 }
+
+TEST(LbpInference, AnEdgeWithoutReverseSlotDeliversAllOnes) {
+  // Voxel 1 lists voxel 2, which lists nobody: nothing is ever sent back to voxel 1, so both
+  // beliefs stay the normalised evidence.
+  const std::vector<int> dims{2, 1, 1};
+  const Lists nbhd{{0, 1}, {}};
+  Vec T, E, beliefs;
+  create_transition_matrix_kclsutering(T, {0, 1}, 1.0);
+  create_evidence_kclustering(E, {0.2, 0.9}, {0, 1});
+  testing::internal::CaptureStdout();
+  lbp_inference(beliefs, 2, {1}, E, T, nbhd, dims, 3);
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(beliefs.size(), 4u);
+  EXPECT_EQ(beliefs[0], E[0] / (E[0] + E[1]));
+  EXPECT_EQ(beliefs[2], E[2] / (E[2] + E[3]));
+}
