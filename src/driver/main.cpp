@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bn/bn.h"
 #include "data/study_reader.h"
 #include "driver/command.h"
 #include "driver/resampling.h"
@@ -51,7 +52,8 @@ int main(int argc, char **argv) {
   if (ReadFailure problem = validateStudy(listPath))
     exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
 
+  BN bn; // reinitialised by every iteration's region learner
   ResamplingResult result;
-  runResampling(result, listPath, method, iterations, subjects);
+  runResampling(result, listPath, method, iterations, subjects, bn);
   exitWithStatus(kExitSuccess);
 }
