@@ -75,6 +75,7 @@ private:
   // Configuration index of `record` in the family table of `node` (parents ascending, then
   // the node; strides from the network's state counts).
   long recordIndex(const char *record, int node) const;
+  double exchangeScoreChange(const char *incoming, const char *outgoing, bool k2, double ess) const;
   // Whether every node has exactly one table of the size its parents give; reports the first
   // that does not, naming `operation`.
   bool tablesComplete(const char *operation) const;

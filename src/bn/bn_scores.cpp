@@ -156,23 +156,10 @@ double exchangeChange(const std::vector<double> &table, long a, long b, int r, d
 
 } // namespace
 
-double BN::updateK2Score(const char *incoming, const char *outgoing) const {
-  double delta = 0.0;
-  for (int i = 0; i < nNodes; ++i) {
-    const std::vector<double> *table = findCPD(i);
-    const int r = ns[i];
-    if (table == nullptr || r <= 0 || table->size() - 2 < static_cast<std::size_t>(r))
-      continue;
-    const long a = recordIndex(incoming, i);
-    const long b = recordIndex(outgoing, i);
-    if (a == b || !entryInTable(a, *table, i) || !entryInTable(b, *table, i))
-      continue;
-    delta += exchangeChange(*table, a, b, r, 1.0);
-  }
-  return delta;
-}
-
-double BN::updateBDeuScore(const char *incoming, const char *outgoing, double ess) const {
+// Sum over the nodes of the change of the family score when `outgoing` is replaced by
+// `incoming`; the pseudo-count is 1 (K2) or ess / (r q) per node (BDeu).
+double BN::exchangeScoreChange(const char *incoming, const char *outgoing, bool k2,
+                               double ess) const {
   double delta = 0.0;
   for (int i = 0; i < nNodes; ++i) {
     const std::vector<double> *table = findCPD(i);
@@ -184,8 +171,16 @@ double BN::updateBDeuScore(const char *incoming, const char *outgoing, double es
     if (a == b || !entryInTable(a, *table, i) || !entryInTable(b, *table, i))
       continue;
     const int q = static_cast<int>(table->size() - 2) / r;
-    const double alpha = ess / static_cast<double>(r * q);
+    const double alpha = k2 ? 1.0 : ess / static_cast<double>(r * q);
     delta += exchangeChange(*table, a, b, r, alpha);
   }
   return delta;
+}
+
+double BN::updateK2Score(const char *incoming, const char *outgoing) const {
+  return exchangeScoreChange(incoming, outgoing, true, 0.0);
+}
+
+double BN::updateBDeuScore(const char *incoming, const char *outgoing, double ess) const {
+  return exchangeScoreChange(incoming, outgoing, false, ess);
 }
