@@ -51,6 +51,8 @@ struct TypeCase {
   int bitpix;
 };
 
+void PrintTo(const TypeCase &type, std::ostream *out) { *out << type.name; }
+
 class WritableTypes : public ::testing::TestWithParam<TypeCase> {};
 
 // Both file forms have the exact sizes of header (+ pad) and X*Y*Z elements.
