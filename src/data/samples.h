@@ -42,6 +42,10 @@ public:
   // Counts of the joint configurations of the listed columns over all cases, first listed
   // column fastest.
   void getDistribution(std::vector<double> &counts, const std::vector<int> &nodes) const;
+  // The same count with the caller's stride scratch, so that repeated counts allocate nothing.
+  // A listed column out of range is reported and leaves `counts` empty (result false).
+  bool getDistribution(std::vector<double> &counts, const std::vector<int> &nodes,
+                       std::vector<long> &strides) const;
 
   // 0-based voxel nodes (below X*Y*Z) that pass the screening test of `type`.
   void pre_threshold(std::vector<int> &out, int type, double th) const;

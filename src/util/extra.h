@@ -18,3 +18,6 @@ void ind2conf(std::vector<int> &conf, long v, const std::vector<int> &dims);
 
 // Linear index of coordinates `conf`: v = sum_i conf[i] * prod_{l<i} dims[l].
 void conf2ind(const std::vector<int> &conf, long &v, const std::vector<int> &dims);
+
+#include "util/conf_index.h"
+#include "util/gammaln.h"

@@ -1,0 +1,283 @@
+// The network's two file formats: an XDSL document for network viewers and a plain text
+// format of numbers that readFile reads back.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "bn/bn.h"
+
+namespace {
+
+// Largest table readFile accepts, so that a corrupt state count cannot exhaust memory.
+constexpr long kMaxTableEntries = 1L << 26;
+
+void appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+void appendf(std::string &out, const char *format, ...) {
+  char buffer[256];
+  va_list args;
+  va_start(args, format);
+  const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (length > 0)
+    out.append(buffer, static_cast<std::size_t>(length) < sizeof buffer
+                           ? static_cast<std::size_t>(length)
+                           : sizeof buffer - 1);
+}
+
+// Writes the whole text at once, so a file that cannot be created is left as it was.
+void writeWhole(const char *path, const std::string &text, const char *operation) {
+  std::FILE *file = std::fopen(path, "wb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "%s: cannot create %s\n", operation, path);
+    return;
+  }
+  const std::size_t written = std::fwrite(text.data(), 1, text.size(), file);
+  const bool closed = std::fclose(file) == 0;
+  if (written != text.size() || !closed)
+    std::fprintf(stderr, "%s: could not write all of %s\n", operation, path);
+}
+
+void appendDisplayBlock(std::string &out, const std::string &name) {
+  out += "<node id=\"" + name + "\">\n";
+  out += "<name>" + name + "</name>\n";
+  out += "<interior color=\"e5f6f7\" />\n";
+  out += "<outline color=\"000080\" />\n";
+  out += "<font color=\"000000\" name=\"Arial\" size=\"8\" />\n";
+  out += "<position>116 153 164 183</position>\n";
+  out += "</node>\n";
+}
+
+} // namespace
+
+bool BN::tablesComplete(const char *operation) const {
+  std::vector<int> sizes;
+  getCPDVectorSize(sizes);
+  for (int i = 0; i < nNodes; ++i) {
+    int found = 0;
+    const std::vector<double> *first = nullptr;
+    for (const std::vector<double> &table : cpd) {
+      if (!table.empty() && static_cast<int>(table[0]) == i && found++ == 0)
+        first = &table;
+    }
+    if (found != 1) {
+      std::fprintf(stderr, "%s: node %d has %d tables instead of one; nothing written\n", operation,
+                   i, found);
+      return false;
+    }
+    const std::size_t expected = 2 + static_cast<std::size_t>(sizes[i]);
+    if (first->size() != expected || (*first)[1] != static_cast<double>(sizes[i])) {
+      std::fprintf(stderr,
+                   "%s: the table of node %d holds %zu entries; its parents give %d; nothing "
+                   "written\n",
+                   operation, i, first->size() - 2, sizes[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Values of each parent configuration j (lowest-id parent fastest), states k within it:
+// entry 2 + j + k q, converted to single precision and printed "%0.4f". Parents are listed
+// in descending id order, so in the document's own terms the last listed varies fastest.
+void BN::toFileXDSL(const char *path) const {
+  if (!tablesComplete("BN::toFileXDSL"))
+    return;
+  std::string out;
+  out += "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
+  out += "<smile version=\"1.0\" id=\"Network1\" numsamples=\"1000\">\n";
+  out += "<nodes>\n";
+  std::vector<int> parents;
+  for (int i = 0; i < nNodes; ++i) {
+    out += "<cpt id=\"" + names[i] + "\">\n";
+    const int r = ns[i];
+    // State ids must begin with a letter for the document to be valid.
+    for (int s = 0; s < r; ++s)
+      appendf(out, "<state id=\"s%d\" />\n", s);
+    dag.getParents(parents, i);
+    if (!parents.empty()) {
+      out += "<parents>";
+      for (std::size_t p = parents.size(); p-- > 0;) {
+        out += names[parents[p]];
+        if (p > 0)
+          out += ' ';
+      }
+      out += "</parents>\n";
+    }
+    const std::vector<double> &table = *findCPD(i);
+    const std::size_t q = (table.size() - 2) / static_cast<std::size_t>(r);
+    out += "<probabilities>";
+    for (std::size_t j = 0; j < q; ++j) {
+      for (int k = 0; k < r; ++k) {
+        const float value = static_cast<float>(table[2 + j + k * q]);
+        const bool last = j + 1 == q && k + 1 == r;
+        appendf(out, last ? "%0.4f" : "%0.4f ", static_cast<double>(value));
+      }
+    }
+    out += "</probabilities>\n";
+    out += "</cpt>\n";
+  }
+  out += "</nodes>\n";
+  out += "<extensions>\n";
+  out += "<genie version=\"1.0\" name=\"Network1\" faultnameformat=\"nodestate\">\n";
+  for (int i = 0; i < nNodes; ++i)
+    appendDisplayBlock(out, names[i]);
+  out += "</genie>\n";
+  out += "</extensions>\n";
+  out += "</smile>";
+  writeWhole(path, out, "BN::toFileXDSL");
+}
+
+// Lines: n; the state counts; per node its parent count and ascending parent ids; per node
+// its entry count and entries in storage order. Every item after line 1 is followed by a blank.
+void BN::toFileBNT(const char *path) const {
+  if (!tablesComplete("BN::toFileBNT"))
+    return;
+  std::ostringstream out;
+  out << nNodes << "\n";
+  for (int i = 0; i < nNodes; ++i)
+    out << ns[i] << " ";
+  out << "\n";
+  std::vector<int> parents;
+  for (int i = 0; i < nNodes; ++i) {
+    dag.getParents(parents, i);
+    out << parents.size() << " ";
+    for (const int parent : parents)
+      out << parent << " ";
+    out << "\n";
+  }
+  for (int i = 0; i < nNodes; ++i) {
+    const std::vector<double> &table = *findCPD(i);
+    // The entry count is written as an integer so that large tables read back.
+    out << static_cast<long>(table[1]) << " ";
+    for (std::size_t e = 2; e < table.size(); ++e)
+      out << table[e] << " ";
+    out << "\n";
+  }
+  writeWhole(path, out.str(), "BN::toFileBNT");
+}
+
+namespace {
+
+// Whitespace-separated numbers of a text-format file, with the item count for messages.
+class NumberReader {
+public:
+  NumberReader(std::istream &in, const char *path) : in_(in), path_(path) {}
+
+  bool readInt(long &value, const char *what) {
+    std::string token;
+    if (!next(token, what))
+      return false;
+    errno = 0;
+    char *end = nullptr;
+    value = std::strtol(token.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0)
+      return fail(what, "'" + token + "' is not a whole number");
+    return true;
+  }
+
+  bool readDouble(double &value, const char *what) {
+    std::string token;
+    if (!next(token, what))
+      return false;
+    char *end = nullptr;
+    value = std::strtod(token.c_str(), &end);
+    if (*end != '\0' || end == token.c_str())
+      return fail(what, "'" + token + "' is not a number");
+    return true;
+  }
+
+  bool fail(const char *what, const std::string &problem) {
+    std::fprintf(stderr, "BN::readFile: %s: item %ld (%s): %s\n", path_, items_, what,
+                 problem.c_str());
+    return false;
+  }
+
+private:
+  bool next(std::string &token, const char *what) {
+    ++items_;
+    if (!(in_ >> token))
+      return fail(what, "the file ends early");
+    return true;
+  }
+
+  std::istream &in_;
+  const char *path_;
+  long items_ = 0;
+};
+
+} // namespace
+
+bool BN::readFile(const char *path) {
+  std::ifstream in(path);
+  if (!in) {
+    std::fprintf(stderr, "BN::readFile: cannot open %s\n", path);
+    setSize(0, {});
+    return false;
+  }
+  NumberReader reader(in, path);
+  const auto failed = [this]() {
+    setSize(0, {});
+    return false;
+  };
+  const auto reject = [&](const char *what, const char *problem) {
+    reader.fail(what, problem);
+    return failed();
+  };
+
+  long n = 0;
+  if (!reader.readInt(n, "node count"))
+    return failed();
+  if (n < 0 || n > 100000000)
+    return reject("node count", "must lie in 0 .. 100000000");
+  std::vector<int> states;
+  for (long i = 0; i < n; ++i) {
+    long r = 0;
+    if (!reader.readInt(r, "state count"))
+      return failed();
+    if (r < 1 || r > kMaxTableEntries)
+      return reject("state count", "must lie in 1 .. 67108864");
+    states.push_back(static_cast<int>(r));
+  }
+  setSize(static_cast<int>(n), states);
+
+  Dag graph(static_cast<int>(n));
+  for (long i = 0; i < n; ++i) {
+    long count = 0;
+    if (!reader.readInt(count, "parent count"))
+      return failed();
+    if (count < 0 || count > n)
+      return reject("parent count", "must lie in 0 .. the node count");
+    long entries = states[i];
+    for (long p = 0; p < count; ++p) {
+      long parent = 0;
+      if (!reader.readInt(parent, "parent id"))
+        return failed();
+      if (parent < 0 || parent >= n)
+        return reject("parent id", "is not a node of the network");
+      // A repeated parent would make the table smaller than the values that follow.
+      if (graph.get(static_cast<int>(parent), static_cast<int>(i)) == 1)
+        return reject("parent id", "is listed twice");
+      graph.set(static_cast<int>(parent), static_cast<int>(i), 1);
+      entries *= states[parent];
+      if (entries > kMaxTableEntries)
+        return reject("parent id", "makes the table too large");
+    }
+  }
+  setDag(graph);
+
+  for (int i = 0; i < n; ++i) {
+    long ignored = 0;
+    if (!reader.readInt(ignored, "entry count"))
+      return failed();
+    std::vector<double> &table = *findCPD(i);
+    for (std::size_t e = 2; e < table.size(); ++e)
+      if (!reader.readDouble(table[e], "table entry"))
+        return failed();
+  }
+  return true;
+}

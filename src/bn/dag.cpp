@@ -1,0 +1,90 @@
+#include "bn/dag.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+constexpr int kRemoved = -1;
+
+} // namespace
+
+Dag::Dag() = default;
+Dag::Dag(int n) : size(n) {}
+Dag::Dag(const Dag &other) = default;
+Dag &Dag::operator=(const Dag &other) = default;
+Dag::~Dag() = default;
+
+void Dag::setSize(int n) {
+  size = n;
+  links.clear();
+}
+
+int Dag::getSize() const { return size; }
+
+void Dag::clear() { links.clear(); }
+
+void Dag::set(int from, int to, int value) {
+  if (from < 0 || from >= size || to < 0 || to >= size) {
+    std::cerr << "DAG::set out of bound\n";
+    return;
+  }
+  if (value == 1) {
+    for (std::size_t a = 0; a + 1 < links.size(); a += 2)
+      if (links[a] == from && links[a + 1] == to)
+        return;
+    links.push_back(from);
+    links.push_back(to);
+    return;
+  }
+  for (std::size_t a = 0; a + 1 < links.size(); a += 2)
+    if (links[a] == from && links[a + 1] == to)
+      links[a] = links[a + 1] = kRemoved;
+  clean();
+}
+
+int Dag::get(int from, int to) const {
+  if (from < 0 || from >= size || to < 0 || to >= size) {
+    std::cerr << "out of bound\n";
+    return -1000;
+  }
+  for (std::size_t a = 0; a + 1 < links.size(); a += 2)
+    if (links[a] == from && links[a + 1] == to)
+      return 1;
+  return 0;
+}
+
+void Dag::getParents(std::vector<int> &out, int node) const {
+  out.clear();
+  for (std::size_t a = 0; a + 1 < links.size(); a += 2)
+    if (links[a + 1] == node)
+      out.push_back(links[a]);
+  std::sort(out.begin(), out.end());
+}
+
+void Dag::getChildren(std::vector<int> &out, int node) const {
+  out.clear();
+  for (std::size_t a = 0; a + 1 < links.size(); a += 2)
+    if (links[a] == node)
+      out.push_back(links[a + 1]);
+  std::sort(out.begin(), out.end());
+}
+
+int Dag::getLinks(std::vector<int> &out) const {
+  out = links;
+  return static_cast<int>(links.size() / 2);
+}
+
+void Dag::setLinks(const std::vector<int> &pairs) { links = pairs; }
+
+void Dag::clean() { links.erase(std::remove(links.begin(), links.end(), kRemoved), links.end()); }
+
+void Dag::display() const {
+  for (std::size_t a = 0; a + 1 < links.size(); a += 2)
+    std::printf("%d --> %d\n", links[a], links[a + 1]);
+}
+
+void Dag::showArc() const { display(); }
+
+void copy_dag(Dag &dst, const Dag &src) { dst = src; }
