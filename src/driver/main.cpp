@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "bn/bn.h"
+#include "data/samples.h"
 #include "data/study_reader.h"
 #include "driver/command.h"
+#include "driver/ensemble.h"
 #include "driver/resampling.h"
 #include "util/extra.h"
 #include "util/fatal.h"
@@ -51,7 +54,10 @@ int main(int argc, char **argv) {
   if (ReadFailure problem = validateStudy(listPath))
     exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
 
+  Samples full;
+  BN bn;
   ResamplingResult result;
   runResampling(result, listPath, method, iterations, subjects);
+  runEnsemble(result.records, iterations, subjects, nodes, listPath, result.lastLabels, full, bn);
   exitWithStatus(kExitSuccess);
 }
