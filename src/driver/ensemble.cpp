@@ -35,13 +35,14 @@ void collectVotes(const std::vector<ModelRecord> &records, const ModelRecord &mo
                   const std::vector<int> &members, long voxels, VoteTable &table) {
   table.reset(mode[1], voxels);
   std::vector<int> toMode;
+  std::string buffer;
   for (const int member : members) {
     const ModelRecord *record = recordOfIteration(records, member);
     const std::string path = labelFileName(member);
     if (record == nullptr || !regionTranslation(*record, mode, toMode))
       fail("iteration " + std::to_string(member) + " does not hold the most frequent model (" +
            path + ")\n");
-    const std::string error = addVotesFromFile(path, toMode, table);
+    const std::string error = addVotesFromFile(path, toMode, table, buffer);
     if (!error.empty())
       fail(error);
   }

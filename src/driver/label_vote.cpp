@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "util/fatal.h"
@@ -95,13 +94,20 @@ std::string addVotes(const std::string &path, const std::string &text,
 }
 
 std::string addVotesFromFile(const std::string &path, const std::vector<int> &toMode,
-                             VoteTable &table) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
+                             VoteTable &table, std::string &buffer) {
+  std::FILE *in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr)
     return "iteration label file " + path + " is missing\n";
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return addVotes(path, contents.str(), toMode, table);
+  buffer.clear();
+  char chunk[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+    buffer.append(chunk, got);
+  const bool readError = std::ferror(in) != 0;
+  std::fclose(in);
+  if (readError)
+    return "iteration label file " + path + " cannot be read\n";
+  return addVotes(path, buffer, toMode, table);
 }
 
 void consensusLabels(const VoteTable &table, int members, std::vector<int> &labels,

@@ -32,9 +32,10 @@ bool regionTranslation(const ModelRecord &member, const ModelRecord &mode,
 std::string addVotes(const std::string &path, const std::string &text,
                      const std::vector<int> &toMode, VoteTable &table);
 
-// As addVotes, reading the file first; a missing file is an error naming it.
+// As addVotes, reading the file into `buffer` first (reused across members); a missing file is
+// an error naming it.
 std::string addVotesFromFile(const std::string &path, const std::vector<int> &toMode,
-                             VoteTable &table);
+                             VoteTable &table, std::string &buffer);
 
 // Consensus label per voxel: the smallest s with the largest count. Frequency: for a label s > 0
 // the percentage (100 / members) * count(v, s), truncated; 0 for label 0.
