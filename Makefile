@@ -50,7 +50,13 @@ demo: build
 	@cd $(DEMO_DIR) && ../$(BUILD)/torvacoreel study/torva.prj.filelist 1 0 > run.txt; \
 	  status=$$?; tail -n 20 run.txt; echo "exit status $$status; full progress text in $(DEMO_DIR)/run.txt"; \
 	  exit $$status
-	@echo "Results are in $(DEMO_DIR)/"
+	@cd $(DEMO_DIR) && awk 'NR == FNR { if (FNR == 2) for (i = 1; i <= NF; i++) label[i] = $$i; next } \
+	  { inside = 0; split("", regions); for (i = 1; i <= NF; i++) if (label[$$i] > 0) { inside++; regions[label[$$i]] = 1 } \
+	    list = ""; for (r in regions) list = list " " r; \
+	    printf "planted region %d: %d of %d voxels in consensus region(s)%s\n", FNR, inside, NF, (list == "" ? " none" : list) }' \
+	  roi.el.torva study/regions.txt
+	@echo "Results are in $(DEMO_DIR)/: model.el.torva, bn.el.torva, bn.el.xdsl, log.el.torva, roi.el.torva,"
+	@echo "  label_field_torvael.nii and prob_map_torvael.nii (also as .hdr/.img pairs)"
 
 bench: build
 	@$(BUILD)/torvacoreel_bench
