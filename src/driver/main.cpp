@@ -54,10 +54,10 @@ int main(int argc, char **argv) {
   if (ReadFailure problem = validateStudy(listPath))
     exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
 
-  Samples full;
-  BN bn;
+  Samples full; // filled only by the ensemble step
+  BN bn;        // reinitialised by every iteration's region learner, then the final network
   ResamplingResult result;
-  runResampling(result, listPath, method, iterations, subjects);
+  runResampling(result, listPath, method, iterations, subjects, bn);
   runEnsemble(result.records, iterations, subjects, nodes, listPath, result.lastLabels, full, bn);
   exitWithStatus(kExitSuccess);
 }

@@ -5,26 +5,11 @@
 #include <fstream>
 #include <memory>
 
+#include "bn/bn.h"
 #include "data/samples.h"
+#include "roi/bml.h"
 #include "util/extra.h"
 #include "util/fatal.h"
-
-namespace {
-
-// Stand-in for the region learner until it is wired in: every voxel outside the candidate set
-// and no representative voxel.
-void bml_placeholder_no_regions(const Samples &samples, std::vector<int> &labels,
-                                std::vector<double> &voxelValues,
-                                std::vector<int> &representatives) {
-  std::vector<int> xyz;
-  samples.getXYZSiz(xyz);
-  const long voxels = static_cast<long>(xyz[0]) * xyz[1] * xyz[2];
-  labels.assign(voxels, -9);
-  voxelValues.assign(voxels, -1.0);
-  representatives.clear();
-}
-
-} // namespace
 
 ModelRecord makeModelRecord(int iteration, const std::vector<int> &representatives) {
   ModelRecord record;
@@ -77,7 +62,7 @@ void writeLabelFile(const std::string &path, const std::vector<int> &labels) {
 }
 
 void runResampling(ResamplingResult &result, const std::string &listPath, int method,
-                   int iterations, long subjects) {
+                   int iterations, long subjects, BN &bn) {
   result.records.clear();
   std::vector<int> chosen;
   std::vector<int> labels;
@@ -93,7 +78,7 @@ void runResampling(ResamplingResult &result, const std::string &listPath, int me
     voxelValues.clear();
     representatives.clear();
     const std::string labelFile = labelFileName(P);
-    bml_placeholder_no_regions(*samples, labels, voxelValues, representatives);
+    bml(*samples, labels, voxelValues, bn, representatives);
     samples.reset();
     writeLabelFile(labelFile, labels);
     result.records.push_back(makeModelRecord(P, representatives));

@@ -6,6 +6,8 @@
 
 #include "driver/model_record.h"
 
+class BN;
+
 constexpr int kJackknife = 1;
 constexpr int kBootstrap = 2;
 
@@ -25,6 +27,7 @@ struct ResamplingResult {
   std::vector<int> lastLabels;
 };
 
-// Runs every iteration on the study of `listPath` with K subjects.
+// Runs every iteration on the study of `listPath` with K subjects; `bn` holds the region
+// network of the last iteration afterwards.
 void runResampling(ResamplingResult &result, const std::string &listPath, int method,
-                   int iterations, long subjects);
+                   int iterations, long subjects, BN &bn);

@@ -3,6 +3,9 @@
 // conversions between linear voxel indices and lattice coordinates.
 #include <vector>
 
+#include "util/index_sets.h"
+#include "util/pattern_measures.h"
+
 // Uniform random integer in 0 .. n-1 drawn from the C library's rand(), so that runs seeded
 // with srand(0) reproduce. The divisor is one less than RAND_MAX, so the quotient may slightly
 // exceed 1; the result is clamped into range.

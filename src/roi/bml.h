@@ -1,0 +1,32 @@
+#pragma once
+// The region-of-interest learner of one resampling iteration. Per search round it picks the
+// candidate voxel whose addition as a parent of the function variable raises the function
+// variable's K2 score most (the representative voxel), grows a region around it by
+// segmentation, labels the region with the round number and removes it from the candidates.
+// It ends with a network in which every representative voxel is a parent of the function
+// variable, fitted on the study.
+#include <vector>
+
+class BN;
+class Samples;
+
+// Which evaluator scores the candidates. Both give identical results; Plain recounts through
+// the round matrix and the trial network, Packed counts bits of a voxel-major copy of the
+// study (and falls back to Plain for a study that is not two-state).
+enum class ScanRoute { Packed, Plain };
+
+// Seconds spent in the candidate scans and in the segmentations of one call.
+struct BmlTimes {
+  double scan = 0;
+  double segmentation = 0;
+};
+
+// labels: per voxel -9 outside the candidate set, -1 candidate in no region, r for the region
+// of round r. voxelValues: per voxel -1.0 or the region member's similarity to its
+// representative. representatives: the representative voxel ids (1-based) in the order found.
+// bn: replaced by the fitted region network. Reads "torva.configure" and "mask.img", rewrites
+// "log.torva"; `samples` (X*Y*Z voxel nodes, then the function variable) is not modified.
+void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
+         std::vector<int> &representatives);
+void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
+         std::vector<int> &representatives, ScanRoute route, BmlTimes *times);

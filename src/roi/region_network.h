@@ -1,0 +1,20 @@
+#pragma once
+// The results of the region search handed back to the driver: the network of the
+// representative voxels and the function variable, the closing block of the run log and the
+// representative patterns on standard output.
+#include <iosfwd>
+#include <vector>
+
+class BN;
+class Samples;
+
+// `bn` becomes k + 1 nodes (the representatives R in order, then the function variable) with
+// an arc from every representative to the function variable and add-one-smoothed tables
+// fitted on `study`. `scratch` is reused for the chosen columns.
+void fitRegionNetwork(BN &bn, Samples &scratch, const Samples &study, const std::vector<int> &R,
+                      long functionNode);
+
+// Appends the closing block to the run log, hands R over as `representatives` and writes
+// each representative's pattern and the function variable's on `out`.
+void reportRepresentatives(std::vector<int> &representatives, const std::vector<int> &R,
+                           const Samples &study, long functionNode, std::ostream &out);

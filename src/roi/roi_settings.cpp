@@ -1,0 +1,154 @@
+#include "roi/roi_settings.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <istream>
+#include <ostream>
+
+namespace {
+
+bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// Position after a run of digits starting at `i`.
+std::size_t skipDigits(const std::string &s, std::size_t i) {
+  while (i < s.size() && isDigit(s[i]))
+    ++i;
+  return i;
+}
+
+// [+-]? (digits [. digits?] | . digits) ([eE] [+-]? digits)?
+bool isDecimalNumber(const std::string &s) {
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+    ++i;
+  const std::size_t intStart = i;
+  i = skipDigits(s, i);
+  bool digits = i > intStart;
+  if (i < s.size() && s[i] == '.') {
+    const std::size_t fracStart = ++i;
+    i = skipDigits(s, i);
+    digits = digits || i > fracStart;
+  }
+  if (!digits)
+    return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+      ++i;
+    const std::size_t expStart = i;
+    i = skipDigits(s, i);
+    if (i == expStart)
+      return false;
+  }
+  return i == s.size();
+}
+
+// The next label and value tokens; false at the end of input.
+bool nextPair(std::istream &in, std::string &value) {
+  std::string label;
+  return static_cast<bool>(in >> label >> value);
+}
+
+bool readInt(std::istream &in, int &setting) {
+  std::string token;
+  int value = 0;
+  if (!nextPair(in, token) || !parseIntToken(token, value))
+    return false;
+  setting = value;
+  return true;
+}
+
+bool readDouble(std::istream &in, double &setting) {
+  std::string token;
+  double value = 0;
+  if (!nextPair(in, token) || !parseDoubleToken(token, value))
+    return false;
+  setting = value;
+  return true;
+}
+
+const char *segmentationCountText(int count) {
+  if (count == -1)
+    return "forward selection based on GVRC";
+  if (count == -2)
+    return "find best GVRC for r=[2, 8]";
+  return nullptr;
+}
+
+void warnOutsideRange(bool outside, const char *name, std::ostream &out) {
+  if (outside)
+    out << "Warning: the value of " << name << " is not in the typical range. Please check\n";
+}
+
+} // namespace
+
+bool parseIntToken(const std::string &token, int &value) {
+  std::size_t i = (!token.empty() && (token[0] == '+' || token[0] == '-')) ? 1 : 0;
+  if (i == token.size() || skipDigits(token, i) != token.size())
+    return false;
+  errno = 0;
+  const long long parsed = std::strtoll(token.c_str(), nullptr, 10);
+  if (errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX)
+    return false;
+  value = static_cast<int>(parsed);
+  return true;
+}
+
+bool parseDoubleToken(const std::string &token, double &value) {
+  if (!isDecimalNumber(token))
+    return false;
+  const double parsed = std::strtod(token.c_str(), nullptr);
+  if (std::isinf(parsed))
+    return false;
+  value = parsed;
+  return true;
+}
+
+void parseRoiSettings(std::istream &in, RoiSettings &s) {
+  // Positions alone give the meaning; the first unreadable value stops the reading.
+  static_cast<void>(readInt(in, s.maskMethod) && readDouble(in, s.normThreshold) &&
+                    readDouble(in, s.beta) && readInt(in, s.T_gem) && readInt(in, s.T_lbp) &&
+                    readInt(in, s.Max_ROI) && readInt(in, s.segmentationCount) &&
+                    readInt(in, s.neighborhoodType) && readInt(in, s.verbose));
+}
+
+std::string readRoiSettings(RoiSettings &settings, std::ostream &out) {
+  settings = RoiSettings();
+  std::ifstream in(kConfigurationFile);
+  if (!in) {
+    out << "No TORVA configuration file, use default value\n";
+    settings.maskMethod = 0;
+  } else {
+    parseRoiSettings(in, settings);
+  }
+  if (settings.Max_ROI > kMaxRoiLimit)
+    return std::string(kConfigurationFile) + ": Max_ROI " + std::to_string(settings.Max_ROI) +
+           " is more than " + std::to_string(kMaxRoiLimit) +
+           ", the number of regions a model record can hold\n";
+  return std::string();
+}
+
+void echoRoiSettings(const RoiSettings &s, std::ostream &out) {
+  out << "Setting\n";
+  out << "Beta= " << s.beta << '\n';
+  out << "T_gem= " << s.T_gem << '\n';
+  out << "T_lbp= " << s.T_lbp << '\n';
+  out << "Max_ROI= " << s.Max_ROI << '\n';
+  out << "Number of segmentations in the candidate set: ";
+  if (const char *text = segmentationCountText(s.segmentationCount))
+    out << text << '\n';
+  else
+    out << s.segmentationCount << '\n';
+  out << "Neighborhood type: "
+      << (s.neighborhoodType == 0 ? "second-order lattice" : "specified by file") << '\n';
+  out << "Verbose: " << (s.verbose != 0 ? "Yes" : "No") << '\n';
+  warnOutsideRange(s.beta < 0 || s.beta > 100, "beta", out);
+  warnOutsideRange(s.T_gem < 0 || s.T_gem > 30, "T_gem", out);
+  warnOutsideRange(s.T_lbp < 0 || s.T_lbp > 10, "T_lbp", out);
+  warnOutsideRange(s.Max_ROI < 0 || s.Max_ROI > 5, "max_ROI", out);
+  out << (s.maskMethod == -1 ? "Don't use mask" : "Use mask") << '\n';
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Settings of the region learner, read anew by every call from the optional file
+// "torva.configure": nine positional label/value pairs, labels skipped unread.
+#include <iosfwd>
+#include <string>
+
+struct RoiSettings {
+  int maskMethod = -1; // -1 no mask, 0 drop all-zero voxels, 1 norm threshold, 99 "mask.img"
+  double normThreshold = 0.2;
+  double beta = 1.0;
+  int T_gem = 5;
+  int T_lbp = 5;
+  int Max_ROI = 3;
+  int segmentationCount = -1; // >= 2 fixed, -2 best GVRC over a range, else forward selection
+  int neighborhoodType = 0;   // 0 second-order lattice, else "nbhd_system.torva"
+  int verbose = 0;
+};
+
+// A model record keeps twenty representative voxel ids, so more search rounds cannot be stored.
+constexpr int kMaxRoiLimit = 20;
+
+constexpr const char *kConfigurationFile = "torva.configure";
+
+// Reads label/value pairs in file order into `settings` until the first token that cannot be
+// read: end of input, or a value that is not wholly a number of its setting's kind. Settings
+// not reached keep their values. Tokens after the ninth value are ignored.
+void parseRoiSettings(std::istream &in, RoiSettings &settings);
+
+// A whole token as a decimal int32 with optional sign.
+bool parseIntToken(const std::string &token, int &value);
+// A whole token as a finite double in decimal or exponent notation.
+bool parseDoubleToken(const std::string &token, double &value);
+
+// Settings of this call: the file's values over the defaults, or, without a readable file, the
+// defaults with masking method 0 (and the notice on `out`). Returns an error message for a
+// value the program cannot use, else an empty string.
+std::string readRoiSettings(RoiSettings &settings, std::ostream &out);
+
+// The settings echo, range warnings and mask line, one line each.
+void echoRoiSettings(const RoiSettings &settings, std::ostream &out);

@@ -1,0 +1,27 @@
+#pragma once
+// Candidate voxel screening: the per-voxel result arrays and the candidate set V of 1-based
+// voxel ids, formed by the masking method of the settings.
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "roi/roi_settings.h"
+
+class Samples;
+
+constexpr int kLabelOutside = -9;   // voxel outside the candidate set
+constexpr int kLabelCandidate = -1; // candidate in no region
+constexpr const char *kMaskFile = "mask.img";
+
+// labels = `voxels` times -9, voxelValues = `voxels` times -1.0.
+void prepareResultArrays(std::vector<int> &labels, std::vector<double> &voxelValues, long voxels);
+
+// The first `voxels` bytes of the raw mask at `path` into `bytes`. Returns an error message
+// naming the file when it cannot be opened or holds fewer bytes than voxels, else "".
+std::string readMaskFile(const char *path, long voxels, std::vector<signed char> &bytes);
+
+// Forms V (ascending ids) and marks its voxels -1 in `labels`, writing the method's progress
+// line on `out`. Ends the process on a mask that cannot be used (status 1) and on an empty set
+// (status -2).
+void formCandidateSet(std::vector<int> &V, std::vector<int> &labels, const Samples &study,
+                      const RoiSettings &settings, std::ostream &out);

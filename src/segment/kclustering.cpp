@@ -1,0 +1,139 @@
+#include "segment/kclustering.h"
+
+#include <cstdio>
+#include <iostream>
+
+double gvrc_kclustering(const std::vector<double> &features, const std::vector<int> &clusterLabels,
+                        const std::vector<double> &means) {
+  const int N = static_cast<int>(features.size());
+  const int K = static_cast<int>(means.size());
+  double total = 0.0;
+  for (double x : features)
+    total += x;
+  const double mean = total / N;
+  double sst = 0.0;
+  double ssw = 0.0;
+  for (int n = 0; n < N; ++n) {
+    const double dt = features[n] - mean;
+    sst += dt * dt;
+    const double dw = features[n] - means[clusterLabels[n]];
+    ssw += dw * dw;
+  }
+  const int f = (N - K) / (K - 1);
+  return (sst - ssw) * f / ssw;
+}
+
+namespace {
+
+// Evenly spaced from the smallest to the largest feature.
+void initialMeans(std::vector<double> &means, const std::vector<double> &features, int K) {
+  double lowest = features.empty() ? 0.0 : features[0];
+  double highest = lowest;
+  for (double x : features) {
+    if (x < lowest)
+      lowest = x;
+    if (x > highest)
+      highest = x;
+  }
+  std::cout << lowest << " " << highest << "\n";
+  const double step = (highest - lowest) / (K - 1);
+  means.resize(K);
+  for (int i = 0; i < K; ++i) {
+    means[i] = i * step + lowest;
+    std::cout << means[i] << " ";
+  }
+  std::cout << "\n";
+}
+
+// Most probable label per node; ties go to the lowest label.
+void labelByBeliefs(std::vector<int> &labels, const std::vector<double> &beliefs, int K) {
+  const std::size_t N = labels.size();
+  for (std::size_t n = 0; n < N; ++n) {
+    const double *b = beliefs.data() + n * K;
+    int best = 0;
+    for (int s = 1; s < K; ++s)
+      if (b[s] > b[best])
+        best = s;
+    labels[n] = best;
+  }
+}
+
+// Cluster means of the labelling; an empty cluster gets -1.0, which then enters the potentials.
+void updateMeans(std::vector<double> &means, const std::vector<int> &labels,
+                 const std::vector<double> &features) {
+  const int K = static_cast<int>(means.size());
+  for (int c = 0; c < K; ++c) {
+    int count = 0;
+    double sum = 0.0;
+    for (std::size_t n = 0; n < labels.size(); ++n)
+      if (labels[n] == c) {
+        ++count;
+        sum += features[n];
+      }
+    means[c] = count != 0 ? sum / count : -1.0;
+    std::printf("cluster=%d, mean=%f, size=%d\n", c, means[c], count);
+  }
+}
+
+} // namespace
+
+void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
+                                          std::vector<double> &nodeValues, double &gvrc,
+                                          const LbpGraph &graph,
+                                          const std::vector<double> &features, double beta,
+                                          int gemIterations, int lbpIterations, int clusterCount) {
+  clusterLabels.clear();
+  nodeValues.clear();
+  const int K = clusterCount;
+  std::vector<double> means;
+  initialMeans(means, features, K);
+  std::vector<double> T;
+  std::vector<double> E;
+  create_transition_matrix_kclsutering(T, means, beta);
+  create_evidence_kclustering(E, features, means);
+
+  std::vector<double> beliefs;
+  std::vector<int> labels(features.size(), 0);
+  std::vector<int> bestLabels;
+  double bestGvrc = 0.0;
+  double previousGvrc = 0.0;
+  for (int g = 0;; ++g) {
+    std::cout << "_______________\n"
+              << "GEM Iteration= " << g << "\n";
+    lbp_inference(beliefs, graph, E, T, lbpIterations);
+    labelByBeliefs(labels, beliefs, K);
+    updateMeans(means, labels, features);
+    const double current = gvrc_kclustering(features, labels, means);
+    std::cout << "GVRC= " << current << "\n";
+    // Keep an iteration only while the criterion rises; a NaN on either side counts as a rise.
+    if (g > 0 && previousGvrc >= current)
+      break;
+    bestLabels = labels;
+    bestGvrc = current;
+    if (g + 1 >= gemIterations)
+      break;
+    create_transition_matrix_kclsutering(T, means, beta);
+    create_evidence_kclustering(E, features, means);
+    previousGvrc = current;
+  }
+
+  gvrc = bestGvrc;
+  std::cout << "***********\n";
+  std::printf("Summary: number of cluster=%d, gvrc=%f\n", K, bestGvrc);
+  std::cout << "***********\n";
+  nodeValues = features;
+  clusterLabels = bestLabels;
+}
+
+void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
+                                          std::vector<double> &nodeValues, double &gvrc,
+                                          const std::vector<int> &candidates, int representative,
+                                          const std::vector<double> &features,
+                                          const std::vector<std::vector<int>> &nbhd,
+                                          const std::vector<int> &dims, double beta,
+                                          int gemIterations, int lbpIterations, int clusterCount) {
+  LbpGraph graph;
+  build_lbp_graph(graph, representative, candidates, nbhd, dims);
+  kclustering_lbp_fixed_cluster_number(clusterLabels, nodeValues, gvrc, graph, features, beta,
+                                       gemIterations, lbpIterations, clusterCount);
+}

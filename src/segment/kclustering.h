@@ -1,0 +1,32 @@
+#pragma once
+// Segmentation of the graph nodes (candidates, then the representative) into a fixed number K of
+// clusters over one feature value per node, by a generalised EM loop: belief propagation as the
+// E-step, the most probable label per node, re-estimated cluster means, and GVRC deciding when
+// to stop.
+#include <vector>
+
+#include "segment/lbp.h"
+
+// GVRC = (SST - SSW) * f / SSW, a between- over within-cluster variance ratio with
+//   SST = sum_n (x_n - mean(x))^2,  SSW = sum_n (x_n - mu_{l_n})^2,
+//   f = (N - K) / (K - 1) in integer arithmetic (N = 6, K = 3 gives 1, not 1.5).
+double gvrc_kclustering(const std::vector<double> &features, const std::vector<int> &clusterLabels,
+                        const std::vector<double> &means);
+
+// clusterLabels: the labelling of the last iteration that raised the GVRC (the first always
+// counts); nodeValues: a copy of features; gvrc: that iteration's GVRC. Prints its progress.
+void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
+                                          std::vector<double> &nodeValues, double &gvrc,
+                                          const std::vector<int> &candidates, int representative,
+                                          const std::vector<double> &features,
+                                          const std::vector<std::vector<int>> &nbhd,
+                                          const std::vector<int> &dims, double beta,
+                                          int gemIterations, int lbpIterations, int clusterCount);
+
+// The same on a graph whose message layout is already built, so that repeated runs over several
+// cluster counts share it.
+void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
+                                          std::vector<double> &nodeValues, double &gvrc,
+                                          const LbpGraph &graph,
+                                          const std::vector<double> &features, double beta,
+                                          int gemIterations, int lbpIterations, int clusterCount);

@@ -1,0 +1,214 @@
+#include "segment/lbp.h"
+
+#include <cmath>
+#include <iostream>
+#include <utility>
+
+void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
+                                          double beta) {
+  T.clear();
+  T.reserve(means.size() * means.size());
+  for (double mi : means)
+    for (double mj : means) {
+      const double d = mi - mj;
+      T.push_back(std::exp(-(beta * (d * d))));
+    }
+}
+
+void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
+                                 const std::vector<double> &means) {
+  E.clear();
+  E.reserve(features.size() * means.size());
+  for (double x : features)
+    for (double mu : means) {
+      const double d = x - mu;
+      E.push_back(std::exp(-(d * d)));
+    }
+}
+
+namespace {
+
+long volumeOf(const std::vector<int> &dims) {
+  if (dims.empty())
+    return 0;
+  long volume = 1;
+  for (int extent : dims)
+    volume *= extent;
+  return volume;
+}
+
+int labelCountOf(const std::vector<double> &transition) {
+  return static_cast<int>(std::sqrt(static_cast<float>(transition.size())));
+}
+
+// Last slot of `list` whose voxel index is `voxel`, or -1.
+int lastSlotHolding(const std::vector<int> &list, int voxel) {
+  for (int y = static_cast<int>(list.size() / 2) - 1; y >= 0; --y)
+    if (list[2 * y + 1] == voxel)
+      return y;
+  return -1;
+}
+
+// Scratch space of one inference, sized once so that the sweeps never allocate.
+struct SweepScratch {
+  std::vector<const double *> incoming;
+  std::vector<double> prefix; // prefix[x*K + s] = product of incoming 0 .. x-1 at label s
+  std::vector<double> without;
+  std::vector<double> ones;
+
+  SweepScratch(int maxDegree, int K)
+      : incoming(maxDegree), prefix(static_cast<std::size_t>(maxDegree + 1) * K), without(K),
+        ones(K, 1.0) {}
+};
+
+void gatherIncoming(SweepScratch &scratch, const LbpGraph &graph, const std::vector<double> &cur,
+                    int n, int K) {
+  const int first = graph.slotOffset[n];
+  const int degree = graph.slotOffset[n + 1] - first;
+  for (int x = 0; x < degree; ++x) {
+    const int from = graph.reverseSlot[first + x];
+    scratch.incoming[x] =
+        from < 0 ? scratch.ones.data() : cur.data() + static_cast<std::size_t>(from) * K;
+  }
+}
+
+// New messages of node n into `next`. Products run over the slots in slot order starting from
+// 1.0, so that every bit matches the per-node table algorithm; the prefix products only share
+// the common leading factors.
+void sendMessages(std::vector<double> &next, SweepScratch &scratch, const LbpGraph &graph,
+                  const double *E, const double *T, int n, int K) {
+  const int first = graph.slotOffset[n];
+  const int degree = graph.slotOffset[n + 1] - first;
+  double *prefix = scratch.prefix.data();
+  double *P = scratch.without.data();
+  for (int s = 0; s < K; ++s)
+    prefix[s] = 1.0;
+  for (int x = 0; x < degree; ++x) {
+    const double *m = scratch.incoming[x];
+    for (int s = 0; s < K; ++s)
+      prefix[(x + 1) * K + s] = prefix[x * K + s] * m[s];
+  }
+  for (int x = 0; x < degree; ++x) {
+    for (int s = 0; s < K; ++s) {
+      double p = prefix[x * K + s];
+      for (int m = x + 1; m < degree; ++m)
+        p *= scratch.incoming[m][s];
+      P[s] = p;
+    }
+    double *out = next.data() + static_cast<std::size_t>(first + x) * K;
+    for (int s = 0; s < K; ++s) {
+      double q = 0.0;
+      for (int t = 0; t < K; ++t)
+        q += T[s + t * K] * P[t];
+      out[s] = E[s] * q;
+    }
+    double sum = 0.0;
+    for (int s = 0; s < K; ++s)
+      sum += out[s];
+    for (int s = 0; s < K; ++s)
+      out[s] /= sum;
+  }
+}
+
+void appendBelief(std::vector<double> &beliefs, const SweepScratch &scratch, const double *E,
+                  int degree, int K) {
+  const std::size_t start = beliefs.size();
+  for (int s = 0; s < K; ++s) {
+    double q = 1.0;
+    for (int x = 0; x < degree; ++x)
+      q *= scratch.incoming[x][s];
+    beliefs.push_back(E[s] * q);
+  }
+  double sum = 0.0;
+  for (int s = 0; s < K; ++s)
+    sum += beliefs[start + s];
+  for (int s = 0; s < K; ++s)
+    beliefs[start + s] /= sum;
+}
+
+} // namespace
+
+void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
+                     const std::vector<std::vector<int>> &nbhd, const std::vector<int> &dims) {
+  const int N = static_cast<int>(candidates.size()) + 1;
+  const long volume = volumeOf(dims);
+  std::vector<int> ownVoxel(N);
+  for (int n = 0; n + 1 < N; ++n)
+    ownVoxel[n] = candidates[n] - 1;
+  ownVoxel[N - 1] = representative - 1;
+
+  // Filled in node order with the representative last, so its voxel always maps to node C.
+  std::vector<int> nodeOfVoxel(static_cast<std::size_t>(volume > 0 ? volume : 0), -1);
+  for (int n = 0; n < N; ++n)
+    if (ownVoxel[n] >= 0 && ownVoxel[n] < volume)
+      nodeOfVoxel[ownVoxel[n]] = n;
+
+  static const std::vector<int> noNeighbours;
+  auto listOf = [&](int n) -> const std::vector<int> & {
+    return static_cast<std::size_t>(n) < nbhd.size() ? nbhd[n] : noNeighbours;
+  };
+
+  graph.slotOffset.assign(N + 1, 0);
+  graph.maxDegree = 0;
+  for (int n = 0; n < N; ++n) {
+    const int degree = static_cast<int>(listOf(n).size() / 2);
+    graph.slotOffset[n + 1] = graph.slotOffset[n] + degree;
+    if (degree > graph.maxDegree)
+      graph.maxDegree = degree;
+  }
+  graph.reverseSlot.assign(graph.slotOffset[N], -1);
+  for (int n = 0; n < N; ++n) {
+    const std::vector<int> &list = listOf(n);
+    const int degree = static_cast<int>(list.size() / 2);
+    for (int x = 0; x < degree; ++x) {
+      const int v = list[2 * x + 1];
+      if (v < 0 || v >= volume || nodeOfVoxel[v] < 0)
+        continue;
+      const int u = nodeOfVoxel[v];
+      const int y = lastSlotHolding(listOf(u), ownVoxel[n]);
+      if (y >= 0)
+        graph.reverseSlot[graph.slotOffset[n] + x] = graph.slotOffset[u] + y;
+    }
+  }
+}
+
+void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
+                   const std::vector<double> &evidence, const std::vector<double> &transition,
+                   int iterations) {
+  beliefs.clear();
+  const int K = labelCountOf(transition);
+  const int N = graph.nodeCount();
+  const std::size_t messageValues = static_cast<std::size_t>(graph.slotOffset[N]) * K;
+  std::vector<double> cur(messageValues, 1.0);
+  std::vector<double> next(messageValues, 1.0);
+  SweepScratch scratch(graph.maxDegree, K);
+  const double *T = transition.data();
+
+  for (int t = 0; t < iterations; ++t) {
+    std::cout << "Iteration " << t << " ";
+    for (int n = 0; n < N; ++n) {
+      gatherIncoming(scratch, graph, cur, n, K);
+      sendMessages(next, scratch, graph, evidence.data() + static_cast<std::size_t>(n) * K, T, n,
+                   K);
+    }
+    // Every slot was rewritten, so swapping is the synchronous copy of next into current.
+    std::swap(cur, next);
+  }
+
+  beliefs.reserve(static_cast<std::size_t>(N) * K);
+  for (int n = 0; n < N; ++n) {
+    gatherIncoming(scratch, graph, cur, n, K);
+    appendBelief(beliefs, scratch, evidence.data() + static_cast<std::size_t>(n) * K,
+                 graph.slotOffset[n + 1] - graph.slotOffset[n], K);
+  }
+  std::cout << "Free Memory\n";
+}
+
+void lbp_inference(std::vector<double> &beliefs, int representative,
+                   const std::vector<int> &candidates, const std::vector<double> &evidence,
+                   const std::vector<double> &transition, const std::vector<std::vector<int>> &nbhd,
+                   const std::vector<int> &dims, int iterations) {
+  LbpGraph graph;
+  build_lbp_graph(graph, representative, candidates, nbhd, dims);
+  lbp_inference(beliefs, graph, evidence, transition, iterations);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Loopy belief propagation over a voxel neighbourhood graph: the potentials built from the
+// cluster means, and a fixed number of synchronous sum-product sweeps.
+//
+// Graph nodes: node n < C is the voxel with id candidates[n], node C the representative.
+// Slot x of node n is its x-th neighbour (pair x of its neighbour list). The message that n
+// sends through slot x in sweep t+1, from the messages m_{u->n} of sweep t:
+//
+//   m_{n->w}(s) = E_n(s) * sum_t T(s, t) * prod_{u in N(n), u != w} m_{u->n}(t)
+//
+// normalised to sum 1. The sender's evidence multiplies after the sum, at the receiver's label
+// s. Beliefs: b_n(s) proportional to E_n(s) * prod_{u in N(n)} m_{u->n}(s).
+#include <vector>
+
+// T[i*K + j] = exp(-(beta * (d * d))), d = means[i] - means[j].
+void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
+                                          double beta);
+
+// E[n*K + j] = exp(-(d * d)), d = features[n] - means[j]; no variance term.
+void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
+                                 const std::vector<double> &means);
+
+// Message layout of one segmentation graph, derived once from the neighbour lists and shared by
+// every inference on that graph: the slots of node n are slotOffset[n] .. slotOffset[n+1]-1, and
+// reverseSlot[g] is the global slot through which the neighbour behind slot g sends back to the
+// owner of g (-1 when it has none; that slot then receives an all-ones message).
+struct LbpGraph {
+  std::vector<int> slotOffset;
+  std::vector<int> reverseSlot;
+  int maxDegree = 0;
+
+  int nodeCount() const { return static_cast<int>(slotOffset.size()) - 1; }
+};
+
+// Builds the layout for the nodes (candidates..., representative) and their lists `nbhd` of
+// (tag, 0-based voxel index) pairs in a volume of extents dims. The reverse slot of node n's
+// slot towards u is the last pair of u's list holding n's own voxel index.
+void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
+                     const std::vector<std::vector<int>> &nbhd, const std::vector<int> &dims);
+
+// `iterations` synchronous sweeps on a prepared graph; beliefs cleared, then N*K values, node by
+// node. K = floor(sqrt(|transition|)) taken in single precision.
+void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
+                   const std::vector<double> &evidence, const std::vector<double> &transition,
+                   int iterations);
+
+void lbp_inference(std::vector<double> &beliefs, int representative,
+                   const std::vector<int> &candidates, const std::vector<double> &evidence,
+                   const std::vector<double> &transition, const std::vector<std::vector<int>> &nbhd,
+                   const std::vector<int> &dims, int iterations);

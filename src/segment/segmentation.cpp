@@ -1,0 +1,181 @@
+#include "segment/segmentation.h"
+
+#include <cmath>
+#include <fstream>
+#include <iostream>
+
+#include "segment/kclustering.h"
+#include "segment/lbp.h"
+#include "segment/neighborhood.h"
+
+void compute_smap_kclustering(std::vector<double> &s, int representative,
+                              const std::vector<int> &candidates, const Samples &samples) {
+  s.clear();
+  long nodes = 0;
+  long cases = 0;
+  samples.getSize(nodes, cases);
+  std::vector<char> rep(static_cast<std::size_t>(cases), 0);
+  samples.getOneNode(rep.data(), representative - 1);
+
+  // Squared differences are small integers, so their sums are exact in any order. The matrix is
+  // stored case by case, so one pass over the cases reads each row once instead of striding down
+  // every candidate's column.
+  const std::size_t C = candidates.size();
+  std::vector<long> distance(C, 0);
+  std::vector<long> column(C, -1);
+  for (std::size_t i = 0; i < C; ++i) {
+    const long node = static_cast<long>(candidates[i]) - 1;
+    if (node >= 0 && node < nodes)
+      column[i] = node;
+    else
+      samples.getOneNode(rep.data(), node); // reports the bad column, copies nothing
+  }
+  const char *row = samples.cellData();
+  for (long c = 0; c < cases; ++c, row += nodes) {
+    const int r = rep[c];
+    for (std::size_t i = 0; i < C; ++i) {
+      if (column[i] < 0)
+        continue;
+      const int d = row[column[i]] - r;
+      distance[i] += d * d;
+    }
+  }
+  s.reserve(C + 1);
+  for (std::size_t i = 0; i < C; ++i)
+    s.push_back(1.0 - static_cast<double>(distance[i]) / cases);
+  s.push_back(1.0);
+}
+
+namespace {
+
+struct SegmentationRun {
+  std::vector<int> labels;
+  std::vector<double> values;
+  double gvrc = 0.0;
+};
+
+class SegmentationRunner {
+public:
+  SegmentationRunner(const LbpGraph &graph, const std::vector<double> &features, double beta,
+                     int gemIterations, int lbpIterations)
+      : graph_(graph), features_(features), beta_(beta), gemIterations_(gemIterations),
+        lbpIterations_(lbpIterations) {}
+
+  void run(SegmentationRun &out, int K) const {
+    kclustering_lbp_fixed_cluster_number(out.labels, out.values, out.gvrc, graph_, features_, beta_,
+                                         gemIterations_, lbpIterations_, K);
+  }
+
+private:
+  const LbpGraph &graph_;
+  const std::vector<double> &features_;
+  double beta_;
+  int gemIterations_;
+  int lbpIterations_;
+};
+
+// K = 2 .. 7; the best strictly larger GVRC wins (ties keep the smaller K, NaN never wins), then
+// that K runs once more for the chosen labelling.
+void selectBestOfRange(SegmentationRun &chosen, const SegmentationRunner &runner) {
+  double bestGvrc = 0.0;
+  int bestK = 2;
+  SegmentationRun trial;
+  for (int K = 2; K <= 7; ++K) {
+    runner.run(trial, K);
+    std::cout << "GVRC= " << trial.gvrc << "; GVRC*=" << bestGvrc << "\n";
+    if (trial.gvrc > bestGvrc) {
+      bestK = K;
+      bestGvrc = trial.gvrc;
+    }
+  }
+  runner.run(chosen, bestK);
+}
+
+// K = 2, 3, ... accepted while the GVRC strictly rises from one K to the next; K = 9 is run and
+// printed but never accepted.
+void selectForward(SegmentationRun &chosen, const SegmentationRunner &runner) {
+  double previous = 0.0;
+  bool rising = true;
+  SegmentationRun trial;
+  for (int K = 2;; ++K) {
+    runner.run(trial, K);
+    if (K == 2) {
+      std::cout << "Init. GVRC= " << trial.gvrc << "\n";
+    } else {
+      std::cout << "GVRC new= " << trial.gvrc << " GVRC old= " << previous << "\n";
+      if (previous >= trial.gvrc)
+        rising = false;
+      if (K > 8)
+        break;
+    }
+    if (!rising)
+      break;
+    std::swap(chosen, trial);
+    previous = chosen.gvrc;
+  }
+}
+
+void appendRegionLog(int representative, const std::vector<double> &regionValues) {
+  std::ofstream log("log.torva", std::ios::app);
+  if (!log)
+    return;
+  const double m = static_cast<double>(regionValues.size());
+  double sum = 0.0;
+  for (double s : regionValues)
+    sum += s;
+  const double mean = sum / m;
+  double squares = 0.0;
+  for (double s : regionValues)
+    squares += (s - mean) * (s - mean);
+  const double deviation = std::sqrt(squares / m);
+  log << "R=" << representative << " cluster mean= " << mean << " std= " << deviation << "\n";
+}
+
+} // namespace
+
+void clustering_lbp_new(std::vector<int> &region, std::vector<double> &regionValues,
+                        const std::vector<int> &candidates, int representative,
+                        const Samples &samples, double beta, int T_gem, int T_lbp,
+                        int segmentationCount, int neighborhoodType, int /*verbose*/) {
+  region.clear();
+  regionValues.clear();
+  std::vector<int> dims;
+  samples.getXYZSiz(dims);
+
+  std::vector<double> s;
+  compute_smap_kclustering(s, representative, candidates, samples);
+
+  std::cout << "Create Neighborhood System\n";
+  std::vector<std::vector<int>> nbhd;
+  if (neighborhoodType == 0)
+    create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
+  else
+    create_nbhd_system_fromfile(nbhd, representative, candidates, dims);
+  std::cout << "end****\n";
+
+  LbpGraph graph;
+  build_lbp_graph(graph, representative, candidates, nbhd, dims);
+  nbhd.clear();
+  nbhd.shrink_to_fit();
+
+  const SegmentationRunner runner(graph, s, beta, T_gem, T_lbp);
+  SegmentationRun chosen;
+  if (segmentationCount >= 2)
+    runner.run(chosen, segmentationCount);
+  else if (segmentationCount == -2)
+    selectBestOfRange(chosen, runner);
+  else
+    selectForward(chosen, runner);
+
+  const int C = static_cast<int>(candidates.size());
+  const int r = chosen.labels[C];
+  for (int i = 0; i < C; ++i)
+    if (chosen.labels[i] == r) {
+      region.push_back(candidates[i]);
+      regionValues.push_back(chosen.values[i]);
+    }
+  region.push_back(representative);
+  regionValues.push_back(chosen.values[C]);
+
+  appendRegionLog(representative, regionValues);
+}

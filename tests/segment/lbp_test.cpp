@@ -1,0 +1,293 @@
+#include "segment/lbp.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "segment/message.h"
+#include "segment/neighborhood.h"
+
+using Vec = std::vector<double>;
+using Lists = std::vector<std::vector<int>>;
+
+namespace {
+
+// The plain per-node algorithm: two message tables per node, incoming messages gathered through
+// the voxel-to-node table and a scan of the neighbour's list, new messages from prod_without_i,
+// matrix_prod_vector and vector_dot_vector. A neighbour that does not list the node back sends
+// all ones. The fast inference must match it bit for bit.
+Vec referenceBeliefs(int representative, const std::vector<int> &candidates, const Vec &evidence,
+                     const Vec &T, const Lists &nbhd, const std::vector<int> &dims,
+                     int iterations) {
+  const int K = static_cast<int>(std::sqrt(static_cast<float>(T.size())));
+  const int N = static_cast<int>(candidates.size()) + 1;
+  auto voxelOf = [&](int n) { return n < N - 1 ? candidates[n] - 1 : representative - 1; };
+  std::vector<int> table(dims[0] * dims[1] * dims[2], -1);
+  for (int n = 0; n < N; ++n)
+    table[voxelOf(n)] = n;
+  std::vector<LbpMessage> current(N);
+  std::vector<LbpMessage> next(N);
+  for (int n = 0; n < N; ++n) {
+    current[n].setSize(K, static_cast<int>(nbhd[n].size() / 2));
+    next[n].setSize(K, static_cast<int>(nbhd[n].size() / 2));
+  }
+  auto gather = [&](LbpMessage &incoming, int n) {
+    const int d = static_cast<int>(nbhd[n].size() / 2);
+    incoming.setSize(K, d);
+    Vec message;
+    for (int x = 0; x < d; ++x) {
+      const int u = table[nbhd[n][2 * x + 1]];
+      int y = -1;
+      for (std::size_t k = 0; k < nbhd[u].size() / 2; ++k)
+        if (nbhd[u][2 * k + 1] == voxelOf(n))
+          y = static_cast<int>(k);
+      if (y >= 0) {
+        current[u].getMessage(message, y);
+        incoming.setMessage(message, x);
+      }
+    }
+  };
+  LbpMessage incoming;
+  LbpMessage outgoing;
+  Vec P, Q, m;
+  for (int t = 0; t < iterations; ++t) {
+    for (int n = 0; n < N; ++n) {
+      gather(incoming, n);
+      const Vec E(evidence.begin() + n * K, evidence.begin() + n * K + K);
+      const int d = static_cast<int>(nbhd[n].size() / 2);
+      outgoing.setSize(K, d);
+      for (int x = 0; x < d; ++x) {
+        incoming.prod_without_i(P, x);
+        matrix_prod_vector(T, P, Q);
+        vector_dot_vector(E, Q, m);
+        outgoing.setMessage(m, x);
+      }
+      outgoing.normalize();
+      for (int x = 0; x < d; ++x) {
+        outgoing.getMessage(m, x);
+        next[n].setMessage(m, x);
+      }
+    }
+    for (int n = 0; n < N; ++n)
+      for (int x = 0; x < static_cast<int>(nbhd[n].size() / 2); ++x) {
+        next[n].getMessage(m, x);
+        current[n].setMessage(m, x);
+      }
+  }
+  Vec beliefs;
+  for (int n = 0; n < N; ++n) {
+    gather(incoming, n);
+    incoming.prod(Q);
+    Vec belief(K);
+    double sum = 0.0;
+    for (int s = 0; s < K; ++s) {
+      belief[s] = evidence[n * K + s] * Q[s];
+      sum += belief[s];
+    }
+    for (int s = 0; s < K; ++s)
+      beliefs.push_back(belief[s] / sum);
+  }
+  return beliefs;
+}
+
+Vec inferQuietly(int representative, const std::vector<int> &candidates, const Vec &features,
+                 const Vec &means, double beta, const Lists &nbhd, const std::vector<int> &dims,
+                 int iterations) {
+  Vec T, E, beliefs;
+  create_transition_matrix_kclsutering(T, means, beta);
+  create_evidence_kclustering(E, features, means);
+  testing::internal::CaptureStdout();
+  lbp_inference(beliefs, representative, candidates, E, T, nbhd, dims, iterations);
+  testing::internal::GetCapturedStdout();
+  return beliefs;
+}
+
+void expectBeliefs(const Vec &actual, const Vec &expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_NEAR(actual[i], expected[i], 5e-6) << "entry " << i;
+}
+
+} // namespace
+
+TEST(Potentials, TransitionMatrixSquaresBeforeScaling) {
+  Vec T;
+  create_transition_matrix_kclsutering(T, {0, 1}, 1.0);
+  ASSERT_EQ(T.size(), 4u);
+  EXPECT_EQ(T[0], 1.0);
+  EXPECT_NEAR(T[1], 0.367879, 5e-7);
+  EXPECT_EQ(T[1], T[2]);
+  EXPECT_EQ(T[3], 1.0);
+
+  // Values where beta*d*d and beta*(d*d) differ in the last bit tell the two readings apart.
+  const double beta = 0.7;
+  const double a = 0.1;
+  const double b = 0.9;
+  const double d = a - b;
+  ASSERT_NE(std::exp(-(beta * d * d)), std::exp(-(beta * (d * d))));
+  create_transition_matrix_kclsutering(T, {a, b}, beta);
+  EXPECT_EQ(T[1], std::exp(-(beta * (d * d))));
+
+  create_transition_matrix_kclsutering(T, {}, 1.0);
+  EXPECT_TRUE(T.empty());
+}
+
+TEST(Potentials, EvidenceIsNodeMajorWithoutVariance) {
+  Vec E;
+  create_evidence_kclustering(E, {0.2, 0.9, 0.5}, {0, 1});
+  ASSERT_EQ(E.size(), 6u);
+  EXPECT_NEAR(E[0], std::exp(-0.04), 1e-15);
+  EXPECT_NEAR(E[1], std::exp(-0.64), 1e-15);
+  EXPECT_NEAR(E[2], std::exp(-0.81), 1e-15);
+  EXPECT_NEAR(E[3], std::exp(-0.01), 1e-15);
+  EXPECT_EQ(E[4], E[5]);
+}
+
+TEST(LbpInference, TwoNodesSettleOnTheProductOfTheirEvidence) {
+  const std::vector<int> dims{2, 1, 1};
+  Lists nbhd;
+  create_nbhd_system_kclustering(nbhd, 2, {1}, dims);
+  const Vec features{0.2, 0.9};
+  expectBeliefs(inferQuietly(2, {1}, features, {0, 1}, 1.0, nbhd, dims, 0),
+                {0.64566, 0.35434, 0.31003, 0.68997});
+  for (int sweeps : {1, 2, 5})
+    expectBeliefs(inferQuietly(2, {1}, features, {0, 1}, 1.0, nbhd, dims, sweeps),
+                  {0.45017, 0.54983, 0.45017, 0.54983});
+}
+
+TEST(LbpInference, ThreeNodeChainNeedsTwoSweepsToReachTheEnds) {
+  const std::vector<int> dims{4, 1, 1};
+  Lists nbhd;
+  create_nbhd_system_kclustering(nbhd, 4, {2, 3}, dims);
+  const Vec features{0.1, 0.5, 0.95};
+  expectBeliefs(inferQuietly(4, {2, 3}, features, {0, 1}, 2.0, nbhd, dims, 1),
+                {0.68997, 0.31003, 0.47502, 0.52498, 0.28905, 0.71095});
+  for (int sweeps : {2, 3, 5})
+    expectBeliefs(inferQuietly(4, {2, 3}, features, {0, 1}, 2.0, nbhd, dims, sweeps),
+                  {0.53339, 0.46661, 0.47502, 0.52498, 0.42452, 0.57548});
+}
+
+TEST(LbpInference, ZeroSweepsOrNoNeighboursGiveNormalisedEvidence) {
+  const std::vector<int> dims{5, 1, 1};
+  // Voxel 1 has no member beside it; voxels 3, 4 and 5 form a chain.
+  Lists nbhd;
+  create_nbhd_system_kclustering(nbhd, 5, {1, 3, 4}, dims);
+  const Vec features{0.3, 0.6, 0.9, 0.1};
+  const Vec means{0.2, 0.5, 0.8};
+  Vec E;
+  create_evidence_kclustering(E, features, means);
+  auto normalisedEvidence = [&](int n, int s) {
+    return E[3 * n + s] / (E[3 * n] + E[3 * n + 1] + E[3 * n + 2]);
+  };
+  const Vec unswept = inferQuietly(5, {1, 3, 4}, features, means, 1.5, nbhd, dims, 0);
+  for (int n = 0; n < 4; ++n)
+    for (int s = 0; s < 3; ++s)
+      EXPECT_EQ(unswept[3 * n + s], normalisedEvidence(n, s));
+  const Vec swept = inferQuietly(5, {1, 3, 4}, features, means, 1.5, nbhd, dims, 4);
+  for (int s = 0; s < 3; ++s)
+    EXPECT_EQ(swept[s], normalisedEvidence(0, s));
+  EXPECT_NE(swept[3], normalisedEvidence(1, 0));
+}
+
+TEST(LbpInference, SingleLabelBeliefsAreOne) {
+  const std::vector<int> dims{3, 3, 1};
+  Lists nbhd;
+  const std::vector<int> candidates{1, 2, 4, 6, 9};
+  create_nbhd_system_kclustering(nbhd, 5, candidates, dims);
+  const Vec beliefs =
+      inferQuietly(5, candidates, {0.1, 0.4, 0.7, 0.2, 0.9, 1.0}, {0.5}, 1.0, nbhd, dims, 5);
+  EXPECT_EQ(beliefs, Vec(6, 1.0));
+}
+
+TEST(LbpInference, PrintsOneMarkerPerSweepThenFreeMemory) {
+  const std::vector<int> dims{2, 1, 1};
+  Lists nbhd;
+  create_nbhd_system_kclustering(nbhd, 2, {1}, dims);
+  Vec T, E, beliefs{7.0};
+  create_transition_matrix_kclsutering(T, {0, 1}, 1.0);
+  create_evidence_kclustering(E, {0.2, 0.9}, {0, 1});
+  testing::internal::CaptureStdout();
+  lbp_inference(beliefs, 2, {1}, E, T, nbhd, dims, 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Iteration 0 Iteration 1 Iteration 2 Free Memory\n");
+  EXPECT_EQ(beliefs.size(), 4u);
+  testing::internal::CaptureStdout();
+  lbp_inference(beliefs, 2, {1}, E, T, nbhd, dims, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Free Memory\n");
+}
+
+TEST(LbpInference, MatchesThePerNodeAlgorithmOnRandomLattices) {
+  std::mt19937 rng(20261209);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::vector<int> dims{2 + static_cast<int>(rng() % 6), 2 + static_cast<int>(rng() % 5),
+                                1 + static_cast<int>(rng() % 4)};
+    const int volume = dims[0] * dims[1] * dims[2];
+    std::vector<int> ids(volume);
+    for (int v = 0; v < volume; ++v)
+      ids[v] = v + 1;
+    std::shuffle(ids.begin(), ids.end(), rng);
+    const int members = 1 + static_cast<int>(rng() % volume);
+    const int representative = ids[0];
+    const std::vector<int> candidates(ids.begin() + 1, ids.begin() + members);
+    Lists nbhd;
+    create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
+    const int K = 1 + static_cast<int>(rng() % 9);
+    Vec features(members), means(K);
+    for (double &x : features)
+      x = unit(rng);
+    for (double &mu : means)
+      mu = unit(rng);
+    const double beta = 0.1 + 3 * unit(rng);
+    const int sweeps = static_cast<int>(rng() % 7);
+    Vec T, E;
+    create_transition_matrix_kclsutering(T, means, beta);
+    create_evidence_kclustering(E, features, means);
+    const Vec expected = referenceBeliefs(representative, candidates, E, T, nbhd, dims, sweeps);
+    const Vec actual =
+        inferQuietly(representative, candidates, features, means, beta, nbhd, dims, sweeps);
+    ASSERT_EQ(actual, expected) << "trial " << trial;
+  }
+}
+
+TEST(LbpInference, MatchesThePerNodeAlgorithmOnIrregularGraphs) {
+  // Graphs a neighbourhood file may give: duplicate pairs, a node listing itself, and edges
+  // whose far end does not list the sender back.
+  std::mt19937 rng(77);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::vector<int> dims{4, 3, 2};
+    const int N = 2 + static_cast<int>(rng() % 20);
+    std::vector<int> ids(24);
+    for (int v = 0; v < 24; ++v)
+      ids[v] = v + 1;
+    std::shuffle(ids.begin(), ids.end(), rng);
+    const int representative = ids[N - 1];
+    const std::vector<int> candidates(ids.begin(), ids.begin() + N - 1);
+    Lists nbhd(N);
+    for (int n = 0; n < N; ++n) {
+      const int degree = static_cast<int>(rng() % 6);
+      for (int x = 0; x < degree; ++x) {
+        nbhd[n].push_back(0);
+        nbhd[n].push_back(ids[rng() % N] - 1);
+      }
+    }
+    const int K = 2 + static_cast<int>(rng() % 7);
+    Vec features(N), means(K);
+    for (double &x : features)
+      x = unit(rng);
+    for (double &mu : means)
+      mu = unit(rng);
+    Vec T, E;
+    create_transition_matrix_kclsutering(T, means, 1.0 + unit(rng));
+    create_evidence_kclustering(E, features, means);
+    const Vec expected = referenceBeliefs(representative, candidates, E, T, nbhd, dims, 5);
+    Vec actual;
+    testing::internal::CaptureStdout();
+    lbp_inference(actual, representative, candidates, E, T, nbhd, dims, 5);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(actual, expected) << "trial " << trial;
+  }
+}
