@@ -1,5 +1,6 @@
 #include "driver/ensemble.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -33,7 +34,7 @@ ImageGeometry studyGeometry(const std::string &listPath, int x, int y, int z) {
 // Votes of every member's label file, each translated to the mode's region numbers.
 void collectVotes(const std::vector<ModelRecord> &records, const ModelRecord &mode,
                   const std::vector<int> &members, long voxels, VoteTable &table) {
-  table.reset(mode[1], voxels);
+  table.reset(std::clamp(mode[1], 0, kModelRecordIds), voxels);
   std::vector<int> toMode;
   std::string buffer;
   for (const int member : members) {
