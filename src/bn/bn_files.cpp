@@ -58,6 +58,10 @@ bool BN::tablesComplete(const char *operation) const {
   std::vector<int> sizes;
   getCPDVectorSize(sizes);
   for (int i = 0; i < nNodes; ++i) {
+    if (ns[i] < 1) {
+      std::fprintf(stderr, "%s: node %d has %d states; nothing written\n", operation, i, ns[i]);
+      return false;
+    }
     int found = 0;
     const std::vector<double> *first = nullptr;
     for (const std::vector<double> &table : cpd) {
@@ -271,10 +275,13 @@ bool BN::readFile(const char *path) {
   setDag(graph);
 
   for (int i = 0; i < n; ++i) {
-    long ignored = 0;
-    if (!reader.readInt(ignored, "entry count"))
+    long entries = 0;
+    if (!reader.readInt(entries, "entry count"))
       return failed();
     std::vector<double> &table = *findCPD(i);
+    // A count that disagrees with the parents would shift every later value.
+    if (entries != static_cast<long>(table.size() - 2))
+      return reject("entry count", "differs from the table size its state counts and parents give");
     for (std::size_t e = 2; e < table.size(); ++e)
       if (!reader.readDouble(table[e], "table entry"))
         return failed();
