@@ -1,5 +1,6 @@
 #include "segment/kclustering.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -7,6 +8,9 @@ double gvrc_kclustering(const std::vector<double> &features, const std::vector<i
                         const std::vector<double> &means) {
   const int N = static_cast<int>(features.size());
   const int K = static_cast<int>(means.size());
+  // One cluster has no degrees of freedom; the integer factor would divide by zero.
+  if (K < 2)
+    return std::nan("");
   double total = 0.0;
   for (double x : features)
     total += x;
@@ -81,7 +85,8 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
                                           const LbpGraph &graph,
                                           const std::vector<double> &features, double beta,
-                                          int gemIterations, int lbpIterations, int clusterCount) {
+                                          int gemIterations, int lbpIterations, int clusterCount,
+                                          LbpWorkspace &workspace) {
   clusterLabels.clear();
   nodeValues.clear();
   const int K = clusterCount;
@@ -100,7 +105,7 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
   for (int g = 0;; ++g) {
     std::cout << "_______________\n"
               << "GEM Iteration= " << g << "\n";
-    lbp_inference(beliefs, graph, E, T, lbpIterations);
+    lbp_inference(beliefs, graph, E, T, lbpIterations, workspace);
     labelByBeliefs(labels, beliefs, K);
     updateMeans(means, labels, features);
     const double current = gvrc_kclustering(features, labels, means);
@@ -134,6 +139,7 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           int gemIterations, int lbpIterations, int clusterCount) {
   LbpGraph graph;
   build_lbp_graph(graph, representative, candidates, nbhd, dims);
+  LbpWorkspace workspace;
   kclustering_lbp_fixed_cluster_number(clusterLabels, nodeValues, gvrc, graph, features, beta,
-                                       gemIterations, lbpIterations, clusterCount);
+                                       gemIterations, lbpIterations, clusterCount, workspace);
 }

@@ -10,11 +10,13 @@
 // GVRC = (SST - SSW) * f / SSW, a between- over within-cluster variance ratio with
 //   SST = sum_n (x_n - mean(x))^2,  SSW = sum_n (x_n - mu_{l_n})^2,
 //   f = (N - K) / (K - 1) in integer arithmetic (N = 6, K = 3 gives 1, not 1.5).
+// Fewer than two means give NaN.
 double gvrc_kclustering(const std::vector<double> &features, const std::vector<int> &clusterLabels,
                         const std::vector<double> &means);
 
 // clusterLabels: the labelling of the last iteration that raised the GVRC (the first always
 // counts); nodeValues: a copy of features; gvrc: that iteration's GVRC. Prints its progress.
+// clusterCount is at least 2; the segmentation driver never passes less.
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
                                           const std::vector<int> &candidates, int representative,
@@ -24,9 +26,10 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           int gemIterations, int lbpIterations, int clusterCount);
 
 // The same on a graph whose message layout is already built, so that repeated runs over several
-// cluster counts share it.
+// cluster counts share it and its message storage.
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
                                           const LbpGraph &graph,
                                           const std::vector<double> &features, double beta,
-                                          int gemIterations, int lbpIterations, int clusterCount);
+                                          int gemIterations, int lbpIterations, int clusterCount,
+                                          LbpWorkspace &workspace);

@@ -4,6 +4,10 @@
 #include <iostream>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
                                           double beta) {
   T.clear();
@@ -54,11 +58,12 @@ struct SweepScratch {
   std::vector<const double *> incoming;
   std::vector<double> prefix; // prefix[x*K + s] = product of incoming 0 .. x-1 at label s
   std::vector<double> without;
+  std::vector<double> sums;
   std::vector<double> ones;
 
   SweepScratch(int maxDegree, int K)
       : incoming(maxDegree), prefix(static_cast<std::size_t>(maxDegree + 1) * K), without(K),
-        ones(K, 1.0) {}
+        sums(K), ones(K, 1.0) {}
 };
 
 void gatherIncoming(SweepScratch &scratch, const LbpGraph &graph, const std::vector<double> &cur,
@@ -72,41 +77,90 @@ void gatherIncoming(SweepScratch &scratch, const LbpGraph &graph, const std::vec
   }
 }
 
+// Q[s] = sum_t T[s + t*K] * P[t], each sum accumulated from 0.0 for t = 0 upward. The SSE2 path
+// computes two labels per instruction with the same per-label operations, so its results are
+// bit-identical to the scalar loop.
+template <int KC>
+inline void columnMajorProduct(double *Q, const double *T, const double *P, int runtimeK) {
+  const int K = KC > 0 ? KC : runtimeK;
+  int s = 0;
+#ifdef __SSE2__
+  for (; s + 1 < K; s += 2) {
+    __m128d acc = _mm_setzero_pd();
+    for (int t = 0; t < K; ++t)
+      acc = _mm_add_pd(acc, _mm_mul_pd(_mm_loadu_pd(T + s + t * K), _mm_set1_pd(P[t])));
+    _mm_storeu_pd(Q + s, acc);
+  }
+#endif
+  for (; s < K; ++s) {
+    double q = 0.0;
+    for (int t = 0; t < K; ++t)
+      q += T[s + t * K] * P[t];
+    Q[s] = q;
+  }
+}
+
 // New messages of node n into `next`. Products run over the slots in slot order starting from
-// 1.0, so that every bit matches the per-node table algorithm; the prefix products only share
-// the common leading factors.
+// 1.0 and sums over labels from t = 0 upward, label by label, so that every bit matches the
+// per-node table algorithm; the prefix products only share the common leading factors, and the
+// label loops are innermost so that they vectorise without reordering any sum. KC > 0 fixes the
+// label count at compile time; KC = 0 takes it from K.
+template <int KC>
 void sendMessages(std::vector<double> &next, SweepScratch &scratch, const LbpGraph &graph,
-                  const double *E, const double *T, int n, int K) {
+                  const double *E, const double *T, int n, int runtimeK) {
+  const int K = KC > 0 ? KC : runtimeK;
   const int first = graph.slotOffset[n];
   const int degree = graph.slotOffset[n + 1] - first;
+  const double *const *incoming = scratch.incoming.data();
   double *prefix = scratch.prefix.data();
   double *P = scratch.without.data();
   for (int s = 0; s < K; ++s)
     prefix[s] = 1.0;
   for (int x = 0; x < degree; ++x) {
-    const double *m = scratch.incoming[x];
+    const double *m = incoming[x];
     for (int s = 0; s < K; ++s)
       prefix[(x + 1) * K + s] = prefix[x * K + s] * m[s];
   }
+  // Local accumulators for a fixed label count, so that the compiler sees they alias nothing.
+  constexpr int kLocal = KC > 0 ? KC : 1;
+  double localP[kLocal];
+  double localQ[kLocal];
+  double *Q = KC > 0 ? localQ : scratch.sums.data();
+  if (KC > 0)
+    P = localP;
   for (int x = 0; x < degree; ++x) {
-    for (int s = 0; s < K; ++s) {
-      double p = prefix[x * K + s];
-      for (int m = x + 1; m < degree; ++m)
-        p *= scratch.incoming[m][s];
-      P[s] = p;
-    }
-    double *out = next.data() + static_cast<std::size_t>(first + x) * K;
-    for (int s = 0; s < K; ++s) {
-      double q = 0.0;
-      for (int t = 0; t < K; ++t)
-        q += T[s + t * K] * P[t];
-      out[s] = E[s] * q;
-    }
-    double sum = 0.0;
     for (int s = 0; s < K; ++s)
+      P[s] = prefix[x * K + s];
+    for (int m = x + 1; m < degree; ++m) {
+      const double *msg = incoming[m];
+      for (int s = 0; s < K; ++s)
+        P[s] *= msg[s];
+    }
+    columnMajorProduct<KC>(Q, T, P, K);
+    double *out = next.data() + static_cast<std::size_t>(first + x) * K;
+    double sum = 0.0;
+    for (int s = 0; s < K; ++s) {
+      out[s] = E[s] * Q[s];
       sum += out[s];
+    }
     for (int s = 0; s < K; ++s)
       out[s] /= sum;
+  }
+}
+
+template <int KC>
+void runSweeps(std::vector<double> &cur, std::vector<double> &next, SweepScratch &scratch,
+               const LbpGraph &graph, const double *evidence, const double *T, int iterations,
+               int K) {
+  const int N = graph.nodeCount();
+  for (int t = 0; t < iterations; ++t) {
+    std::cout << "Iteration " << t << " ";
+    for (int n = 0; n < N; ++n) {
+      gatherIncoming(scratch, graph, cur, n, K);
+      sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
+    }
+    // Every slot was rewritten, so swapping is the synchronous copy of next into current.
+    std::swap(cur, next);
   }
 }
 
@@ -172,27 +226,56 @@ void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int>
   }
 }
 
+void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
+  const std::size_t values = static_cast<std::size_t>(graph.slotOffset.back()) * K;
+  current.reserve(values);
+  next.reserve(values);
+}
+
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    const std::vector<double> &evidence, const std::vector<double> &transition,
-                   int iterations) {
+                   int iterations, LbpWorkspace &workspace) {
   beliefs.clear();
   const int K = labelCountOf(transition);
   const int N = graph.nodeCount();
   const std::size_t messageValues = static_cast<std::size_t>(graph.slotOffset[N]) * K;
-  std::vector<double> cur(messageValues, 1.0);
-  std::vector<double> next(messageValues, 1.0);
+  std::vector<double> &cur = workspace.current;
+  std::vector<double> &next = workspace.next;
+  cur.assign(messageValues, 1.0);
+  next.resize(messageValues);
   SweepScratch scratch(graph.maxDegree, K);
   const double *T = transition.data();
 
-  for (int t = 0; t < iterations; ++t) {
-    std::cout << "Iteration " << t << " ";
-    for (int n = 0; n < N; ++n) {
-      gatherIncoming(scratch, graph, cur, n, K);
-      sendMessages(next, scratch, graph, evidence.data() + static_cast<std::size_t>(n) * K, T, n,
-                   K);
-    }
-    // Every slot was rewritten, so swapping is the synchronous copy of next into current.
-    std::swap(cur, next);
+  const double *E = evidence.data();
+  // The cluster counts the driver tries get a kernel with the label count fixed at compile time.
+  switch (K) {
+  case 2:
+    runSweeps<2>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  case 3:
+    runSweeps<3>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  case 4:
+    runSweeps<4>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  case 5:
+    runSweeps<5>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  case 6:
+    runSweeps<6>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  case 7:
+    runSweeps<7>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  case 8:
+    runSweeps<8>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  case 9:
+    runSweeps<9>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
+  default:
+    runSweeps<0>(cur, next, scratch, graph, E, T, iterations, K);
+    break;
   }
 
   beliefs.reserve(static_cast<std::size_t>(N) * K);
@@ -210,5 +293,6 @@ void lbp_inference(std::vector<double> &beliefs, int representative,
                    const std::vector<int> &dims, int iterations) {
   LbpGraph graph;
   build_lbp_graph(graph, representative, candidates, nbhd, dims);
-  lbp_inference(beliefs, graph, evidence, transition, iterations);
+  LbpWorkspace workspace;
+  lbp_inference(beliefs, graph, evidence, transition, iterations, workspace);
 }

@@ -38,11 +38,21 @@ struct LbpGraph {
 void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
                      const std::vector<std::vector<int>> &nbhd, const std::vector<int> &dims);
 
+// Message storage of one graph, kept by callers that run many inferences so that the tables of
+// tens of thousands of voxels are not allocated and released on every call.
+struct LbpWorkspace {
+  std::vector<double> current;
+  std::vector<double> next;
+
+  // Makes room for the messages of `graph` with up to K labels.
+  void reserve(const LbpGraph &graph, int K);
+};
+
 // `iterations` synchronous sweeps on a prepared graph; beliefs cleared, then N*K values, node by
 // node. K = floor(sqrt(|transition|)) taken in single precision.
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    const std::vector<double> &evidence, const std::vector<double> &transition,
-                   int iterations);
+                   int iterations, LbpWorkspace &workspace);
 
 void lbp_inference(std::vector<double> &beliefs, int representative,
                    const std::vector<int> &candidates, const std::vector<double> &evidence,

@@ -27,24 +27,14 @@ template <typename... Args> std::string formatted(const char *pattern, Args... a
 
 long volumeOf(const std::vector<int> &xyz) { return static_cast<long>(xyz[0]) * xyz[1] * xyz[2]; }
 
-// Members marked '0', every other voxel '9'. An id outside the volume ends the run: it would
-// address memory outside the mask.
+// Members marked '0', every other voxel '9'.
 std::vector<char> membershipMask(int representative, const std::vector<int> &candidates,
                                  const std::vector<int> &xyz) {
-  const long volume = volumeOf(xyz);
-  std::vector<char> mask(static_cast<std::size_t>(volume > 0 ? volume : 0), '9');
-  auto mark = [&](int id) {
-    if (id < 1 || id > volume)
-      torva::exitWithMessage(
-          torva::kExitInputError, stderr,
-          formatted("neighbourhood system: voxel id %d is outside 1..%ld of the %d x %d x %d "
-                    "volume\n",
-                    id, volume, xyz[0], xyz[1], xyz[2]));
-    mask[id - 1] = '0';
-  };
+  check_voxel_ids(representative, candidates, xyz);
+  std::vector<char> mask(static_cast<std::size_t>(volumeOf(xyz)), '9');
   for (int id : candidates)
-    mark(id);
-  mark(representative);
+    mask[id - 1] = '0';
+  mask[representative - 1] = '0';
   return mask;
 }
 
@@ -119,12 +109,30 @@ std::string shown(const std::string &token) {
 
 } // namespace
 
+void check_voxel_ids(int representative, const std::vector<int> &candidates,
+                     const std::vector<int> &xyz) {
+  // An id outside the volume would address memory outside the mask and the sample matrix.
+  const long volume = volumeOf(xyz);
+  auto check = [&](int id) {
+    if (id < 1 || id > volume)
+      torva::exitWithMessage(
+          torva::kExitInputError, stderr,
+          formatted("segmentation: voxel id %d is outside 1..%ld of the %d x %d x %d volume\n", id,
+                    volume, xyz[0], xyz[1], xyz[2]));
+  };
+  for (int id : candidates)
+    check(id);
+  check(representative);
+}
+
 void voxel_get_neighbor_id(std::vector<int> &out, long v, const char *mask,
                            const std::vector<int> &xyz, int /*order*/) {
   out.clear();
-  std::vector<int> conf;
+  out.reserve(2 * 10);
+  // Reused between calls: the builders ask once per member of a set of tens of thousands.
+  static thread_local std::vector<int> conf;
+  static thread_local std::vector<int> target(3);
   ind2conf(conf, v, xyz);
-  std::vector<int> target(3);
   for (const Offset &o : kLatticeOffsets) {
     target[0] = conf[0] + o.dx;
     target[1] = conf[1] + o.dy;

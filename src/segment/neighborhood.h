@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+// Ends the process with status 1, naming the voxel, when the representative or a candidate is
+// not a voxel id of the volume (1 .. X*Y*Z).
+void check_voxel_ids(int representative, const std::vector<int> &candidates,
+                     const std::vector<int> &xyz);
+
 // Lattice neighbours of voxel v that the mask marks as members ('0'): the eight in-slice
 // neighbours and the two face neighbours across slices, in a fixed order. `order` is accepted
 // for callers that pass it and has no effect.
@@ -13,7 +18,7 @@ void voxel_get_neighbor_id(std::vector<int> &out, long v, const char *mask,
                            const std::vector<int> &xyz, int order);
 
 // The lattice neighbourhood: one list per candidate in the given order, then the
-// representative's. A voxel id outside the volume ends the process with status 1.
+// representative's. Voxel ids are checked as by check_voxel_ids.
 void create_nbhd_system_kclustering(std::vector<std::vector<int>> &nbhd, int representative,
                                     const std::vector<int> &candidates,
                                     const std::vector<int> &xyz);

@@ -1,5 +1,6 @@
 #include "segment/segmentation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iostream>
@@ -14,36 +15,45 @@ void compute_smap_kclustering(std::vector<double> &s, int representative,
   long nodes = 0;
   long cases = 0;
   samples.getSize(nodes, cases);
+  const long repNode = static_cast<long>(representative) - 1;
   std::vector<char> rep(static_cast<std::size_t>(cases), 0);
-  samples.getOneNode(rep.data(), representative - 1);
+  samples.getOneNode(rep.data(), repNode);
+  const bool repReadable = repNode >= 0 && repNode < nodes;
+
+  // Columns that do not exist get the sample matrix's out-of-bound report and a NaN similarity,
+  // so that no made-up value passes for a measured one.
+  const std::size_t C = candidates.size();
+  std::vector<long> columns;
+  std::vector<std::size_t> positions;
+  columns.reserve(C);
+  positions.reserve(C);
+  for (std::size_t i = 0; i < C; ++i) {
+    const long node = static_cast<long>(candidates[i]) - 1;
+    if (node >= 0 && node < nodes) {
+      columns.push_back(node);
+      positions.push_back(i);
+    } else {
+      samples.getOneNode(rep.data(), node);
+    }
+  }
 
   // Squared differences are small integers, so their sums are exact in any order. The matrix is
   // stored case by case, so one pass over the cases reads each row once instead of striding down
   // every candidate's column.
-  const std::size_t C = candidates.size();
-  std::vector<long> distance(C, 0);
-  std::vector<long> column(C, -1);
-  for (std::size_t i = 0; i < C; ++i) {
-    const long node = static_cast<long>(candidates[i]) - 1;
-    if (node >= 0 && node < nodes)
-      column[i] = node;
-    else
-      samples.getOneNode(rep.data(), node); // reports the bad column, copies nothing
-  }
+  std::vector<long> distance(columns.size(), 0);
   const char *row = samples.cellData();
   for (long c = 0; c < cases; ++c, row += nodes) {
     const int r = rep[c];
-    for (std::size_t i = 0; i < C; ++i) {
-      if (column[i] < 0)
-        continue;
-      const int d = row[column[i]] - r;
-      distance[i] += d * d;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      const int d = row[columns[k]] - r;
+      distance[k] += d * d;
     }
   }
-  s.reserve(C + 1);
-  for (std::size_t i = 0; i < C; ++i)
-    s.push_back(1.0 - static_cast<double>(distance[i]) / cases);
-  s.push_back(1.0);
+  s.assign(C + 1, std::nan(""));
+  if (repReadable)
+    for (std::size_t k = 0; k < columns.size(); ++k)
+      s[positions[k]] = 1.0 - static_cast<double>(distance[k]) / cases;
+  s[C] = 1.0;
 }
 
 namespace {
@@ -57,13 +67,16 @@ struct SegmentationRun {
 class SegmentationRunner {
 public:
   SegmentationRunner(const LbpGraph &graph, const std::vector<double> &features, double beta,
-                     int gemIterations, int lbpIterations)
+                     int gemIterations, int lbpIterations, int largestK)
       : graph_(graph), features_(features), beta_(beta), gemIterations_(gemIterations),
-        lbpIterations_(lbpIterations) {}
+        lbpIterations_(lbpIterations) {
+    // Room for the largest cluster count up front, so that no later run reallocates.
+    workspace_.reserve(graph, largestK);
+  }
 
-  void run(SegmentationRun &out, int K) const {
+  void run(SegmentationRun &out, int K) {
     kclustering_lbp_fixed_cluster_number(out.labels, out.values, out.gvrc, graph_, features_, beta_,
-                                         gemIterations_, lbpIterations_, K);
+                                         gemIterations_, lbpIterations_, K, workspace_);
   }
 
 private:
@@ -72,11 +85,12 @@ private:
   double beta_;
   int gemIterations_;
   int lbpIterations_;
+  LbpWorkspace workspace_;
 };
 
 // K = 2 .. 7; the best strictly larger GVRC wins (ties keep the smaller K, NaN never wins), then
 // that K runs once more for the chosen labelling.
-void selectBestOfRange(SegmentationRun &chosen, const SegmentationRunner &runner) {
+void selectBestOfRange(SegmentationRun &chosen, SegmentationRunner &runner) {
   double bestGvrc = 0.0;
   int bestK = 2;
   SegmentationRun trial;
@@ -93,7 +107,7 @@ void selectBestOfRange(SegmentationRun &chosen, const SegmentationRunner &runner
 
 // K = 2, 3, ... accepted while the GVRC strictly rises from one K to the next; K = 9 is run and
 // printed but never accepted.
-void selectForward(SegmentationRun &chosen, const SegmentationRunner &runner) {
+void selectForward(SegmentationRun &chosen, SegmentationRunner &runner) {
   double previous = 0.0;
   bool rising = true;
   SegmentationRun trial;
@@ -141,6 +155,7 @@ void clustering_lbp_new(std::vector<int> &region, std::vector<double> &regionVal
   regionValues.clear();
   std::vector<int> dims;
   samples.getXYZSiz(dims);
+  check_voxel_ids(representative, candidates, dims);
 
   std::vector<double> s;
   compute_smap_kclustering(s, representative, candidates, samples);
@@ -158,7 +173,11 @@ void clustering_lbp_new(std::vector<int> &region, std::vector<double> &regionVal
   nbhd.clear();
   nbhd.shrink_to_fit();
 
-  const SegmentationRunner runner(graph, s, beta, T_gem, T_lbp);
+  // Forward selection goes up to 9 clusters; a larger fixed count simply grows the storage.
+  const int largestK = segmentationCount >= 2    ? std::min(segmentationCount, 9)
+                       : segmentationCount == -2 ? 7
+                                                 : 9;
+  SegmentationRunner runner(graph, s, beta, T_gem, T_lbp, largestK);
   SegmentationRun chosen;
   if (segmentationCount >= 2)
     runner.run(chosen, segmentationCount);

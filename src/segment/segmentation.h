@@ -20,6 +20,7 @@ void clustering_lbp_new(std::vector<int> &region, std::vector<double> &regionVal
 
 // s_n = 1 - D_n / cases, D_n = sum over cases of (state_n - state_rep)^2; the candidates in
 // order, then 1.0 for the representative. For two-state data s_n is the fraction of cases in
-// which the voxel agrees with the representative.
+// which the voxel agrees with the representative. A voxel without a column in `samples` gets
+// the matrix's out-of-bound report and NaN (every candidate, if it is the representative).
 void compute_smap_kclustering(std::vector<double> &s, int representative,
                               const std::vector<int> &candidates, const Samples &samples);

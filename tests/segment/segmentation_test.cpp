@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -103,4 +105,133 @@ TEST(ClusteringLbpNew, RowStudyKeepsTheTwoClusterRegion) {
   EXPECT_NE(result.out.find("Init. GVRC= 73.5\n"), std::string::npos);
   EXPECT_NE(result.out.find("GVRC new= 1.09459 GVRC old= 73.5\n"), std::string::npos);
   EXPECT_EQ(countOf(result.out, "Summary:"), 2);
+}
+
+TEST(ClusteringLbpNew, RowStudyWithTheBestOfARange) {
+  testsupport::ScopedTempDir dir;
+  const RowStudy study;
+  const Outcome result = segment(study.samples, {2, 3, 4, 5, 6}, 7, -2);
+  EXPECT_EQ(result.region, (std::vector<int>{5, 6, 7}));
+  EXPECT_EQ(result.log, "R=7 cluster mean= 0.9 std= 0.0816497\n");
+  // K = 2 .. 7, then K = 2 again; the runs for K = 4 .. 7 score 0.
+  EXPECT_EQ(countOf(result.out, "Summary:"), 7);
+  EXPECT_NE(result.out.find("GVRC= 73.5; GVRC*=0\n"), std::string::npos);
+  EXPECT_NE(result.out.find("GVRC= 1.09459; GVRC*=73.5\n"), std::string::npos);
+  EXPECT_EQ(countOf(result.out, "GVRC= 0; GVRC*=73.5\n"), 4);
+  const std::size_t last = result.out.rfind("Summary:");
+  EXPECT_EQ(result.out.substr(last, 44), "Summary: number of cluster=2, gvrc=73.500000");
+}
+
+TEST(ClusteringLbpNew, FixedCountRunsOnceAndMayLeaveTheRepresentativeAlone) {
+  testsupport::ScopedTempDir dir;
+  testsupport::writeFile("log.torva", "TORVA Log\n");
+  const RowStudy study;
+  const Outcome result = segment(study.samples, {2, 3, 4, 5, 6}, 7, 3);
+  // K = 3 labels the nodes [0, 1, 1, 1, 1, 2]: no candidate shares the representative's cluster.
+  EXPECT_EQ(result.region, (std::vector<int>{7}));
+  EXPECT_EQ(result.values, (Vec{1.0}));
+  EXPECT_EQ(result.log, "TORVA Log\nR=7 cluster mean= 1 std= 0\n");
+  const std::string sweeps =
+      "Iteration 0 Iteration 1 Iteration 2 Iteration 3 Iteration 4 Free Memory\n";
+  const std::string iteration = "cluster=0, mean=0.100000, size=1\n"
+                                "cluster=1, mean=0.550000, size=4\n"
+                                "cluster=2, mean=1.000000, size=1\n"
+                                "GVRC= 1.09459\n";
+  EXPECT_EQ(result.out, "Create Neighborhood System\n"
+                        "end****\n"
+                        "0.1 1\n"
+                        "0.1 0.55 1 \n"
+                        "_______________\n"
+                        "GEM Iteration= 0\n" +
+                            sweeps + iteration +
+                            "_______________\n"
+                            "GEM Iteration= 1\n" +
+                            sweeps + iteration +
+                            "***********\n"
+                            "Summary: number of cluster=3, gvrc=1.094595\n"
+                            "***********\n");
+}
+
+TEST(ClusteringLbpNew, EveryOtherCountSelectsForward) {
+  testsupport::ScopedTempDir dir;
+  const RowStudy study;
+  const std::string forward = segment(study.samples, {2, 3, 4, 5, 6}, 7, -1).out;
+  EXPECT_EQ(countOf(forward, "Summary:"), 2);
+  for (int count : {1, 0, -3, -100}) {
+    const Outcome result = segment(study.samples, {2, 3, 4, 5, 6}, 7, count);
+    EXPECT_EQ(result.out, forward) << count;
+    EXPECT_EQ(result.region, (std::vector<int>{5, 6, 7}));
+  }
+}
+
+TEST(ClusteringLbpNew, ForwardSelectionAcceptsAtMostEightClusters) {
+  testsupport::ScopedTempDir dir;
+  // Forty isolated candidates whose similarities spread evenly over [0, 1): the GVRC rises with
+  // every added cluster, so K = 9 is run and printed but K = 8 is kept.
+  Study study(81, 1, 1, 40);
+  std::vector<int> candidates;
+  for (int i = 0; i < 40; ++i) {
+    candidates.push_back(2 * i + 1);
+    study.agreeIn(2 * i + 1, i);
+  }
+  const Outcome forward = segment(study.samples, candidates, 81, -1);
+  EXPECT_EQ(countOf(forward.out, "Summary:"), 8);
+  EXPECT_EQ(countOf(forward.out, "GVRC new= "), 7);
+  EXPECT_NE(forward.out.find("Summary: number of cluster=9"), std::string::npos);
+  const Outcome eight = segment(study.samples, candidates, 81, 8);
+  EXPECT_EQ(forward.region, eight.region);
+  EXPECT_EQ(forward.values, eight.values);
+  EXPECT_GT(forward.region.size(), 1u);
+}
+
+TEST(ClusteringLbpNew, RangeFallsBackToTwoClustersWhenNoRunScoresAboveZero) {
+  testsupport::ScopedTempDir dir;
+  // Two nodes: (N - K) / (K - 1) truncates to 0 for every K of the range.
+  Study study(2, 1, 1, 4);
+  study.agreeIn(1, 1);
+  const Outcome result = segment(study.samples, {1}, 2, -2);
+  EXPECT_EQ(countOf(result.out, "Summary:"), 7);
+  EXPECT_EQ(countOf(result.out, "; GVRC*=0\n"), 6);
+  const std::size_t last = result.out.rfind("Summary:");
+  EXPECT_EQ(result.out.substr(last, 29), "Summary: number of cluster=2,");
+  EXPECT_EQ(result.region.back(), 2);
+}
+
+TEST(ClusteringLbpNew, FileNeighbourhoodGivesTheLatticeResult) {
+  testsupport::ScopedTempDir dir;
+  // Each voxel of the row lists its left and right neighbours.
+  testsupport::writeFile("nbhd_system.torva", "1 2\n2 1 3\n2 2 4\n2 3 5\n2 4 6\n2 5 7\n1 6\n");
+  const RowStudy study;
+  const Outcome lattice = segment(study.samples, {2, 3, 4, 5, 6}, 7, -1, 0);
+  std::remove("log.torva");
+  const Outcome file = segment(study.samples, {2, 3, 4, 5, 6}, 7, -1, 1);
+  EXPECT_EQ(file.region, lattice.region);
+  EXPECT_EQ(file.log, lattice.log);
+  const std::string header = "Create Neighborhood System\n";
+  EXPECT_EQ(file.out, header + "Total 7 voxels, 6 are used for clustering\n" +
+                          lattice.out.substr(header.size()));
+}
+
+TEST(ClusteringLbpNew, VoxelIdOutsideTheVolumeEndsWithStatusOneBeforeAnyWork) {
+  testsupport::ScopedTempDir dir;
+  const RowStudy study;
+  std::vector<int> region;
+  Vec values;
+  EXPECT_EXIT(clustering_lbp_new(region, values, {2, 8}, 7, study.samples, 1.0, 5, 5, -1, 0, 0),
+              testing::ExitedWithCode(1),
+              "^segmentation: voxel id 8 is outside 1..7 of the 7 x 1 x 1 volume\n$");
+  EXPECT_FALSE(testsupport::fileExistsOnDisk("log.torva"));
+}
+
+TEST(Similarity, MissingColumnsAreReportedAndNotMadeUp) {
+  Study study(3, 1, 1, 4);
+  Vec s;
+  testing::internal::CaptureStderr();
+  compute_smap_kclustering(s, 3, {1, 9, 2}, study.samples);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Samples::getOneNode: out of bound");
+  ASSERT_EQ(s.size(), 4u);
+  EXPECT_EQ(s[0], 1.0);
+  EXPECT_TRUE(std::isnan(s[1]));
+  EXPECT_EQ(s[2], 1.0);
+  EXPECT_EQ(s[3], 1.0);
 }

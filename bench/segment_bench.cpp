@@ -1,0 +1,170 @@
+// Segmentation hot path on a whole-brain volume: belief propagation over a 50,000-voxel lattice
+// block (a self-contained call, and one on a prepared graph with reused message storage as the
+// GEM loop makes it), and one whole segmentation call on the same set.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+#include "data/samples.h"
+#include "segment/lbp.h"
+#include "segment/neighborhood.h"
+#include "segment/segmentation.h"
+
+namespace {
+
+constexpr int kX = 91, kY = 109, kZ = 91;
+constexpr int kCases = 50;
+
+// Progress text would swamp the report, so standard output goes to /dev/null around each call.
+class SilencedStdout {
+public:
+  SilencedStdout() {
+    std::fflush(stdout);
+    saved_ = dup(1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+  }
+  ~SilencedStdout() {
+    std::fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+  }
+  SilencedStdout(const SilencedStdout &) = delete;
+  SilencedStdout &operator=(const SilencedStdout &) = delete;
+
+private:
+  int saved_;
+};
+
+// A 50 x 50 x 20 block of the volume: the candidates in ascending id order, the block's centre
+// as the representative.
+struct Block {
+  std::vector<int> candidates;
+  int representative = 0;
+  std::vector<int> dims{kX, kY, kZ};
+  Block() {
+    const int cx = 20 + 25, cy = 30 + 25, cz = 35 + 10;
+    representative = cx + kX * (cy + kY * cz) + 1;
+    for (int z = 35; z < 55; ++z)
+      for (int y = 30; y < 80; ++y)
+        for (int x = 20; x < 70; ++x) {
+          const int id = x + kX * (y + kY * z) + 1;
+          if (id != representative)
+            candidates.push_back(id);
+        }
+  }
+};
+
+// Voxels near the representative agree with it more often, so the similarity map has a blob.
+void fillStudy(Samples &samples, const Block &block) {
+  const long nodes = static_cast<long>(kX) * kY * kZ + 1;
+  samples.setSize(nodes, kCases);
+  samples.setXYZSiz(kX, kY, kZ);
+  char *cells = samples.cellData();
+  unsigned state = 12345u;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  for (long i = 0; i < nodes * kCases; ++i)
+    cells[i] = '0';
+  const int r = block.representative - 1;
+  const int rx = r % kX, ry = (r / kX) % kY, rz = r / (kX * kY);
+  for (int id : block.candidates) {
+    const int v = id - 1;
+    const int dx = v % kX - rx, dy = (v / kX) % kY - ry, dz = v / (kX * kY) - rz;
+    const int distance2 = dx * dx + dy * dy + 4 * dz * dz;
+    const unsigned flipPercent = distance2 < 200 ? 10 : (distance2 < 600 ? 40 : 60);
+    for (int c = 0; c < kCases; ++c)
+      if (next() % 100 < flipPercent)
+        cells[static_cast<long>(c) * nodes + v] = '1';
+  }
+}
+
+struct Fixture {
+  Block block;
+  Samples samples;
+  std::vector<double> features;
+  std::vector<std::vector<int>> nbhd;
+  Fixture() {
+    fillStudy(samples, block);
+    compute_smap_kclustering(features, block.representative, block.candidates, samples);
+    create_nbhd_system_kclustering(nbhd, block.representative, block.candidates, block.dims);
+  }
+};
+
+Fixture &fixture() {
+  static Fixture shared;
+  return shared;
+}
+
+void BM_LbpInference(benchmark::State &state) {
+  Fixture &f = fixture();
+  const int K = static_cast<int>(state.range(0));
+  std::vector<double> means(K);
+  for (int i = 0; i < K; ++i)
+    means[i] = static_cast<double>(i) / (K - 1);
+  std::vector<double> T, E, beliefs;
+  create_transition_matrix_kclsutering(T, means, 1.0);
+  create_evidence_kclustering(E, f.features, means);
+  for (auto _ : state) {
+    SilencedStdout quiet;
+    lbp_inference(beliefs, f.block.representative, f.block.candidates, E, T, f.nbhd, f.block.dims,
+                  5);
+    benchmark::DoNotOptimize(beliefs.data());
+  }
+  state.counters["nodes"] = static_cast<double>(f.features.size());
+}
+BENCHMARK(BM_LbpInference)->Arg(2)->Arg(8)->Unit(benchmark::kMillisecond);
+
+void BM_LbpInferencePreparedGraph(benchmark::State &state) {
+  Fixture &f = fixture();
+  const int K = static_cast<int>(state.range(0));
+  std::vector<double> means(K);
+  for (int i = 0; i < K; ++i)
+    means[i] = static_cast<double>(i) / (K - 1);
+  std::vector<double> T, E, beliefs;
+  create_transition_matrix_kclsutering(T, means, 1.0);
+  create_evidence_kclustering(E, f.features, means);
+  LbpGraph graph;
+  build_lbp_graph(graph, f.block.representative, f.block.candidates, f.nbhd, f.block.dims);
+  LbpWorkspace workspace;
+  for (auto _ : state) {
+    SilencedStdout quiet;
+    lbp_inference(beliefs, graph, E, T, 5, workspace);
+    benchmark::DoNotOptimize(beliefs.data());
+  }
+}
+BENCHMARK(BM_LbpInferencePreparedGraph)->Arg(2)->Arg(8)->Unit(benchmark::kMillisecond);
+
+void BM_ClusteringLbpNew(benchmark::State &state) {
+  Fixture &f = fixture();
+  std::vector<int> region;
+  std::vector<double> values;
+  for (auto _ : state) {
+    SilencedStdout quiet;
+    // The call appends to the run log in the working directory.
+    clustering_lbp_new(region, values, f.block.candidates, f.block.representative, f.samples, 1.0,
+                       5, 5, -1, 0, 0);
+    benchmark::DoNotOptimize(region.data());
+  }
+  state.counters["region"] = static_cast<double>(region.size());
+  std::remove("log.torva");
+}
+BENCHMARK(BM_ClusteringLbpNew)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_ComputeSmap(benchmark::State &state) {
+  Fixture &f = fixture();
+  std::vector<double> s;
+  for (auto _ : state) {
+    compute_smap_kclustering(s, f.block.representative, f.block.candidates, f.samples);
+    benchmark::DoNotOptimize(s.data());
+  }
+}
+BENCHMARK(BM_ComputeSmap)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,116 @@
+// The command on a small generated study with planted regions: the learner must find them, and
+// every iteration's label file must be what the learner returns for that iteration's subjects.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <sstream>
+
+#include "bn/bn.h"
+#include "data/samples.h"
+#include "driver/resampling.h"
+#include "roi/bml.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr int kSubjects = 40;
+constexpr int kIterations = 3;
+
+// Makes the default example study (20 x 24 x 20, three planted regions) in "study" and runs the
+// command on it with bootstrap resampling; returns the command's exit status.
+int runOnExampleStudy() {
+  const std::string make =
+      std::string(MAKE_EXAMPLE_STUDY_PATH) + " --out study --subjects " + std::to_string(kSubjects);
+  if (testsupport::runCommand(make, "make.txt", "make_err.txt") != 0)
+    return -1;
+  return testsupport::runCommand(std::string(TORVACOREEL_PATH) + " study/torva.prj.filelist 2 " +
+                                 std::to_string(kIterations));
+}
+
+// Voxel ids of each planted region, one line per region.
+std::vector<std::set<int>> plantedRegions() {
+  std::istringstream lines(testsupport::readFile("study/regions.txt"));
+  std::vector<std::set<int>> regions;
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream ids(line);
+    std::set<int> region;
+    int id = 0;
+    while (ids >> id)
+      region.insert(id);
+    regions.push_back(region);
+  }
+  return regions;
+}
+
+// The representative voxels each iteration hands back, from the progress text.
+std::vector<std::vector<int>> representativesPerIteration(const std::string &output) {
+  std::vector<std::vector<int>> found;
+  std::istringstream lines(output);
+  std::string line;
+  const std::string prefix = "Representative voxel ";
+  while (std::getline(lines, line)) {
+    if (line.rfind("resampling ", 0) == 0)
+      found.emplace_back();
+    else if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size() &&
+             line.find_first_not_of("0123456789", prefix.size()) == std::string::npos &&
+             !found.empty())
+      found.back().push_back(std::stoi(line.substr(prefix.size())));
+  }
+  return found;
+}
+
+std::string labelLine(const std::vector<int> &labels) {
+  std::string text;
+  for (const int label : labels)
+    text += std::to_string(label) + " ";
+  return text + "\n";
+}
+
+} // namespace
+
+TEST(RoiEndToEnd, RepresentativesLieInThePlantedRegions) {
+  testsupport::ScopedTempDir dir;
+  ASSERT_EQ(runOnExampleStudy(), 0) << testsupport::readFile("stderr.txt");
+  const std::vector<std::set<int>> regions = plantedRegions();
+  ASSERT_EQ(regions.size(), 3u);
+  const auto found = representativesPerIteration(testsupport::readFile("stdout.txt"));
+  ASSERT_EQ(found.size(), static_cast<std::size_t>(kIterations));
+  for (std::size_t P = 0; P < found.size(); ++P) {
+    ASSERT_FALSE(found[P].empty()) << "iteration " << P;
+    std::set<std::size_t> regionsHit;
+    for (const int id : found[P]) {
+      std::size_t r = 0;
+      while (r < regions.size() && regions[r].count(id) == 0)
+        ++r;
+      EXPECT_LT(r, regions.size()) << "iteration " << P << ": voxel " << id;
+      regionsHit.insert(r);
+    }
+    // Distinct regions: each round's region is removed before the next search.
+    EXPECT_EQ(regionsHit.size(), found[P].size()) << "iteration " << P;
+  }
+}
+
+// Label files are deleted by a complete run's final step once it exists; this is the one check
+// that reads them.
+TEST(RoiEndToEnd, LabelFilesHoldWhatTheLearnerReturnsForEachIteration) {
+  testsupport::ScopedTempDir dir;
+  ASSERT_EQ(runOnExampleStudy(), 0) << testsupport::readFile("stderr.txt");
+  std::srand(0); // the command's seed: the same draws in the same order
+  std::vector<int> chosen;
+  for (int P = 0; P < kIterations; ++P) {
+    chooseSubjects(chosen, kBootstrap, kSubjects, P);
+    Samples study;
+    std::vector<int> labels;
+    std::vector<double> values;
+    std::vector<int> representatives;
+    BN bn;
+    ::testing::internal::CaptureStdout();
+    study.readFilelistSubsetNifti("study/torva.prj.filelist", chosen);
+    bml(study, labels, values, bn, representatives);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(testsupport::readFile(labelFileName(P)), labelLine(labels)) << "iteration " << P;
+    EXPECT_EQ(labels.size(), 20u * 24u * 20u);
+  }
+}

@@ -1,0 +1,152 @@
+#include "segment/kclustering.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "segment/neighborhood.h"
+
+using Vec = std::vector<double>;
+using Labels = std::vector<int>;
+
+namespace {
+
+// Nodes 1 .. n-1 and the representative n on an n x 1 x 1 row: a chain in node order.
+struct Chain {
+  std::vector<int> candidates;
+  int representative;
+  std::vector<int> dims;
+  std::vector<std::vector<int>> nbhd;
+  explicit Chain(int n) : representative(n), dims{n, 1, 1} {
+    for (int id = 1; id < n; ++id)
+      candidates.push_back(id);
+    create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
+  }
+};
+
+struct Result {
+  Labels labels;
+  Vec values;
+  double gvrc = -7.0;
+  std::string out;
+};
+
+Result segment(const Vec &features, int K, int gemIterations = 5) {
+  const Chain chain(static_cast<int>(features.size()));
+  Result result;
+  testing::internal::CaptureStdout();
+  kclustering_lbp_fixed_cluster_number(result.labels, result.values, result.gvrc, chain.candidates,
+                                       chain.representative, features, chain.nbhd, chain.dims, 1.0,
+                                       gemIterations, 5, K);
+  result.out = testing::internal::GetCapturedStdout();
+  return result;
+}
+
+int countOf(const std::string &text, const std::string &piece) {
+  int count = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos;
+       at = text.find(piece, at + piece.size()))
+    ++count;
+  return count;
+}
+
+const Vec kSixNodes{0.1, 0.2, 0.3, 0.8, 0.9, 1.0};
+
+} // namespace
+
+TEST(Gvrc, VarianceRatioWithIntegerDegreesOfFreedom) {
+  // SST = 0.82, SSW = 0.01, f = 2.
+  EXPECT_NEAR(gvrc_kclustering({0, 0.1, 0.9, 1.0}, {0, 0, 1, 1}, {0.05, 0.95}), 162.0, 1e-9);
+  // N = 6, K = 3: f = 3/2 truncates to 1, so 0.405 / 0.37 and not 1.5 times that.
+  EXPECT_NEAR(gvrc_kclustering(kSixNodes, {0, 1, 1, 1, 1, 2}, {0.1, 0.55, 1.0}), 0.405 / 0.37,
+              1e-12);
+  // N - K < K - 1: f = 0.
+  EXPECT_EQ(gvrc_kclustering({0.1, 0.5, 0.6, 1.0}, {0, 1, 1, 2}, {0.1, 0.55, 1.0}), 0.0);
+  EXPECT_TRUE(std::isnan(gvrc_kclustering({}, {}, {0.0, 1.0})));
+  EXPECT_TRUE(std::isnan(gvrc_kclustering({0.2, 0.4}, {0, 0}, {0.3})));
+}
+
+TEST(FixedClusterNumber, SixNodeChainWithTwoClustersPrintsItsProgress) {
+  const Result result = segment(kSixNodes, 2);
+  EXPECT_EQ(result.labels, (Labels{0, 0, 0, 1, 1, 1}));
+  EXPECT_NEAR(result.gvrc, 73.5, 1e-9);
+  const std::string sweeps =
+      "Iteration 0 Iteration 1 Iteration 2 Iteration 3 Iteration 4 Free Memory\n";
+  const std::string iteration = "cluster=0, mean=0.200000, size=3\n"
+                                "cluster=1, mean=0.900000, size=3\n"
+                                "GVRC= 73.5\n";
+  // The second iteration does not raise the GVRC, so the loop stops there.
+  EXPECT_EQ(result.out, "0.1 1\n"
+                        "0.1 1 \n"
+                        "_______________\n"
+                        "GEM Iteration= 0\n" +
+                            sweeps + iteration +
+                            "_______________\n"
+                            "GEM Iteration= 1\n" +
+                            sweeps + iteration +
+                            "***********\n"
+                            "Summary: number of cluster=2, gvrc=73.500000\n"
+                            "***********\n");
+}
+
+TEST(FixedClusterNumber, SixNodeChainWithThreeClusters) {
+  const Result result = segment(kSixNodes, 3);
+  EXPECT_EQ(result.labels, (Labels{0, 1, 1, 1, 1, 2}));
+  EXPECT_NEAR(result.gvrc, 1.09459, 5e-6);
+  EXPECT_NE(result.out.find("0.1 0.55 1 \n"), std::string::npos);
+  EXPECT_NE(result.out.find("cluster=1, mean=0.550000, size=4\n"), std::string::npos);
+  EXPECT_NE(result.out.find("Summary: number of cluster=3, gvrc=1.094595\n"), std::string::npos);
+  EXPECT_EQ(result.values, kSixNodes);
+}
+
+TEST(FixedClusterNumber, EqualFeaturesLeaveEmptyClustersAndRunToTheCap) {
+  const Result result = segment({0.5, 0.5, 0.5, 0.5}, 3, 3);
+  EXPECT_EQ(result.labels, (Labels{0, 0, 0, 0}));
+  EXPECT_TRUE(std::isnan(result.gvrc));
+  EXPECT_EQ(countOf(result.out, "GEM Iteration="), 3);
+  EXPECT_EQ(countOf(result.out, "cluster=0, mean=0.500000, size=4\n"), 3);
+  EXPECT_EQ(countOf(result.out, "cluster=1, mean=-1.000000, size=0\n"), 3);
+  EXPECT_EQ(countOf(result.out, "cluster=2, mean=-1.000000, size=0\n"), 3);
+  EXPECT_EQ(result.out.substr(0, 20), "0.5 0.5\n0.5 0.5 0.5 ");
+}
+
+TEST(FixedClusterNumber, ZeroDegreesOfFreedomStopAfterTheSecondIteration) {
+  // N = 4, K = 3: every GVRC is 0, and 0 >= 0 ends the loop in iteration 1.
+  const Result result = segment({0.1, 0.5, 0.6, 1.0}, 3, 5);
+  EXPECT_EQ(result.gvrc, 0.0);
+  EXPECT_EQ(countOf(result.out, "GEM Iteration="), 2);
+  EXPECT_EQ(countOf(result.out, "GVRC= 0\n"), 2);
+  // The returned labelling is the first iteration's.
+  EXPECT_EQ(result.labels, segment({0.1, 0.5, 0.6, 1.0}, 3, 1).labels);
+}
+
+TEST(FixedClusterNumber, OneIterationWhateverTheCapBelowTwo) {
+  for (int cap : {1, 0, -3}) {
+    const Result result = segment(kSixNodes, 2, cap);
+    EXPECT_EQ(countOf(result.out, "GEM Iteration="), 1) << cap;
+    EXPECT_EQ(result.labels, (Labels{0, 0, 0, 1, 1, 1}));
+    EXPECT_NEAR(result.gvrc, 73.5, 1e-9);
+  }
+}
+
+TEST(FixedClusterNumber, IsolatedNodesTakeTheNearestMean) {
+  // Without neighbours a belief is the normalised evidence, so each node takes the nearest mean.
+  const std::vector<int> dims{12, 1, 1};
+  const std::vector<int> candidates{1, 3, 5, 7, 9};
+  const Vec features{0.0, 0.05, 0.1, 0.15, 0.6, 1.0};
+  std::vector<std::vector<int>> nbhd;
+  create_nbhd_system_kclustering(nbhd, 11, candidates, dims);
+  Labels labels;
+  Vec values;
+  double gvrc = 0.0;
+  testing::internal::CaptureStdout();
+  kclustering_lbp_fixed_cluster_number(labels, values, gvrc, candidates, 11, features, nbhd, dims,
+                                       1.0, 2, 5, 2);
+  const std::string out = testing::internal::GetCapturedStdout();
+  // Means 0 and 1 first: 0.6 joins the upper cluster; then means 0.075 and 0.8 keep it there.
+  EXPECT_EQ(labels, (Labels{0, 0, 0, 0, 1, 1}));
+  EXPECT_EQ(countOf(out, "GEM Iteration="), 2);
+  EXPECT_NEAR(gvrc, gvrc_kclustering(features, labels, {0.075, 0.8}), 1e-12);
+}
