@@ -46,11 +46,18 @@ test: build build-asan
 
 demo: build
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
-	@cd $(DEMO_DIR) && ../$(BUILD)/make_example_study --out study >/dev/null
+	@cd $(DEMO_DIR) && ../$(BUILD)/make_example_study --out study --subjects 100 >/dev/null
 	@cd $(DEMO_DIR) && ../$(BUILD)/torvacoreel study/torva.prj.filelist 1 0 > run.txt; \
 	  status=$$?; tail -n 20 run.txt; echo "exit status $$status; full progress text in $(DEMO_DIR)/run.txt"; \
 	  exit $$status
-	@echo "Results are in $(DEMO_DIR)/"
+	@cd $(DEMO_DIR) && awk 'NR == FNR { if (FNR == 2) for (i = 1; i <= NF; i++) { label[i] = $$i; labelled += ($$i > 0) }; next } \
+	  { inside = 0; split("", regions); for (i = 1; i <= NF; i++) if (label[$$i] > 0) { inside++; regions[label[$$i]] = 1 } \
+	    list = ""; for (r in regions) list = list " " r; found += inside; \
+	    printf "planted region %d: %d of %d voxels in consensus region(s)%s\n", FNR, inside, NF, (list == "" ? " none" : list) } \
+	  END { printf "consensus voxels outside the planted regions: %d\n", labelled - found }' \
+	  roi.el.torva study/regions.txt
+	@echo "Results are in $(DEMO_DIR)/: model.el.torva, bn.el.torva, bn.el.xdsl, log.el.torva, roi.el.torva,"
+	@echo "  label_field_torvael.nii and prob_map_torvael.nii (also as .hdr/.img pairs)"
 
 bench: build
 	@$(BUILD)/torvacoreel_bench

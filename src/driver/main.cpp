@@ -7,8 +7,10 @@
 #include <string>
 
 #include "bn/bn.h"
+#include "data/samples.h"
 #include "data/study_reader.h"
 #include "driver/command.h"
+#include "driver/ensemble.h"
 #include "driver/resampling.h"
 #include "util/extra.h"
 #include "util/fatal.h"
@@ -52,8 +54,10 @@ int main(int argc, char **argv) {
   if (ReadFailure problem = validateStudy(listPath))
     exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
 
-  BN bn; // reinitialised by every iteration's region learner
+  Samples full; // filled only by the ensemble step
+  BN bn;        // reinitialised by every iteration's region learner, then the final network
   ResamplingResult result;
   runResampling(result, listPath, method, iterations, subjects, bn);
+  runEnsemble(result.records, iterations, subjects, nodes, listPath, result.lastLabels, full, bn);
   exitWithStatus(kExitSuccess);
 }

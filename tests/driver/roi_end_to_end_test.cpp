@@ -6,6 +6,8 @@
 #include <set>
 #include <sstream>
 
+#include <nifti1_io.h>
+
 #include "bn/bn.h"
 #include "data/samples.h"
 #include "driver/resampling.h"
@@ -17,12 +19,18 @@ namespace {
 constexpr int kSubjects = 40;
 constexpr int kIterations = 3;
 
-// Makes the default example study (20 x 24 x 20, three planted regions) in "study" and runs the
-// command on it with bootstrap resampling; returns the command's exit status.
-int runOnExampleStudy() {
+// Makes the default example study (20 x 24 x 20, three planted regions) in "study"; true when
+// the generator succeeded.
+bool makeExampleStudy() {
   const std::string make =
       std::string(MAKE_EXAMPLE_STUDY_PATH) + " --out study --subjects " + std::to_string(kSubjects);
-  if (testsupport::runCommand(make, "make.txt", "make_err.txt") != 0)
+  return testsupport::runCommand(make, "make.txt", "make_err.txt") == 0;
+}
+
+// Makes the example study and runs the command on it with bootstrap resampling; returns the
+// command's exit status.
+int runOnExampleStudy() {
+  if (!makeExampleStudy())
     return -1;
   return testsupport::runCommand(std::string(TORVACOREEL_PATH) + " study/torva.prj.filelist 2 " +
                                  std::to_string(kIterations));
@@ -92,11 +100,20 @@ TEST(RoiEndToEnd, RepresentativesLieInThePlantedRegions) {
   }
 }
 
-// Label files are deleted by a complete run's final step once it exists; this is the one check
-// that reads them.
+// A complete run deletes the label files at its end, so the resampling loop is run in-process
+// here and its label files and records are checked before any ensemble step.
 TEST(RoiEndToEnd, LabelFilesHoldWhatTheLearnerReturnsForEachIteration) {
   testsupport::ScopedTempDir dir;
-  ASSERT_EQ(runOnExampleStudy(), 0) << testsupport::readFile("stderr.txt");
+  ASSERT_TRUE(makeExampleStudy()) << testsupport::readFile("make_err.txt");
+  ResamplingResult result;
+  {
+    BN bn;
+    std::srand(0);
+    ::testing::internal::CaptureStdout();
+    runResampling(result, "study/torva.prj.filelist", kBootstrap, kIterations, kSubjects, bn);
+    ::testing::internal::GetCapturedStdout();
+  }
+  ASSERT_EQ(result.records.size(), static_cast<std::size_t>(kIterations));
   std::srand(0); // the command's seed: the same draws in the same order
   std::vector<int> chosen;
   for (int P = 0; P < kIterations; ++P) {
@@ -112,5 +129,53 @@ TEST(RoiEndToEnd, LabelFilesHoldWhatTheLearnerReturnsForEachIteration) {
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(testsupport::readFile(labelFileName(P)), labelLine(labels)) << "iteration " << P;
     EXPECT_EQ(labels.size(), 20u * 24u * 20u);
+    EXPECT_EQ(result.records[P], makeModelRecord(P, representatives)) << "iteration " << P;
+    if (P + 1 == kIterations) {
+      EXPECT_EQ(result.lastLabels, labels);
+    }
   }
+}
+
+// Every member labels its representative voxels with their own regions, so in the consensus
+// each representative of the mode carries its region number with frequency 100.
+TEST(RoiEndToEnd, ConsensusKeepsTheModesRepresentativesAndNoLabelFileRemains) {
+  testsupport::ScopedTempDir dir;
+  ASSERT_EQ(runOnExampleStudy(), 0) << testsupport::readFile("stderr.txt");
+  const std::string output = testsupport::readFile("stdout.txt");
+  const std::string modeLine = "the model mode is #";
+  const auto at = output.find(modeLine);
+  ASSERT_NE(at, std::string::npos);
+  const int modeId = std::atoi(output.c_str() + at + modeLine.size());
+  const auto found = representativesPerIteration(output);
+  ASSERT_LT(modeId, static_cast<int>(found.size()));
+  const std::vector<int> &mode = found[modeId];
+  ASSERT_FALSE(mode.empty());
+
+  std::istringstream roi(testsupport::readFile("roi.el.torva"));
+  int regions = 0;
+  long voxels = 0;
+  ASSERT_TRUE(roi >> regions >> voxels);
+  EXPECT_EQ(regions, static_cast<int>(mode.size()));
+  std::vector<int> consensus(voxels);
+  for (int &label : consensus)
+    ASSERT_TRUE(roi >> label);
+  nifti_image *labelImage = nifti_image_read("label_field_torvael.nii", 1);
+  nifti_image *mapImage = nifti_image_read("prob_map_torvael.nii", 1);
+  ASSERT_NE(labelImage, nullptr);
+  ASSERT_NE(mapImage, nullptr);
+  ASSERT_EQ(static_cast<long>(labelImage->nvox), voxels);
+  const auto *labelVoxels = static_cast<const unsigned char *>(labelImage->data);
+  const auto *percent = static_cast<const float *>(mapImage->data);
+  for (std::size_t s = 1; s <= mode.size(); ++s) {
+    const long v = mode[s - 1] - 1;
+    EXPECT_EQ(consensus[v], static_cast<int>(s)) << "representative " << mode[s - 1];
+    EXPECT_EQ(labelVoxels[v], s) << "representative " << mode[s - 1];
+    EXPECT_EQ(percent[v], 100.0f) << "representative " << mode[s - 1];
+  }
+  for (long v = 0; v < voxels; ++v)
+    ASSERT_EQ(labelVoxels[v], consensus[v]) << "voxel " << v;
+  nifti_image_free(labelImage);
+  nifti_image_free(mapImage);
+  for (int P = 0; P < kIterations; ++P)
+    EXPECT_FALSE(testsupport::fileExistsOnDisk(labelFileName(P))) << P;
 }

@@ -1,0 +1,185 @@
+#include "driver/ensemble.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "bn/bn.h"
+#include "bn/dag.h"
+#include "data/img_io.h"
+#include "data/samples.h"
+#include "data/study_reader.h"
+#include "driver/label_vote.h"
+#include "driver/model_groups.h"
+#include "driver/resampling.h"
+#include "util/fatal.h"
+
+namespace {
+
+[[noreturn]] void fail(const std::string &message) {
+  torva::exitWithMessage(torva::kExitInputError, stderr, message);
+}
+
+// Geometry of the result images: the first subject's stored NIfTI-1 geometry when it matches
+// the study's extents, so the maps overlay the template the subjects were registered to;
+// otherwise 1 mm voxels without orientation.
+ImageGeometry studyGeometry(const std::string &listPath, int x, int y, int z) {
+  ImageGeometry geometry = defaultGeometry(1.0f, 1.0f, 1.0f);
+  FileList list;
+  if (!parseFileList(listPath, list, "File not exist.\n", false) && !list.subjects.empty())
+    readImageGeometry(list.subjects.front().path, x, y, z, geometry);
+  return geometry;
+}
+
+// Votes of every member's label file, each translated to the mode's region numbers.
+void collectVotes(const std::vector<ModelRecord> &records, const ModelRecord &mode,
+                  const std::vector<int> &members, long voxels, VoteTable &table) {
+  table.reset(std::clamp(mode[1], 0, kModelRecordIds), voxels);
+  std::vector<int> toMode;
+  std::string buffer;
+  for (const int member : members) {
+    const ModelRecord *record = recordOfIteration(records, member);
+    const std::string path = labelFileName(member);
+    if (record == nullptr || !regionTranslation(*record, mode, toMode))
+      fail("iteration " + std::to_string(member) + " does not hold the most frequent model (" +
+           path + ")\n");
+    const std::string error = addVotesFromFile(path, toMode, table, buffer);
+    if (!error.empty())
+      fail(error);
+  }
+}
+
+// The network writers report a failure without stopping; a missing result must not end in a
+// run that looks complete, so each file is removed first and checked afterwards.
+void writeNetworkFiles(const BN &bn) {
+  const char *text = "bn.el.torva";
+  const char *xdsl = "bn.el.xdsl";
+  std::remove(text);
+  std::remove(xdsl);
+  bn.toFileBNT(text);
+  bn.toFileXDSL(xdsl);
+  for (const char *path : {text, xdsl}) {
+    if (std::FILE *written = std::fopen(path, "rb"))
+      std::fclose(written);
+    else
+      fail(std::string("cannot write the network file ") + path + "\n");
+  }
+}
+
+} // namespace
+
+void finalNetworkNodes(const ModelRecord &mode, long nodes, std::vector<int> &chosen) {
+  chosen.clear();
+  for (int i = 0; i < mode[1] && i < kModelRecordIds; ++i)
+    chosen.push_back(mode[2 + i] - 1);
+  chosen.push_back(static_cast<int>(nodes - 1));
+}
+
+// Structure: voxel nodes 0 .. k-1 are the parents of the function variable k. Tables:
+// P(x = s | pa = j) = (N(j, s) + 1) / sum_t (N(j, t) + 1).
+void fitFinalNetwork(BN &bn, const Samples &data) {
+  long nodeCount = 0;
+  long cases = 0;
+  data.getSize(nodeCount, cases);
+  const int n = static_cast<int>(nodeCount);
+  Dag dag(n);
+  for (int i = 0; i + 1 < n; ++i)
+    dag.set(i, n - 1, 1);
+  std::vector<int> ns;
+  data.getNs(ns);
+  bn.setSize(n, ns);
+  bn.setDag(dag);
+  bn.getSuffStat(data);
+  bn.paramLearning(data);
+}
+
+std::string variableLogText(const Samples &data, const std::vector<int> &chosen) {
+  long nodeCount = 0;
+  long cases = 0;
+  data.getSize(nodeCount, cases);
+  std::string text = "Variable_list\n";
+  text.reserve(text.size() + chosen.size() * (2 * cases + 16) + 64);
+  for (std::size_t k = 0; k < chosen.size(); ++k) {
+    text += k + 1 == chosen.size() ? std::string("fv") : std::to_string(chosen[k]);
+    text += "\n";
+    for (long c = 0; c < cases; ++c) {
+      text.push_back(data.cell(c, static_cast<long>(k)));
+      text.push_back(' ');
+    }
+    text += "\n";
+  }
+  text += "R-SET\n";
+  const std::size_t regions = chosen.empty() ? 0 : chosen.size() - 1;
+  text += std::to_string(regions) + " ";
+  for (std::size_t k = 0; k < regions; ++k)
+    text += std::to_string(chosen[k]) + " ";
+  text += "\n";
+  return text;
+}
+
+void writeResultText(const std::string &path, const std::string &text) {
+  std::FILE *out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr)
+    fail("cannot create the result file " + path + "\n");
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  if (std::fclose(out) != 0 || !written)
+    fail("cannot write the result file " + path + "\n");
+}
+
+void removeLabelFiles(int iterations) {
+  for (int P = 0; P < iterations; ++P)
+    std::remove(labelFileName(P).c_str());
+}
+
+void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subjects, long nodes,
+                 const std::string &listPath, const std::vector<int> &lastLabels, Samples &full,
+                 BN &bn) {
+  if (records.empty() || iterations < 1)
+    fail("no model to summarise: the run made no iteration (file list " + listPath + ")\n");
+
+  ModelTable table;
+  groupModels(records, table);
+  printModels(table);
+  const int best = modelMode(table.modelFreqs);
+  const int modeId = table.modelIds[best];
+  const ModelRecord mode = *recordOfIteration(records, modeId);
+  std::vector<int> members;
+  modeMembers(records, mode, members);
+  printModeMembers(modeId, members);
+  writeResultText("model.el.torva", modelFileText(table, best, iterations));
+
+  full.readFilelistNifti(listPath.c_str());
+  std::vector<int> xyz;
+  full.getXYZSiz(xyz);
+  const long voxels = static_cast<long>(lastLabels.size());
+  if (voxels != static_cast<long>(xyz[0]) * xyz[1] * xyz[2])
+    fail("file list " + listPath + " describes " + std::to_string(xyz[0]) + " x " +
+         std::to_string(xyz[1]) + " x " + std::to_string(xyz[2]) +
+         " voxels, but the iteration label fields hold " + std::to_string(voxels) + "\n");
+
+  std::vector<int> chosen;
+  finalNetworkNodes(mode, nodes, chosen);
+  {
+    Samples data;
+    subset_node(data, full, chosen);
+    fitFinalNetwork(bn, data);
+    writeNetworkFiles(bn);
+    writeResultText("log.el.torva", variableLogText(data, chosen));
+  }
+  // The vote needs the memory of the full data set (K cases = `subjects`), no longer used.
+  static_cast<void>(subjects);
+  full.setSize(0, 0);
+
+  VoteTable votes;
+  collectVotes(records, mode, members, voxels, votes);
+  std::vector<int> labels;
+  std::vector<int> frequencies;
+  consensusLabels(votes, static_cast<int>(members.size()), labels, frequencies);
+  votes.counters = std::vector<int>();
+  writeResultText("roi.el.torva", roiFileText(mode[1], labels));
+  writeResultImages(labels, frequencies, xyz[0], xyz[1], xyz[2],
+                    studyGeometry(listPath, xyz[0], xyz[1], xyz[2]));
+
+  removeLabelFiles(iterations);
+  records.clear();
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The ensemble step that ends a run: the model ensemble summary, the final network over the
+// most frequent model fitted on all subjects, the variable log, the consensus label field and
+// frequency map (text and images), and the removal of the per-iteration label files.
+#include <string>
+#include <vector>
+
+#include "driver/model_record.h"
+
+class BN;
+class Samples;
+
+// Runs the whole step after the resampling loop. `records` are in iteration order, `nodes` is n
+// of the list head (the function variable is node n-1), `lastLabels` the label field of the last
+// iteration (its length is the voxel count), `full` an empty matrix that receives all subjects.
+// Ends the process with status 1 on a file it cannot read or write; the iteration label files
+// then stay on disk.
+void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subjects, long nodes,
+                 const std::string &listPath, const std::vector<int> &lastLabels, Samples &full,
+                 BN &bn);
+
+// Nodes of the final network in the full data set: the mode's voxel ids less one, in record
+// order, then the function variable node `nodes` - 1.
+void finalNetworkNodes(const ModelRecord &mode, long nodes, std::vector<int> &chosen);
+
+// Fits `bn` on `data` (the chosen nodes only, function variable last): every voxel node is a
+// parent of the function variable; tables are add-one smoothed conditional probabilities.
+void fitFinalNetwork(BN &bn, const Samples &data);
+
+// Contents of "log.el.torva": per chosen node its index in the full data set ("fv" for the last)
+// and its cells as stored characters, then "R-SET" with the region count and voxel indices.
+std::string variableLogText(const Samples &data, const std::vector<int> &chosen);
+
+// Writes `text` to `path`, replacing it; ends the process with status 1 when that fails.
+void writeResultText(const std::string &path, const std::string &text);
+
+// Removes label0.torva .. label<iterations-1>.torva.
+void removeLabelFiles(int iterations);
