@@ -156,8 +156,7 @@ void BN::toFileBNT(const char *path) const {
   }
   for (int i = 0; i < nNodes; ++i) {
     const std::vector<double> &table = *findCPD(i);
-    // The entry count is written as an integer so that large tables read back.
-    out << static_cast<long>(table[1]) << " ";
+    out << table[1] << " ";
     for (std::size_t e = 2; e < table.size(); ++e)
       out << table[e] << " ";
     out << "\n";
@@ -213,6 +212,15 @@ private:
   const char *path_;
   long items_ = 0;
 };
+
+// The writer prints the entry count like every other number, to 6 significant digits, so a
+// table of a million entries or more reads back as, say, 1.04858e+06.
+bool entryCountMatches(double written, std::size_t entries) {
+  std::ostringstream shown;
+  shown << static_cast<double>(entries);
+  return written == static_cast<double>(entries) ||
+         written == std::strtod(shown.str().c_str(), nullptr);
+}
 
 } // namespace
 
@@ -275,12 +283,12 @@ bool BN::readFile(const char *path) {
   setDag(graph);
 
   for (int i = 0; i < n; ++i) {
-    long entries = 0;
-    if (!reader.readInt(entries, "entry count"))
+    double entries = 0;
+    if (!reader.readDouble(entries, "entry count"))
       return failed();
     std::vector<double> &table = *findCPD(i);
     // A count that disagrees with the parents would shift every later value.
-    if (entries != static_cast<long>(table.size() - 2))
+    if (!entryCountMatches(entries, table.size() - 2))
       return reject("entry count", "differs from the table size its state counts and parents give");
     for (std::size_t e = 2; e < table.size(); ++e)
       if (!reader.readDouble(table[e], "table entry"))

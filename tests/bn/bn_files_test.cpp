@@ -140,6 +140,25 @@ TEST(TextWriter, TwoNodeNetworkWholeFile) {
                                      "4 0.846154 0.0909091 0.153846 0.909091 \n");
 }
 
+TEST(TextWriter, EntryCountOfAMillionEntriesInSixDigitsReadsBack) {
+  ScopedTempDir dir;
+  BN bn;
+  bn.setSize(2, {1024, 1024});
+  Dag dag(2);
+  dag.set(0, 1, 1);
+  bn.setDag(dag);
+  bn.toFileBNT("large.txt");
+  const std::string text = readFile("large.txt");
+  const std::string head = "2\n1024 1024 \n0 \n1 0 \n1024 0 0 ";
+  EXPECT_EQ(text.substr(0, head.size()), head);
+  // 1048576 entries, written like every other double.
+  EXPECT_NE(text.find(" \n1.04858e+06 0 0 "), std::string::npos);
+  BN read;
+  ASSERT_TRUE(read.readFile("large.txt"));
+  ASSERT_EQ(read.getCPD(1).size(), 2u + 1048576u);
+  EXPECT_EQ(read.getCPD(1)[1], 1048576.0);
+}
+
 TEST(TextWriter, ParentLineIsAscending) {
   ScopedTempDir dir;
   BN bn;
