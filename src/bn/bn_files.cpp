@@ -213,8 +213,8 @@ private:
   long items_ = 0;
 };
 
-// The writer prints the entry count like every other number, to 6 significant digits, so a
-// table of a million entries or more reads back as, say, 1.04858e+06.
+// The writer prints the entry count like every other number, to 6 significant digits: a
+// table of 1048576 entries is counted as 1.04858e+06.
 bool entryCountMatches(double written, std::size_t entries) {
   std::ostringstream shown;
   shown << static_cast<double>(entries);
