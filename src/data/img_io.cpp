@@ -160,8 +160,10 @@ bool readImageGeometry(const std::string &path, int x, int y, int z, ImageGeomet
   if (header == nullptr)
     return false;
   const nifti_1_header &h = *header;
-  const bool usable =
-      NIFTI_VERSION(h) == 1 && h.dim[0] >= 3 && h.dim[1] == x && h.dim[2] == y && h.dim[3] == z;
+  // Extents past dim[0] are 1, so a single-slice X x Y image matches a volume of X x Y x 1.
+  const auto extent = [&h](int i) { return i <= h.dim[0] ? static_cast<int>(h.dim[i]) : 1; };
+  const bool usable = NIFTI_VERSION(h) == 1 && h.dim[0] >= 1 && h.dim[0] <= 7 && extent(1) == x &&
+                      extent(2) == y && extent(3) == z;
   if (usable) {
     for (int i = 0; i < 4; ++i)
       geometry.pixdim[i] = h.pixdim[i];

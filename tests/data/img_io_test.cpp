@@ -216,8 +216,8 @@ TEST(ImgIoDeathTest, FailuresEndTheProcessWithStatusOne) {
 }
 
 // A nifticlib-written subject image with a 2 mm template geometry and a flipped qfac.
-void writeSubjectImage(const char *path, int x, int y, int z, int niftiType) {
-  int dims[8] = {3, x, y, z, 1, 1, 1, 1};
+void writeSubjectImage(const char *path, int x, int y, int z, int niftiType, int rank = 3) {
+  int dims[8] = {rank, x, y, z, 1, 1, 1, 1};
   nifti_image *image = nifti_make_new_nim(dims, DT_UINT8, 1);
   image->dx = image->pixdim[1] = 2.0f;
   image->dy = image->pixdim[2] = 2.0f;
@@ -317,6 +317,24 @@ TEST(ImgIoGeometry, NiftiPairSubjectIsCopiedAnalyzeAndOtherExtentsAreNot) {
   EXPECT_EQ(untouched.pixdim[1], 1.0f);
   EXPECT_EQ(untouched.pixdim[0], 0.0f);
   EXPECT_EQ(untouched.xyztUnits, 10);
+}
+
+// A single-slice study: the subjects are 2-D images (dim[0] = 2), the list says Z = 1.
+TEST(ImgIoGeometry, TwoDimensionalSubjectMatchesAVolumeOfOneSlice) {
+  ScopedTempDir dir;
+  writeSubjectImage("slice.nii", 4, 3, 1, NIFTI_FTYPE_NIFTI1_1, 2);
+  int swapped = 0;
+  nifti_1_header *source = nifti_read_header("slice.nii", &swapped, 1);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(source->dim[0], 2);
+  std::free(source);
+  ImageGeometry g = defaultGeometry(1, 1, 1);
+  ASSERT_TRUE(readImageGeometry("slice.nii", 4, 3, 1, g));
+  EXPECT_EQ(g.sformCode, NIFTI_XFORM_MNI_152);
+  EXPECT_EQ(g.pixdim[0], -1.0f);
+  ImageGeometry untouched = defaultGeometry(1, 1, 1);
+  EXPECT_FALSE(readImageGeometry("slice.nii", 4, 3, 2, untouched));
+  EXPECT_EQ(untouched.sformCode, 0);
 }
 
 bool nibabelAvailable() {
