@@ -29,7 +29,9 @@ std::string subjectContext(const SubjectEntry &subject, const std::string &listP
   return text.str();
 }
 
-ReadFailure failure(const std::string &message) { return ReadFailure{message, false}; }
+ReadFailure failure(const std::string &message) { return ReadFailure{message, false, false}; }
+
+ReadFailure readerFailure(const std::string &message) { return ReadFailure{message, false, true}; }
 
 bool hasAcceptedExtension(const std::string &path) {
   const auto dot = path.rfind('.');
@@ -162,20 +164,25 @@ ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned ch
   if (std::FILE *probe = std::fopen(path.c_str(), "r")) {
     std::fclose(probe);
   } else {
-    return failure("image file does not exist. \n" + subjectContext(subject, listPath));
+    return readerFailure("image file does not exist. \n" + subjectContext(subject, listPath));
   }
-  if (!hasAcceptedExtension(path))
-    return failure("Unknown image format\n" + subjectContext(subject, listPath));
+  if (!hasAcceptedExtension(path)) {
+    ReadFailure problem = failure("Unknown image format\n" + subjectContext(subject, listPath));
+    // A name without any extension is refused before the analysis; a foreign extension is the
+    // reader's own refusal.
+    problem.reportedByReader = path.find('.') != std::string::npos;
+    return problem;
+  }
 
   std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 1));
   if (!image || image->data == nullptr)
-    return failure("** failed to read image from '" + path + "'\n");
+    return readerFailure("** failed to read image from '" + path + "'\n");
   if (static_cast<long>(image->nvox) < voxels)
     return failure("image " + path + " has " + std::to_string(image->nvox) +
                    " voxels; the file list needs " + std::to_string(voxels) + "\n" +
                    subjectContext(subject, listPath));
   if (!convertVoxels(*image, voxels, row))
-    return failure("cannot recognize the data type\n" + subjectContext(subject, listPath));
+    return readerFailure("cannot recognize the data type\n" + subjectContext(subject, listPath));
   for (long i = 0; i < voxels; ++i) {
     if (row[i] > 1)
       return failure("image " + path + ": voxel index " + std::to_string(i) + " holds the state " +
@@ -194,7 +201,8 @@ ReadFailure validateStudy(const std::string &listPath) {
   const long voxels = list.nodeCount - 1;
   std::vector<unsigned char> row(static_cast<std::size_t>(list.nodeCount));
   for (const SubjectEntry &subject : list.subjects) {
-    if (ReadFailure problem = loadSubjectRow(subject, voxels, row.data(), listPath))
+    ReadFailure problem = loadSubjectRow(subject, voxels, row.data(), listPath);
+    if (problem && !problem.reportedByReader)
       return problem;
   }
   return {};

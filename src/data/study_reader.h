@@ -25,6 +25,10 @@ struct FileList {
 struct ReadFailure {
   std::string message;
   bool toStdout = false;
+  // A failure the readers report when they meet the image in the resampling loop, rather than
+  // in the check before the analysis (a missing or unreadable image, an unknown extension or
+  // data type).
+  bool reportedByReader = false;
   explicit operator bool() const { return !message.empty(); }
 };
 
@@ -42,5 +46,7 @@ ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned ch
 // toward zero, low 8 bits; NaN, infinities and larger magnitudes give 0.
 unsigned char stateOfFloat(double value);
 
-// Checks the whole study before any analysis: the list and every image, as the readers would.
+// Checks the whole study before any analysis for input the analysis cannot use safely: the
+// list's structure, the function variables, and every readable image's voxel count and values.
+// Failures that the readers themselves report when they meet an image are left to them.
 ReadFailure validateStudy(const std::string &listPath);

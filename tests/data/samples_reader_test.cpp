@@ -246,3 +246,19 @@ TEST_F(StudyRefusals, ValidationFindsABadImageAnywhereInTheList) {
   writeFile("list.txt", listText({"good.nii", "good.nii"}, {0, 1}));
   EXPECT_FALSE(static_cast<bool>(validateStudy("list.txt")));
 }
+
+TEST_F(StudyRefusals, ValidationLeavesTheReadersOwnRefusalsToTheReaders) {
+  ASSERT_TRUE(writeTestImage("two.nii", DT_INT16, 2, 2, 1, {0, 2, 1, 0}));
+  writeFile("x.nii.gz", "not an image");
+  writeFile("bare", "not an image");
+  // A missing image or a foreign extension does not hide an unusable image further down.
+  writeFile("list.txt", listText({"gone.nii", "x.nii.gz", "two.nii"}, {0, 1, 0}));
+  ReadFailure problem = validateStudy("list.txt");
+  EXPECT_NE(problem.message.find("two.nii"), std::string::npos);
+  writeFile("list.txt", listText({"gone.nii", "x.nii.gz", "good.nii"}, {0, 1, 0}));
+  EXPECT_FALSE(static_cast<bool>(validateStudy("list.txt")));
+  // A name without an extension is refused before the analysis.
+  writeFile("list.txt", listText({"good.nii", "bare"}, {0, 1}));
+  problem = validateStudy("list.txt");
+  EXPECT_EQ(problem.message.rfind("Unknown image format\n", 0), 0u);
+}

@@ -1,6 +1,7 @@
 // The command line as a user meets it: the program is run as a separate process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,17 @@ TEST(CommandLine, BadImageAnywhereStopsBeforeTheFirstIteration) {
   EXPECT_EQ(runCommand(kProgram + " list.txt 1 0"), 1);
   EXPECT_EQ(readFile("stdout.txt").find("resampling 0"), std::string::npos);
   EXPECT_NE(readFile("stderr.txt").find("s2.nii"), std::string::npos);
+}
+
+TEST(CommandLine, MissingImageIsReportedByTheReaderWhenItsIterationReadsIt) {
+  ScopedTempDir dir;
+  writeTinyStudy(3);
+  ASSERT_EQ(std::remove("s1.nii"), 0);
+  EXPECT_EQ(runCommand(kProgram + " list.txt 1 0"), 1);
+  EXPECT_EQ(readFile("stdout.txt"), std::string(kHeading) +
+                                        "Jackknife resampling\nresampling 0\nRead Dataset\n"
+                                        "subject   11, file=s1.nii, fv=1\n");
+  EXPECT_EQ(readFile("stderr.txt").rfind("image file does not exist. \n", 0), 0u);
 }
 
 TEST(Resampling, JackknifeRunsOneIterationPerSubjectLeavingItOut) {
