@@ -48,7 +48,7 @@ demo: build
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
 	@cd $(DEMO_DIR) && ../$(BUILD)/make_example_study --out study --subjects 100 >/dev/null
 	@cd $(DEMO_DIR) && ../$(BUILD)/torvacoreel study/torva.prj.filelist 1 0 > run.txt; \
-	  status=$$?; tail -n 20 run.txt; echo "exit status $$status; full progress text in $(DEMO_DIR)/run.txt"; \
+	  status=$$?; sed -n '/^model=/,$$p' run.txt | grep -v '^subject' | cut -c1-100; echo "exit status $$status; full progress text in $(DEMO_DIR)/run.txt"; \
 	  exit $$status
 	@cd $(DEMO_DIR) && awk 'NR == FNR { if (FNR == 2) for (i = 1; i <= NF; i++) { label[i] = $$i; labelled += ($$i > 0) }; next } \
 	  { inside = 0; split("", regions); for (i = 1; i <= NF; i++) if (label[$$i] > 0) { inside++; regions[label[$$i]] = 1 } \
