@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/model_record.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,13 +23,7 @@ using testsupport::ScopedTempDir;
 using testsupport::writeFile;
 
 ModelRecord record(int iteration, const std::vector<int> &ids) {
-  ModelRecord r;
-  r.fill(-1);
-  r[0] = iteration;
-  r[1] = static_cast<int>(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i)
-    r[2 + i] = ids[i];
-  return r;
+  return makeModelRecord(iteration, ids);
 }
 
 // A 3 x 2 x 1 subject map with a 2 mm template geometry.

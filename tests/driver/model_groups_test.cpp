@@ -2,18 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/model_record.h"
+
 #include <vector>
 
 namespace {
 
 ModelRecord record(int iteration, const std::vector<int> &ids) {
-  ModelRecord r;
-  r.fill(-1);
-  r[0] = iteration;
-  r[1] = static_cast<int>(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i)
-    r[2 + i] = ids[i];
-  return r;
+  return makeModelRecord(iteration, ids);
 }
 
 // Records of consecutive iterations holding the given models.
