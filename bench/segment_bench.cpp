@@ -102,15 +102,20 @@ Fixture &fixture() {
   return shared;
 }
 
-void BM_LbpInference(benchmark::State &state) {
-  Fixture &f = fixture();
-  const int K = static_cast<int>(state.range(0));
+// Transition matrix and evidence for K means spread evenly over [0, 1], beta = 1.
+void evenlySpacedPotentials(std::vector<double> &T, std::vector<double> &E,
+                            const std::vector<double> &features, int K) {
   std::vector<double> means(K);
   for (int i = 0; i < K; ++i)
     means[i] = static_cast<double>(i) / (K - 1);
-  std::vector<double> T, E, beliefs;
   create_transition_matrix_kclsutering(T, means, 1.0);
-  create_evidence_kclustering(E, f.features, means);
+  create_evidence_kclustering(E, features, means);
+}
+
+void BM_LbpInference(benchmark::State &state) {
+  Fixture &f = fixture();
+  std::vector<double> T, E, beliefs;
+  evenlySpacedPotentials(T, E, f.features, static_cast<int>(state.range(0)));
   for (auto _ : state) {
     SilencedStdout quiet;
     lbp_inference(beliefs, f.block.representative, f.block.candidates, E, T, f.nbhd, f.block.dims,
@@ -123,13 +128,8 @@ BENCHMARK(BM_LbpInference)->Arg(2)->Arg(8)->Unit(benchmark::kMillisecond);
 
 void BM_LbpInferencePreparedGraph(benchmark::State &state) {
   Fixture &f = fixture();
-  const int K = static_cast<int>(state.range(0));
-  std::vector<double> means(K);
-  for (int i = 0; i < K; ++i)
-    means[i] = static_cast<double>(i) / (K - 1);
   std::vector<double> T, E, beliefs;
-  create_transition_matrix_kclsutering(T, means, 1.0);
-  create_evidence_kclustering(E, f.features, means);
+  evenlySpacedPotentials(T, E, f.features, static_cast<int>(state.range(0)));
   LbpGraph graph;
   build_lbp_graph(graph, f.block.representative, f.block.candidates, f.nbhd, f.block.dims);
   LbpWorkspace workspace;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@ using Vec = std::vector<double>;
 using Labels = std::vector<int>;
 
 namespace {
+
+using testsupport::countOf;
 
 // Nodes 1 .. n-1 and the representative n on an n x 1 x 1 row: a chain in node order.
 struct Chain {
@@ -42,14 +46,6 @@ Result segment(const Vec &features, int K, int gemIterations = 5) {
                                        gemIterations, 5, K);
   result.out = testing::internal::GetCapturedStdout();
   return result;
-}
-
-int countOf(const std::string &text, const std::string &piece) {
-  int count = 0;
-  for (std::size_t at = text.find(piece); at != std::string::npos;
-       at = text.find(piece, at + piece.size()))
-    ++count;
-  return count;
 }
 
 const Vec kSixNodes{0.1, 0.2, 0.3, 0.8, 0.9, 1.0};

@@ -13,6 +13,8 @@ using Vec = std::vector<double>;
 
 namespace {
 
+using testsupport::countOf;
+
 // A study of `cases` cases over an X x Y x Z volume (plus the function variable), every voxel
 // in state 0 unless set.
 struct Study {
@@ -59,14 +61,6 @@ Outcome segment(const Samples &samples, const std::vector<int> &candidates, int 
   result.out = testing::internal::GetCapturedStdout();
   result.log = testsupport::readFile("log.torva");
   return result;
-}
-
-int countOf(const std::string &text, const std::string &piece) {
-  int count = 0;
-  for (std::size_t at = text.find(piece); at != std::string::npos;
-       at = text.find(piece, at + piece.size()))
-    ++count;
-  return count;
 }
 
 } // namespace

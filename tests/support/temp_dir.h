@@ -53,6 +53,15 @@ inline std::string readFile(const std::string &path) {
   return text.str();
 }
 
+// Number of non-overlapping occurrences of `piece` in `text`.
+inline int countOf(const std::string &text, const std::string &piece) {
+  int count = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos;
+       at = text.find(piece, at + piece.size()))
+    ++count;
+  return count;
+}
+
 inline void writeFile(const std::string &path, const std::string &text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
