@@ -1,18 +1,27 @@
 # Front door: `make demo` and `make test` install what is missing, build and run.
 SHELL := /bin/bash
-PACKAGES := cmake g++ make libnifti-dev libgtest-dev libbenchmark-dev libxml2-utils python3-nibabel
+PACKAGES := cmake g++ make libnifti-dev libgtest-dev libbenchmark-dev libxml2-utils python3-nibabel \
+  libpng-dev zlib1g-dev
+# Only the tests need these: a single-node Slurm for the cluster test, clang for the fuzzers.
+TEST_PACKAGES := slurm-wlm munge clang libclang-rt-14-dev
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
 DEMO_DIR := demo
 
-.PHONY: all deps build build-asan test demo bench clean
+.PHONY: all deps test-deps install-packages build build-asan test demo bench clean
 
 all: build
 
 deps:
+	@$(MAKE) --no-print-directory install-packages WANTED="$(PACKAGES)"
+
+test-deps: deps
+	@$(MAKE) --no-print-directory install-packages WANTED="$(TEST_PACKAGES)"
+
+install-packages:
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(WANTED); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -37,7 +46,7 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	@cmake --build $(ASAN_BUILD) -j $(JOBS) -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]|^-- ' || true
 	@test -x $(ASAN_BUILD)/torvacoreel_tests
 
-test: build build-asan
+test: test-deps build build-asan
 	@echo "== tests (release build)"
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
 	@echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer build)"
