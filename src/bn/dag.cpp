@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "util/progress.h"
+
 namespace {
 
 constexpr int kRemoved = -1;
@@ -82,7 +84,7 @@ void Dag::clean() { links.erase(std::remove(links.begin(), links.end(), kRemoved
 
 void Dag::display() const {
   for (std::size_t a = 0; a + 1 < links.size(); a += 2)
-    std::printf("%d --> %d\n", links[a], links[a + 1]);
+    torva::progressf("%d --> %d\n", links[a], links[a + 1]);
 }
 
 void Dag::showArc() const { display(); }

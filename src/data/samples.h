@@ -67,6 +67,10 @@ private:
   friend class SamplesLoader;
 };
 
+// The range check of the norm threshold of screening type 1: below 0 or above the case count
+// ends the process with the threshold messages.
+void check_norm_threshold(double th, long cases);
+
 // Builds `dst` from the listed nodes of `src`, in list order (repeats allowed); dst's extents
 // stay 0.
 void subset_node(Samples &dst, const Samples &src, const std::vector<int> &nodes);

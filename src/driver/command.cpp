@@ -1,8 +1,12 @@
 #include "driver/command.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
+
+#include "driver/resampling.h"
 
 void printUsage() {
   std::printf("Usage: torvacoreel fileList method resampling_size\n"
@@ -26,4 +30,31 @@ bool readListHead(const char *listPath, long &subjects, long &nodes) {
   subjects = 0;
   nodes = 0;
   return static_cast<bool>(in >> word >> subjects >> word >> nodes);
+}
+
+namespace {
+double secondsNow() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+} // namespace
+
+PhaseClock::PhaseClock() : last(secondsNow()) {}
+
+double PhaseClock::lap() {
+  const double now = secondsNow();
+  const double seconds = now - last;
+  last = now;
+  return seconds;
+}
+
+void writePhaseTimes(const PhaseClock &clock, const PhaseTimes &loop) {
+  const char *path = std::getenv("TORVA_PHASE_TIMES");
+  if (path == nullptr || *path == '\0')
+    return;
+  std::FILE *out = std::fopen(path, "w");
+  if (out == nullptr)
+    return;
+  std::fprintf(out, "loading %.3f\nscreening_scan %.3f\nsegmentation %.3f\nensemble %.3f\n",
+               clock.loading, loop.screeningAndScan, loop.segmentation, clock.ensemble);
+  std::fclose(out);
 }

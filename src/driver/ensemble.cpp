@@ -6,9 +6,11 @@
 
 #include "bn/bn.h"
 #include "bn/dag.h"
+#include "data/decoded_study.h"
 #include "data/img_io.h"
 #include "data/samples.h"
 #include "data/study_reader.h"
+#include "data/study_view.h"
 #include "driver/label_vote.h"
 #include "driver/model_groups.h"
 #include "driver/resampling.h"
@@ -23,10 +25,9 @@ namespace {
 // Geometry of the result images: the first subject's stored NIfTI-1 geometry when it matches
 // the study's extents, so the maps overlay the template the subjects were registered to;
 // otherwise 1 mm voxels without orientation.
-ImageGeometry studyGeometry(const std::string &listPath, int x, int y, int z) {
+ImageGeometry studyGeometry(const FileList &list, int x, int y, int z) {
   ImageGeometry geometry = defaultGeometry(1.0f, 1.0f, 1.0f);
-  FileList list;
-  if (!parseFileList(listPath, list, "File not exist.\n", false) && !list.subjects.empty())
+  if (!list.subjects.empty())
     readImageGeometry(list.subjects.front().path, x, y, z, geometry);
   return geometry;
 }
@@ -131,9 +132,8 @@ void removeLabelFiles(int iterations) {
     std::remove(labelFileName(P).c_str());
 }
 
-void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subjects, long nodes,
-                 const std::string &listPath, const std::vector<int> &lastLabels, Samples &full,
-                 BN &bn) {
+void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
+                 const std::string &listPath, long voxels, BN &bn) {
   if (records.empty() || iterations < 1)
     fail("no model to summarise: the run made no iteration (file list " + listPath + ")\n");
 
@@ -148,27 +148,29 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subject
   printModeMembers(modeId, members);
   writeResultText("model.el.torva", modelFileText(table, best, iterations));
 
-  full.readFilelistNifti(listPath.c_str());
-  std::vector<int> xyz;
-  full.getXYZSiz(xyz);
-  const long voxels = static_cast<long>(lastLabels.size());
-  if (voxels != static_cast<long>(xyz[0]) * xyz[1] * xyz[2])
-    fail("file list " + listPath + " describes " + std::to_string(xyz[0]) + " x " +
-         std::to_string(xyz[1]) + " x " + std::to_string(xyz[2]) +
+  // The full data set: every subject in list order, from the run's decoded study.
+  const FileList &list = study.list;
+  for (const SubjectEntry &subject : list.subjects)
+    std::printf("subject %d, file=%s, fv=%d\n", static_cast<int>(subject.id), subject.path.c_str(),
+                static_cast<int>(subject.fv));
+  std::vector<int> everyone(list.subjects.size());
+  for (std::size_t k = 0; k < everyone.size(); ++k)
+    everyone[k] = static_cast<int>(k);
+  const StudyView full(study.subjects, everyone, list.x, list.y, list.z);
+  if (voxels != full.voxels())
+    fail("file list " + listPath + " describes " + std::to_string(list.x) + " x " +
+         std::to_string(list.y) + " x " + std::to_string(list.z) +
          " voxels, but the iteration label fields hold " + std::to_string(voxels) + "\n");
 
   std::vector<int> chosen;
-  finalNetworkNodes(mode, nodes, chosen);
+  finalNetworkNodes(mode, list.nodeCount, chosen);
   {
     Samples data;
-    subset_node(data, full, chosen);
+    full.subset(data, chosen);
     fitFinalNetwork(bn, data);
     writeNetworkFiles(bn);
     writeResultText("log.el.torva", variableLogText(data, chosen));
   }
-  // The vote needs the memory of the full data set (K cases = `subjects`), no longer used.
-  static_cast<void>(subjects);
-  full.setSize(0, 0);
 
   VoteTable votes;
   collectVotes(records, mode, members, voxels, votes);
@@ -177,8 +179,8 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subject
   consensusLabels(votes, static_cast<int>(members.size()), labels, frequencies);
   votes.counters = std::vector<int>();
   writeResultText("roi.el.torva", roiFileText(mode[1], labels));
-  writeResultImages(labels, frequencies, xyz[0], xyz[1], xyz[2],
-                    studyGeometry(listPath, xyz[0], xyz[1], xyz[2]));
+  writeResultImages(labels, frequencies, list.x, list.y, list.z,
+                    studyGeometry(list, list.x, list.y, list.z));
 
   removeLabelFiles(iterations);
   records.clear();

@@ -9,15 +9,14 @@
 
 class BN;
 class Samples;
+struct DecodedStudy;
 
-// Runs the whole step after the resampling loop. `records` are in iteration order, `nodes` is n
-// of the list head (the function variable is node n-1), `lastLabels` the label field of the last
-// iteration (its length is the voxel count), `full` an empty matrix that receives all subjects.
-// Ends the process with status 1 on a file it cannot read or write; the iteration label files
-// then stay on disk.
-void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subjects, long nodes,
-                 const std::string &listPath, const std::vector<int> &lastLabels, Samples &full,
-                 BN &bn);
+// Runs the whole step after the resampling loop. `records` are in iteration order, `study` the
+// study decoded for the run from the list at `listPath` (all subjects in list order), `voxels`
+// the length of the iteration label fields. Ends the process with status 1 on a file it cannot
+// read or write; the iteration label files then stay on disk.
+void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
+                 const std::string &listPath, long voxels, BN &bn);
 
 // Nodes of the final network in the full data set: the mode's voxel ids less one, in record
 // order, then the function variable node `nodes` - 1.

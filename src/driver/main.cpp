@@ -7,8 +7,7 @@
 #include <string>
 
 #include "bn/bn.h"
-#include "data/samples.h"
-#include "data/study_reader.h"
+#include "data/decoded_study.h"
 #include "driver/command.h"
 #include "driver/ensemble.h"
 #include "driver/resampling.h"
@@ -38,6 +37,11 @@ int main(int argc, char **argv) {
   std::printf("\n");
   std::srand(0); // the bootstrap draws are the only consumer of rand(), so runs reproduce
 
+  int threads = 1;
+  std::string threadError;
+  if (!threadCountFromEnvironment(threads, threadError))
+    exitWithMessage(kExitUsage, stderr, threadError);
+
   long subjects = 0;
   long nodes = 0;
   if (!readListHead(listPath.c_str(), subjects, nodes))
@@ -49,15 +53,21 @@ int main(int argc, char **argv) {
     exitWithMessage(kExitInputError, stderr,
                     "nothing to resample: " + std::to_string(subjects) + " subjects and " +
                         std::to_string(iterations) + " iterations (file list " + listPath + ")\n");
-  // Every image is checked once before the first analysis, so a bad subject cannot stop a
-  // long run halfway.
-  if (ReadFailure problem = validateStudy(listPath))
-    exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
 
-  Samples full; // filled only by the ensemble step
-  BN bn;        // reinitialised by every iteration's region learner, then the final network
+  // Every image is read and checked once, before the first analysis, so a bad subject cannot
+  // stop a long run halfway; the iterations are views over the decoded study.
+  PhaseClock phases;
+  DecodedStudy study;
+  if (ReadFailure problem = decodeStudy(listPath, threads, study))
+    exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
+  phases.loading = phases.lap();
+
   ResamplingResult result;
-  runResampling(result, listPath, method, iterations, subjects, bn);
-  runEnsemble(result.records, iterations, subjects, nodes, listPath, result.lastLabels, full, bn);
+  runResampling(result, study, method, 0, iterations, threads);
+  phases.lap();
+  BN bn; // the final network
+  runEnsemble(result.records, iterations, study, listPath, result.voxels, bn);
+  phases.ensemble = phases.lap();
+  writePhaseTimes(phases, result.times);
   exitWithStatus(kExitSuccess);
 }

@@ -1,15 +1,23 @@
 #include "driver/resampling.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
 
 #include "bn/bn.h"
-#include "data/samples.h"
+#include "data/decoded_study.h"
+#include "data/study_view.h"
 #include "roi/bml.h"
 #include "util/extra.h"
 #include "util/fatal.h"
+#include "util/progress.h"
 
 ModelRecord makeModelRecord(int iteration, const std::vector<int> &representatives) {
   ModelRecord record;
@@ -38,6 +46,18 @@ void chooseSubjects(std::vector<int> &chosen, int method, int subjects, int iter
   }
 }
 
+void chooseAllSubjects(std::vector<std::vector<int>> &chosen, int method, int subjects, int first,
+                       int last) {
+  chosen.assign(static_cast<std::size_t>(std::max(last, 0)), {});
+  std::vector<int> discarded;
+  for (int P = 0; P < last; ++P) {
+    if (P >= first)
+      chooseSubjects(chosen[P], method, subjects, P);
+    else if (method == kBootstrap)
+      chooseSubjects(discarded, method, subjects, P); // keeps rand() in step with a whole run
+  }
+}
+
 std::string labelFileName(int iteration) {
   char name[64];
   std::snprintf(name, sizeof name, "label%d.torva", iteration);
@@ -61,28 +81,196 @@ void writeLabelFile(const std::string &path, const std::vector<int> &labels) {
                            "cannot write the iteration label file " + path + "\n");
 }
 
-void runResampling(ResamplingResult &result, const std::string &listPath, int method,
-                   int iterations, long subjects, BN &bn) {
-  result.records.clear();
-  std::vector<int> chosen;
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What one iteration leaves for the in-order writer.
+struct IterationOutput {
+  std::ostringstream text;
+  std::string log; // empty when the region learner did not start its log
+  ModelRecord record{};
+  bool labelFileWritten = false;
+  bool failed = false;
+  torva::DeferredExit exit;
+  bool done = false;
+};
+
+// Working memory of one thread, reused from iteration to iteration.
+struct IterationScratch {
   std::vector<int> labels;
   std::vector<double> voxelValues;
   std::vector<int> representatives;
-  for (int P = 0; P < iterations; ++P) {
-    std::printf("resampling %d\n", P);
-    chooseSubjects(chosen, method, static_cast<int>(subjects), P);
-    std::printf("Read Dataset\n");
-    auto samples = std::make_unique<Samples>();
-    samples->readFilelistSubsetNifti(listPath.c_str(), chosen);
-    labels.clear();
-    voxelValues.clear();
-    representatives.clear();
-    const std::string labelFile = labelFileName(P);
-    bml(*samples, labels, voxelValues, bn, representatives);
-    samples.reset();
-    writeLabelFile(labelFile, labels);
-    result.records.push_back(makeModelRecord(P, representatives));
-    std::printf("*****************\n");
+  BN bn;
+};
+
+void printSubjectLines(std::ostream &out, const DecodedStudy &study,
+                       const std::vector<int> &chosen) {
+  char line[1024];
+  for (const int position : chosen) {
+    const SubjectEntry &subject = study.list.subjects[position];
+    const int length = std::snprintf(line, sizeof line, "subject %4d, file=%s, fv=%d\n",
+                                     static_cast<int>(subject.id), subject.path.c_str(),
+                                     static_cast<int>(subject.fv));
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof line)
+      out.write(line, length);
+    else
+      torva::progressf("subject %4d, file=%s, fv=%d\n", static_cast<int>(subject.id),
+                       subject.path.c_str(), static_cast<int>(subject.fv));
   }
-  result.lastLabels = labels;
+}
+
+// One iteration, writing its progress through torva::progress().
+ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int> &chosen,
+                         IterationScratch &scratch, PhaseTimes &times, bool &labelFileWritten) {
+  std::ostream &out = torva::progress();
+  out << "resampling " << P << "\nRead Dataset\n";
+  printSubjectLines(out, study, chosen);
+  const StudyView view(study.subjects, chosen, study.list.x, study.list.y, study.list.z);
+  scratch.labels.clear();
+  scratch.voxelValues.clear();
+  scratch.representatives.clear();
+  BmlTimes bmlTimes;
+  bml(view, scratch.labels, scratch.voxelValues, scratch.bn, scratch.representatives, &bmlTimes);
+  times.screeningAndScan += bmlTimes.screening + bmlTimes.scan;
+  times.segmentation += bmlTimes.segmentation;
+  writeLabelFile(labelFileName(P), scratch.labels);
+  labelFileWritten = true;
+  out << "*****************\n";
+  return makeModelRecord(P, scratch.representatives);
+}
+
+void runSequentially(ResamplingResult &result, const DecodedStudy &study,
+                     const std::vector<std::vector<int>> &chosen, int first, int last) {
+  IterationScratch scratch;
+  bool written = false;
+  for (int P = first; P < last; ++P)
+    result.records.push_back(runIteration(P, study, chosen[P], scratch, result.times, written));
+}
+
+// Workers take iterations in order from a shared counter; the calling thread writes each
+// iteration's output as soon as it and every earlier one are done.
+class ParallelRun {
+public:
+  ParallelRun(const DecodedStudy &study, const std::vector<std::vector<int>> &chosen, int first,
+              int last)
+      : study_(study), chosen_(chosen), first_(first), last_(last), next_(first),
+        outputs_(static_cast<std::size_t>(last - first)) {}
+
+  void run(ResamplingResult &result, int threads) {
+    std::vector<std::thread> pool;
+    std::vector<PhaseTimes> times(static_cast<std::size_t>(threads));
+    for (int t = 0; t < threads; ++t)
+      pool.emplace_back([this, &times, t] { work(times[t]); });
+    int failedAt = -1;
+    torva::DeferredExit failure;
+    for (int P = first_; P < last_ && failedAt < 0; ++P) {
+      IterationOutput &output = waitFor(P);
+      const std::string text = output.text.str();
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      if (!output.log.empty())
+        torva::startRunLogText(output.log);
+      if (output.failed) {
+        failedAt = P;
+        failure = output.exit;
+      } else {
+        result.records.push_back(output.record);
+      }
+      output = IterationOutput{};
+    }
+    stop_ = true;
+    for (std::thread &t : pool)
+      t.join();
+    for (const PhaseTimes &t : times) {
+      result.times.screeningAndScan += t.screeningAndScan;
+      result.times.segmentation += t.segmentation;
+    }
+    if (failedAt >= 0)
+      endAtFailure(failedAt, failure);
+  }
+
+private:
+  void work(PhaseTimes &times) {
+    IterationScratch scratch;
+    torva::deferThreadExits(true);
+    for (int P = next_++; P < last_ && !stop_; P = next_++) {
+      IterationOutput &output = outputs_[P - first_];
+      torva::redirectThreadOutput(&output.text, &output.log);
+      try {
+        output.record =
+            runIteration(P, study_, chosen_[P], scratch, times, output.labelFileWritten);
+      } catch (const torva::DeferredExit &exit) {
+        output.failed = true;
+        output.exit = exit;
+        stop_ = true; // iterations after a failure would only be discarded
+      }
+      torva::redirectThreadOutput(nullptr, nullptr);
+      {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        output.done = true;
+      }
+      done_.notify_all();
+    }
+  }
+
+  IterationOutput &waitFor(int P) {
+    IterationOutput &output = outputs_[P - first_];
+    std::unique_lock<std::mutex> hold(mutex_);
+    done_.wait(hold, [&output] { return output.done; });
+    return output;
+  }
+
+  // A sequential run would have stopped at iteration P: label files that later iterations
+  // already wrote are removed, then the process ends with P's message and status.
+  [[noreturn]] void endAtFailure(int P, const torva::DeferredExit &exit) {
+    for (int later = P + 1; later < last_; ++later)
+      if (outputs_[later - first_].labelFileWritten)
+        std::remove(labelFileName(later).c_str());
+    torva::performExit(exit);
+  }
+
+  const DecodedStudy &study_;
+  const std::vector<std::vector<int>> &chosen_;
+  const int first_;
+  const int last_;
+  std::atomic<int> next_;
+  std::atomic<bool> stop_{false};
+  std::vector<IterationOutput> outputs_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+};
+
+} // namespace
+
+void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
+                   int last, int threads) {
+  result = ResamplingResult{};
+  result.voxels = study.list.nodeCount - 1;
+  std::vector<std::vector<int>> chosen;
+  chooseAllSubjects(chosen, method, static_cast<int>(study.list.subjects.size()), first, last);
+  const int workers = std::min(threads, last - first);
+  if (workers <= 1) {
+    runSequentially(result, study, chosen, first, last);
+    return;
+  }
+  ParallelRun run(study, chosen, first, last);
+  run.run(result, workers);
+}
+
+bool threadCountFromEnvironment(int &threads, std::string &error) {
+  const char *value = std::getenv("TORVA_THREADS");
+  if (value == nullptr) {
+    threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return true;
+  }
+  char *end = nullptr;
+  const long parsed = std::strtol(value, &end, 10);
+  if (*value == '\0' || *end != '\0' || parsed < 1 || parsed > 4096 ||
+      !std::all_of(value, static_cast<const char *>(end), [](char c) { return c >= '0' && c <= '9'; })) {
+    error = std::string("TORVA_THREADS='") + value +
+            "' is not a thread count; it takes a whole number from 1 to 4096\n";
+    return false;
+  }
+  threads = static_cast<int>(parsed);
+  return true;
 }

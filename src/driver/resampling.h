@@ -1,12 +1,15 @@
 #pragma once
-// The resampling loop: per iteration choose subjects, load them, learn regions, and keep the
-// iteration's label file and model record.
+// The resampling loop: per iteration choose subjects, learn regions on them, and keep the
+// iteration's label file and model record. The study is decoded once before the loop; every
+// iteration is a view over it. Iterations run on several threads; their progress text and run
+// logs are buffered and written in iteration order, so the output does not depend on the
+// thread count.
 #include <string>
 #include <vector>
 
 #include "driver/model_record.h"
 
-class BN;
+struct DecodedStudy;
 
 constexpr int kJackknife = 1;
 constexpr int kBootstrap = 2;
@@ -15,6 +18,12 @@ constexpr int kBootstrap = 2;
 // draws `subjects` positions with replacement via unif(), in draw order.
 void chooseSubjects(std::vector<int> &chosen, int method, int subjects, int iteration);
 
+// The choices of iterations 0 .. last-1 in iteration order, so that the bootstrap's draws
+// come out of rand() in the order of a sequential run; only [first, last) are kept (the others
+// are left empty).
+void chooseAllSubjects(std::vector<std::vector<int>> &chosen, int method, int subjects, int first,
+                       int last);
+
 // "label%d.torva" of the iteration.
 std::string labelFileName(int iteration);
 
@@ -22,12 +31,25 @@ std::string labelFileName(int iteration);
 // when the file cannot be written, since the ensemble step needs it.
 void writeLabelFile(const std::string &path, const std::vector<int> &labels);
 
-struct ResamplingResult {
-  std::vector<ModelRecord> records;
-  std::vector<int> lastLabels;
+// Seconds of thread time in the phases of the loop, summed over the iterations.
+struct PhaseTimes {
+  double screeningAndScan = 0;
+  double segmentation = 0;
 };
 
-// Runs every iteration on the study of `listPath` with K subjects; `bn` holds the region
-// network of the last iteration afterwards.
-void runResampling(ResamplingResult &result, const std::string &listPath, int method,
-                   int iterations, long subjects, BN &bn);
+struct ResamplingResult {
+  std::vector<ModelRecord> records; // iterations first .. last-1, in order
+  long voxels = 0;                  // length of every label field
+  PhaseTimes times;
+};
+
+// Runs iterations [first, last) on `study` with up to `threads` threads (1: in the calling
+// thread, writing straight to standard output and "log.torva"). A fatal input error in an
+// iteration ends the process after the output of every earlier iteration, as in a sequential
+// run.
+void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
+                   int last, int threads);
+
+// Threads for a run: TORVA_THREADS when set (a whole number from 1), else the machine's cores.
+// Returns false with `error` set when the variable holds anything else.
+bool threadCountFromEnvironment(int &threads, std::string &error);

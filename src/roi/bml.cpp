@@ -1,21 +1,25 @@
 #include "roi/bml.h"
 
 #include <chrono>
-#include <cstdio>
-#include <iostream>
+#include <memory>
+#include <ostream>
 #include <string>
+#include <type_traits>
 
 #include "bn/bn.h"
 #include "bn/dag.h"
 #include "data/samples.h"
+#include "data/study_view.h"
 #include "roi/candidate_scan.h"
 #include "roi/region_network.h"
 #include "roi/roi_settings.h"
 #include "roi/run_log.h"
 #include "roi/screening.h"
+#include "segment/neighborhood.h"
 #include "segment/segmentation.h"
 #include "util/fatal.h"
 #include "util/index_sets.h"
+#include "util/progress.h"
 
 namespace {
 
@@ -25,9 +29,39 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The two ways the learner reads the iteration's study: a full sample matrix (the plain route,
+// kept for the tests and the library) and a view over a study decoded once (the command's).
+void subsetOf(Samples &dst, const Samples &study, const std::vector<int> &nodes) {
+  subset_node(dst, study, nodes);
+}
+
+void subsetOf(Samples &dst, const StudyView &study, const std::vector<int> &nodes) {
+  study.subset(dst, nodes);
+}
+
+void segmentRegion(std::vector<int> &region, std::vector<double> &regionValues,
+                   const std::vector<int> &A, int rv, const Samples &study, const RoiSettings &c) {
+  clustering_lbp_new(region, regionValues, A, rv, study, c.beta, c.T_gem, c.T_lbp,
+                     c.segmentationCount, c.neighborhoodType, c.verbose);
+}
+
+void segmentRegion(std::vector<int> &region, std::vector<double> &regionValues,
+                   const std::vector<int> &A, int rv, const StudyView &study,
+                   const RoiSettings &c) {
+  std::vector<int> dims;
+  study.getXYZSiz(dims);
+  check_voxel_ids(rv, A, dims);
+  std::vector<double> s;
+  compute_smap_kclustering(s, rv, A, study);
+  clustering_lbp_features(region, regionValues, A, rv, dims, s, c.beta, c.T_gem, c.T_lbp,
+                          c.segmentationCount, c.neighborhoodType, c.verbose);
+}
+
 // State carried from round to round within one call.
-struct Search {
-  const Samples &study;
+template <class Study> struct Search {
+  Search(const Study &study, std::vector<int> &labels, std::vector<double> &voxelValues)
+      : study(study), labels(labels), voxelValues(voxelValues) {}
+  const Study &study;
   RoiSettings settings;
   long voxels = 0; // N; the function variable is node N
   long cases = 0;
@@ -37,20 +71,22 @@ struct Search {
   std::vector<int> &labels;
   std::vector<double> &voxelValues;
   Samples roundMatrix;
-  PackedStudy packed;
+  // The bit view the packed scan counts on: the view itself on the command's route, or a bit
+  // copy of a full matrix on the plain route's packed variant (null when it is not two-state).
+  const StudyView *bits = nullptr;
   BmlTimes times;
 };
 
 // Slots 0 .. r-2 the earlier representatives, slot r-1 the candidate (V's first voxel as a
 // placeholder until the scan overwrites it), slot r the function variable.
-void buildRoundMatrix(Search &s) {
+template <class Study> void buildRoundMatrix(Search<Study> &s) {
   std::vector<int> nodes;
   nodes.reserve(s.R.size() + 2);
   for (const int id : s.R)
     nodes.push_back(id - 1);
   nodes.push_back(s.V.front() - 1);
   nodes.push_back(static_cast<int>(s.voxels));
-  subset_node(s.roundMatrix, s.study, nodes);
+  subsetOf(s.roundMatrix, s.study, nodes);
 }
 
 // Old graph: every earlier representative slot -> function slot. New graph: plus the
@@ -61,33 +97,44 @@ void buildRoundGraphs(Dag &oldDag, Dag &newDag, int round) {
     oldDag.set(j, round, 1);
   copy_dag(newDag, oldDag);
   newDag.set(round - 1, round, 1);
-  std::cout << "DAG old\n";
+  std::ostream &out = torva::progress();
+  out << "DAG old\n";
   oldDag.display();
-  std::cout << "DAG new\n";
+  out << "DAG new\n";
   newDag.display();
-  std::cout << "***************************\n";
+  out << "***************************\n";
 }
 
-RoundBest scanRound(Search &s, int round, const std::vector<int> &ns, const Dag &newDag,
+template <class Study>
+RoundBest scanRound(Search<Study> &s, int round, const std::vector<int> &ns, const Dag &newDag,
                     double baseline, ScanRoute route) {
   const auto start = Clock::now();
   RoundBest best;
   s.A.clear();
-  const ScanRound input{s.V, round, s.cases, baseline, s.study};
-  if (route == ScanRoute::Packed && !s.packed.empty()) {
-    PackedEvaluator evaluator(s.packed, s.R, s.voxels);
-    std::cout << "Searching the representative voxel\n";
-    scanCandidates(evaluator, input, s.A, best, std::cout);
-  } else {
+  const ScanRound input{s.V, round, s.cases, baseline};
+  std::ostream &out = torva::progress();
+  if (route == ScanRoute::Packed && s.bits != nullptr) {
+    PackedEvaluator evaluator(*s.bits, s.R);
+    out << "Searching the representative voxel\n";
+    scanCandidates(evaluator, input, s.A, best, out);
+  } else if constexpr (std::is_same_v<Study, Samples>) {
     BN trial;
     trial.setSize(round + 1, ns);
     trial.setDag(newDag);
     MatrixEvaluator evaluator(s.study, s.roundMatrix, trial, round, s.voxels);
-    std::cout << "Searching the representative voxel\n";
-    scanCandidates(evaluator, input, s.A, best, std::cout);
+    out << "Searching the representative voxel\n";
+    scanCandidates(evaluator, input, s.A, best, out);
   }
   s.times.scan += secondsSince(start);
   return best;
+}
+
+long equalPatterns(const Samples &study, const StudyView *bits, const std::vector<int> &V, int id) {
+  return bits != nullptr ? countEqualPatterns(*bits, V, id) : countEqualPatterns(study, V, id);
+}
+
+long equalPatterns(const StudyView &study, const StudyView *, const std::vector<int> &V, int id) {
+  return countEqualPatterns(study, V, id);
 }
 
 void removeOne(std::vector<int> &set, int id) {
@@ -98,21 +145,20 @@ void removeOne(std::vector<int> &set, int id) {
 
 // Grows the region of representative rv by segmentation among the rest of A, labels it with
 // the round number and takes it out of V.
-void formRegion(Search &s, int round, int rv) {
+template <class Study> void formRegion(Search<Study> &s, int round, int rv) {
   s.R.push_back(rv);
   removeOne(s.V, rv);
   removeOne(s.A, rv);
-  std::cout << "Clustering with centroid " << rv << '\n';
-  std::cout << "Candidate set size= " << s.A.size() << '\n';
+  std::ostream &out = torva::progress();
+  out << "Clustering with centroid " << rv << '\n';
+  out << "Candidate set size= " << s.A.size() << '\n';
   const auto start = Clock::now();
   std::vector<int> region;
   std::vector<double> regionValues;
-  const RoiSettings &c = s.settings;
-  clustering_lbp_new(region, regionValues, s.A, rv, s.study, c.beta, c.T_gem, c.T_lbp,
-                     c.segmentationCount, c.neighborhoodType, c.verbose);
+  segmentRegion(region, regionValues, s.A, rv, s.study, s.settings);
   s.times.segmentation += secondsSince(start);
-  std::cout << "From " << s.V.size() << " voxels\n";
-  std::cout << region.size() << " voxels are in same cluster as " << rv << '\n';
+  out << "From " << s.V.size() << " voxels\n";
+  out << region.size() << " voxels are in same cluster as " << rv << '\n';
   for (std::size_t j = 0; j < region.size(); ++j) {
     s.labels[region[j] - 1] = round;
     s.voxelValues[region[j] - 1] = regionValues[j];
@@ -123,9 +169,10 @@ void formRegion(Search &s, int round, int rv) {
 }
 
 // One search round; returns whether a representative voxel was found.
-bool searchRound(Search &s, int round, ScanRoute route) {
-  std::cout << "ROI searching round = " << round << '\n';
-  std::cout << "Candidtate voxel set size = " << s.V.size() << '\n';
+template <class Study> bool searchRound(Search<Study> &s, int round, ScanRoute route) {
+  std::ostream &out = torva::progress();
+  out << "ROI searching round = " << round << '\n';
+  out << "Candidtate voxel set size = " << s.V.size() << '\n';
   buildRoundMatrix(s);
   std::vector<int> ns;
   s.roundMatrix.getNs(ns);
@@ -138,28 +185,70 @@ bool searchRound(Search &s, int round, ScanRoute route) {
   baselineNet.setDag(oldDag);
   baselineNet.getSuffStatNode(s.roundMatrix, round);
   const double baseline = baselineNet.K2ScoreNode(round, 1);
-  std::cout << "K2 Score (before add new RV) = " << baseline << '\n';
+  out << "K2 Score (before add new RV) = " << baseline << '\n';
 
   const RoundBest best = scanRound(s, round, ns, newDag, baseline, route);
-  std::cout << '\n'
-            << "RV Id= " << best.id << ", K2 Diff= " << best.gain << ", K2= " << best.score << '\n';
+  out << '\n'
+      << "RV Id= " << best.id << ", K2 Diff= " << best.gain << ", K2= " << best.score << '\n';
   appendRoundRecord(round, best.id, best.gain, best.score);
   if (best.id != -1) {
-    std::cout << "This representative pattern includes "
-              << countEqualPatterns(s.study, s.packed, s.V, best.id) << " voxels\n";
+    out << "This representative pattern includes " << equalPatterns(s.study, s.bits, s.V, best.id)
+        << " voxels\n";
     formRegion(s, round, best.id);
   }
-  std::cout << "Representative voxel Id\n";
+  out << "Representative voxel Id\n";
   for (const int id : s.R)
-    std::cout << id << ' ';
-  std::cout << "\n__________________________________\n";
+    out << id << ' ';
+  out << "\n__________________________________\n";
   return best.id != -1;
 }
 
-long voxelCount(const Samples &study) {
+template <class Study> long voxelCount(const Study &study) {
   std::vector<int> xyz;
   study.getXYZSiz(xyz);
   return static_cast<long>(xyz[0]) * xyz[1] * xyz[2];
+}
+
+// Settings, screening, run log start; then the rounds, the network and the hand-back.
+template <class Study>
+void learnRegions(Search<Study> &s, BN &bn, std::vector<int> &representatives, ScanRoute route,
+                  BmlTimes *times) {
+  std::ostream &out = torva::progress();
+  prepareResultArrays(s.labels, s.voxelValues, s.voxels);
+  const std::string refused = readRoiSettings(s.settings, out);
+  if (!refused.empty()) {
+    out.flush();
+    torva::exitWithMessage(torva::kExitInputError, stderr, refused);
+  }
+  echoRoiSettings(s.settings, out);
+  const auto screeningStart = Clock::now();
+  formCandidateSet(s.V, s.labels, s.study, s.settings, out);
+  s.times.screening += secondsSince(screeningStart);
+  startRunLog(s.cases);
+
+  // The first round always runs, so Max_ROI 0 or below still gives one round.
+  int round = 0;
+  bool found = true;
+  do {
+    ++round;
+    found = searchRound(s, round, route);
+  } while (found && !s.V.empty() && round < s.settings.Max_ROI);
+  if (!found)
+    out << "End: A is empty\n";
+  if (s.V.empty())
+    out << "End: V is empty\n";
+  if (round >= s.settings.Max_ROI)
+    out << "End: Maximum ROI number\n";
+
+  std::vector<int> finalNodes;
+  for (const int id : s.R)
+    finalNodes.push_back(id - 1);
+  finalNodes.push_back(static_cast<int>(s.voxels));
+  subsetOf(s.roundMatrix, s.study, finalNodes);
+  fitRegionNetwork(bn, s.roundMatrix);
+  reportRepresentatives(representatives, s.R, s.roundMatrix, out);
+  if (times != nullptr)
+    *times = s.times;
 }
 
 } // namespace
@@ -171,7 +260,7 @@ void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &
 
 void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
          std::vector<int> &representatives, ScanRoute route, BmlTimes *times) {
-  Search s{samples, RoiSettings(), 0, 0, {}, {}, {}, labels, voxelValues, Samples(), {}, {}};
+  Search<Samples> s(samples, labels, voxelValues);
   long nodes = 0;
   samples.getSize(nodes, s.cases);
   s.voxels = voxelCount(samples);
@@ -180,35 +269,27 @@ void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &
                            "region learner: the study has " + std::to_string(nodes) +
                                " nodes; its extents need " + std::to_string(s.voxels) +
                                " voxels and the function variable\n");
-  prepareResultArrays(labels, voxelValues, s.voxels);
-
-  const std::string refused = readRoiSettings(s.settings, std::cout);
-  if (!refused.empty()) {
-    std::cout.flush();
-    torva::exitWithMessage(torva::kExitInputError, stderr, refused);
+  // The packed scan counts bits of a copy of the matrix; a study that is not two-state keeps
+  // the plain evaluator.
+  PackedStudy packed;
+  std::unique_ptr<StudyView> view;
+  if (route == ScanRoute::Packed && packed.build(samples)) {
+    std::vector<int> identity(static_cast<std::size_t>(s.cases));
+    for (long c = 0; c < s.cases; ++c)
+      identity[c] = static_cast<int>(c);
+    std::vector<int> xyz;
+    samples.getXYZSiz(xyz);
+    view = std::make_unique<StudyView>(packed, identity, xyz[0], xyz[1], xyz[2]);
+    s.bits = view.get();
   }
-  echoRoiSettings(s.settings, std::cout);
-  formCandidateSet(s.V, labels, samples, s.settings, std::cout);
-  startRunLog(s.cases);
-  if (route == ScanRoute::Packed)
-    s.packed.build(samples);
+  learnRegions(s, bn, representatives, route, times);
+}
 
-  // The first round always runs, so Max_ROI 0 or below still gives one round.
-  int round = 0;
-  bool found = true;
-  do {
-    ++round;
-    found = searchRound(s, round, route);
-  } while (found && !s.V.empty() && round < s.settings.Max_ROI);
-  if (!found)
-    std::cout << "End: A is empty\n";
-  if (s.V.empty())
-    std::cout << "End: V is empty\n";
-  if (round >= s.settings.Max_ROI)
-    std::cout << "End: Maximum ROI number\n";
-
-  fitRegionNetwork(bn, s.roundMatrix, samples, s.R, s.voxels);
-  reportRepresentatives(representatives, s.R, samples, s.voxels, std::cout);
-  if (times != nullptr)
-    *times = s.times;
+void bml(const StudyView &study, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
+         std::vector<int> &representatives, BmlTimes *times) {
+  Search<StudyView> s(study, labels, voxelValues);
+  s.cases = study.cases();
+  s.voxels = study.voxels();
+  s.bits = &study;
+  learnRegions(s, bn, representatives, ScanRoute::Packed, times);
 }

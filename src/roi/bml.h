@@ -9,6 +9,7 @@
 
 class BN;
 class Samples;
+class StudyView;
 
 // Which evaluator scores the candidates. Both give identical results; Plain recounts through
 // the round matrix and the trial network, Packed counts bits of a voxel-major copy of the
@@ -17,6 +18,7 @@ enum class ScanRoute { Packed, Plain };
 
 // Seconds spent in the candidate scans and in the segmentations of one call.
 struct BmlTimes {
+  double screening = 0;
   double scan = 0;
   double segmentation = 0;
 };
@@ -30,3 +32,8 @@ void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &
          std::vector<int> &representatives);
 void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
          std::vector<int> &representatives, ScanRoute route, BmlTimes *times);
+
+// The same on one iteration's view of a study decoded once: the command's route. The results
+// are those of the matrix route on the matrix the view stands for.
+void bml(const StudyView &study, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
+         std::vector<int> &representatives, BmlTimes *times);

@@ -12,52 +12,11 @@ namespace {
 
 int popcount(std::uint64_t word) { return __builtin_popcountll(word); }
 
-int countOnes(const std::uint64_t *a, int words) {
-  int sum = 0;
-  for (int w = 0; w < words; ++w)
-    sum += popcount(a[w]);
-  return sum;
-}
-
 int countCommon(const std::uint64_t *a, const std::uint64_t *b, int words) {
   int sum = 0;
   for (int w = 0; w < words; ++w)
     sum += popcount(a[w] & b[w]);
   return sum;
-}
-
-int countDifferent(const std::uint64_t *a, const std::uint64_t *b, int words) {
-  int sum = 0;
-  for (int w = 0; w < words; ++w)
-    sum += popcount(a[w] ^ b[w]);
-  return sum;
-}
-
-// Voxels per packing block: the block's words stay in the first-level cache while the case rows
-// are read sequentially.
-constexpr long kPackBlock = 4096;
-
-// Packs nodes [first, first + count) for the cases of word w; returns the OR of every cell's
-// deviation from '0'/'1' (0 when all cells are valid).
-unsigned packBlock(const Samples &study, long nodeCount, long first, long count, int w,
-                   std::uint64_t *block) {
-  std::fill(block, block + count, 0);
-  long cases = 0;
-  long nodes = 0;
-  study.getSize(nodes, cases);
-  const long firstCase = 64L * w;
-  const long lastCase = std::min(cases, firstCase + 64);
-  unsigned invalid = 0;
-  for (long c = firstCase; c < lastCase; ++c) {
-    const unsigned char *row =
-        reinterpret_cast<const unsigned char *>(study.cellData()) + c * nodeCount + first;
-    const int shift = static_cast<int>(c - firstCase);
-    for (long v = 0; v < count; ++v) {
-      invalid |= (row[v] & 0xFEu) ^ 0x30u;
-      block[v] |= static_cast<std::uint64_t>(row[v] & 1u) << shift;
-    }
-  }
-  return invalid;
 }
 
 template <class Evaluator>
@@ -82,7 +41,7 @@ void scan(Evaluator &e, const ScanRound &in, std::vector<int> &A, RoundBest &bes
         continue;
       const double score = e.ownScore();
       out << "Id=" << v << " Diff=" << gain << " K2=" << score << '\n';
-      in.study.getOneNode(pattern.data(), v - 1);
+      e.pattern(pattern.data());
       writePatternLine(out, pattern.data(), in.cases);
       best.id = v;
       best.gain = gain;
@@ -103,33 +62,6 @@ void scan(Evaluator &e, const ScanRound &in, std::vector<int> &A, RoundBest &bes
 }
 
 } // namespace
-
-bool PackedStudy::build(const Samples &study) {
-  bits.clear();
-  long nodes = 0;
-  study.getSize(nodes, caseCount);
-  std::vector<int> ns;
-  study.getNs(ns);
-  if (std::any_of(ns.begin(), ns.end(), [](int states) { return states != 2; }))
-    return false;
-  wordCount = static_cast<int>((caseCount + 63) / 64);
-  bits.assign(static_cast<std::size_t>(nodes) * wordCount, 0);
-  std::vector<std::uint64_t> block(kPackBlock);
-  unsigned invalid = 0;
-  for (long first = 0; first < nodes; first += kPackBlock) {
-    const long count = std::min(kPackBlock, nodes - first);
-    for (int w = 0; w < wordCount; ++w) {
-      invalid |= packBlock(study, nodes, first, count, w, block.data());
-      for (long v = 0; v < count; ++v)
-        bits[(first + v) * wordCount + w] = block[v];
-    }
-  }
-  if (invalid != 0) {
-    bits.clear();
-    return false;
-  }
-  return true;
-}
 
 MatrixEvaluator::MatrixEvaluator(const Samples &study, Samples &roundMatrix, BN &trial, int round,
                                  long functionNode)
@@ -166,24 +98,31 @@ bool MatrixEvaluator::differsMoreThan(int th) const {
   return hamming_threshold(function.data(), candidate.data(), cases, th) == 1;
 }
 
-PackedEvaluator::PackedEvaluator(const PackedStudy &packed, const std::vector<int> &representatives,
-                                 long functionNode)
-    : packed(packed), function(packed.node(functionNode)), words(packed.words()),
-      configurations(1 << representatives.size()) {
-  groups.assign(static_cast<std::size_t>(2) * configurations * words, 0);
-  groupSizes.assign(static_cast<std::size_t>(2) * configurations, 0);
+PackedEvaluator::PackedEvaluator(const StudyView &view, const std::vector<int> &representatives)
+    : view(view), function(view.subjects().node(view.functionNode())), words(view.words()),
+      planes(view.planeCount()), configurations(1 << representatives.size()) {
+  const std::size_t groupCount = static_cast<std::size_t>(2) * configurations;
+  groups.assign(groupCount * planes * words, 0);
+  groupSizes.assign(groupCount, 0);
   counts.assign(static_cast<std::size_t>(4) * configurations, 0.0);
-  for (long c = 0; c < packed.cases(); ++c) {
-    const long w = c / 64;
-    const std::uint64_t bit = std::uint64_t{1} << (c % 64);
+  const PackedStudy &subjects = view.subjects();
+  const std::uint64_t *selectedSubjects = view.selected();
+  for (long s = 0; s < subjects.cases(); ++s) {
+    const long w = s / 64;
+    const std::uint64_t bit = std::uint64_t{1} << (s % 64);
+    if ((selectedSubjects[w] & bit) == 0)
+      continue;
     int b = 0;
     for (std::size_t i = 0; i < representatives.size(); ++i)
-      if (packed.node(representatives[i] - 1)[w] & bit)
+      if (subjects.node(representatives[i] - 1)[w] & bit)
         b |= 1 << i;
     const int k = (function[w] & bit) ? 1 : 0;
     const int group = b + k * configurations;
-    groups[static_cast<std::size_t>(group) * words + w] |= bit;
-    ++groupSizes[group];
+    for (int j = 0; j < planes; ++j)
+      if (view.plane(j)[w] & bit) {
+        groups[(static_cast<std::size_t>(group) * planes + j) * words + w] |= bit;
+        groupSizes[group] += 1L << j;
+      }
   }
 }
 
@@ -192,27 +131,31 @@ double PackedEvaluator::familyScore() {
   for (int k = 0; k < 2; ++k) {
     for (int b = 0; b < configurations; ++b) {
       const int group = b + k * configurations;
-      const int ones =
-          groupSizes[group] == 0 ? 0 : countCommon(&groups[group * words], candidate, words);
-      counts[b + configurations + k * q] = ones;
-      counts[b + k * q] = groupSizes[group] - ones;
+      long ones = 0;
+      if (groupSizes[group] != 0) {
+        const std::uint64_t *words0 = &groups[static_cast<std::size_t>(group) * planes * words];
+        for (int j = 0; j < planes; ++j)
+          ones += static_cast<long>(countCommon(words0 + j * words, candidate, words)) << j;
+      }
+      counts[b + configurations + k * q] = static_cast<double>(ones);
+      counts[b + k * q] = static_cast<double>(groupSizes[group] - ones);
     }
   }
   return k2FamilyScore(counts.data(), 2 * q, 2, 1);
 }
 
 double PackedEvaluator::ownScore() {
-  const int ones = countOnes(candidate, words);
-  const double own[2] = {static_cast<double>(packed.cases() - ones), static_cast<double>(ones)};
+  const long ones = view.countOnes(candidate);
+  const double own[2] = {static_cast<double>(view.cases() - ones), static_cast<double>(ones)};
   return k2FamilyScore(own, 2, 2, 1);
 }
 
-int PackedEvaluator::norm() const { return countOnes(candidate, words); }
+int PackedEvaluator::norm() const { return static_cast<int>(view.countOnes(candidate)); }
 
-int PackedEvaluator::functionNorm() const { return countOnes(function, words); }
+int PackedEvaluator::functionNorm() const { return static_cast<int>(view.countOnes(function)); }
 
 bool PackedEvaluator::differsMoreThan(int th) const {
-  return countDifferent(function, candidate, words) > th;
+  return view.countDifferent(function, candidate) > th;
 }
 
 void scanCandidates(MatrixEvaluator &evaluator, const ScanRound &round, std::vector<int> &A,
@@ -225,21 +168,23 @@ void scanCandidates(PackedEvaluator &evaluator, const ScanRound &round, std::vec
   scan(evaluator, round, A, best, out);
 }
 
-long countEqualPatterns(const Samples &study, const PackedStudy &packed, const std::vector<int> &V,
-                        int id) {
+long countEqualPatterns(const StudyView &view, const std::vector<int> &V, int id) {
+  const PackedStudy &subjects = view.subjects();
+  const std::uint64_t *reference = subjects.node(id - 1);
   long count = 0;
-  if (!packed.empty()) {
-    const std::uint64_t *reference = packed.node(id - 1);
-    for (const int v : V)
-      count += std::equal(reference, reference + packed.words(), packed.node(v - 1)) ? 1 : 0;
-    return count;
-  }
+  for (const int v : V)
+    count += view.equalOnCases(reference, subjects.node(v - 1)) ? 1 : 0;
+  return count;
+}
+
+long countEqualPatterns(const Samples &study, const std::vector<int> &V, int id) {
   long nodes = 0;
   long cases = 0;
   study.getSize(nodes, cases);
   std::vector<char> reference(static_cast<std::size_t>(cases));
   std::vector<char> pattern(static_cast<std::size_t>(cases));
   study.getOneNode(reference.data(), id - 1);
+  long count = 0;
   for (const int v : V) {
     study.getOneNode(pattern.data(), v - 1);
     count += hamming_dis(reference.data(), pattern.data(), static_cast<int>(cases)) == 0 ? 1 : 0;

@@ -7,9 +7,13 @@
 // matrix and recounts the trial network, the plain route; PackedEvaluator counts the same
 // table with bit operations on a voxel-major copy of a two-state study, for whole-brain
 // studies where the plain route strides across every case row once per voxel.
+#include <algorithm>
 #include <cstdint>
 #include <iosfwd>
 #include <vector>
+
+#include "data/packed_study.h"
+#include "data/study_view.h"
 
 class BN;
 class Samples;
@@ -20,25 +24,6 @@ struct RoundBest {
   int id = -1;
   double gain = 0.0;
   double score = -99999999999.0;
-};
-
-// One bit per case and node, node-major: the words of node i are
-// bits[i * words .. (i + 1) * words), case c at bit c % 64 of word c / 64.
-class PackedStudy {
-public:
-  // Packs every node of `study`. Returns false, leaving the copy empty, when some node has
-  // other than two states or some cell is neither '0' nor '1'; callers then take the plain
-  // route, which counts whatever the cells hold.
-  bool build(const Samples &study);
-  bool empty() const { return bits.empty(); }
-  int words() const { return wordCount; }
-  long cases() const { return caseCount; }
-  const std::uint64_t *node(long node) const { return bits.data() + node * wordCount; }
-
-private:
-  std::vector<std::uint64_t> bits;
-  int wordCount = 0;
-  long caseCount = 0;
 };
 
 // Plain evaluation: select() copies the voxel's pattern into the candidate slot of the round
@@ -58,6 +43,8 @@ public:
   int functionNorm() const;
   // Whether sum_c |fv_c - v_c| exceeds th.
   bool differsMoreThan(int th) const;
+  // The selected voxel's cells in case order.
+  void pattern(char *out) const { std::copy(candidate.begin(), candidate.end(), out); }
 
 private:
   const Samples &study;
@@ -70,29 +57,37 @@ private:
   std::vector<char> function;
 };
 
-// Bit evaluation of the same table. Cases are grouped by the configuration b of the earlier
-// representatives and the function variable state k; with the candidate as the slowest
-// parent, N(b + Q s, k) is the number of cases of group (b, k) in which the candidate is in
-// state s (Q = 2^(round - 1) configurations of the earlier representatives).
+// Bit evaluation of the same table over a study view (data/study_view.h). Cases are grouped by
+// the configuration b of the earlier representatives and the function variable state k; with
+// the candidate as the slowest parent, N(b + Q s, k) is the number of cases of group (b, k) in
+// which the candidate is in state s (Q = 2^(round - 1) configurations of the earlier
+// representatives). A subject drawn several times counts through the view's bit-planes.
 class PackedEvaluator {
 public:
-  PackedEvaluator(const PackedStudy &packed, const std::vector<int> &representatives,
-                  long functionNode);
-  void select(int id) { candidate = packed.node(id - 1); }
+  PackedEvaluator(const StudyView &view, const std::vector<int> &representatives);
+  void select(int id) {
+    selected = id;
+    candidate = view.subjects().node(id - 1);
+  }
   double familyScore();
   double ownScore();
   int norm() const;
   int functionNorm() const;
   bool differsMoreThan(int th) const;
+  // The selected voxel's cells in case order.
+  void pattern(char *out) const { view.getOneNode(out, selected - 1); }
 
 private:
-  const PackedStudy &packed;
+  const StudyView &view;
   const std::uint64_t *function;
   const std::uint64_t *candidate = nullptr;
+  int selected = 0;
   int words;
-  int configurations;                // Q
-  std::vector<std::uint64_t> groups; // words of group (b, k) at (b + k * Q) * words
-  std::vector<int> groupSizes;
+  int planes;
+  int configurations; // Q
+  std::vector<std::uint64_t>
+      groups; // plane j of group (b, k) at ((b + k * Q) * planes + j) * words
+  std::vector<long> groupSizes;
   std::vector<double> counts;
 };
 
@@ -101,7 +96,6 @@ struct ScanRound {
   int round;
   long cases;
   double baseline; // K2 score of the function variable without the candidate
-  const Samples &study;
 };
 
 // Scans V in ascending order: appends every voxel of positive gain to A and keeps the round's
@@ -111,7 +105,6 @@ void scanCandidates(MatrixEvaluator &evaluator, const ScanRound &round, std::vec
 void scanCandidates(PackedEvaluator &evaluator, const ScanRound &round, std::vector<int> &A,
                     RoundBest &best, std::ostream &out);
 
-// Number of ids of V whose pattern equals that of voxel `id` in every case. `packed` may be
-// empty; the cells are compared then.
-long countEqualPatterns(const Samples &study, const PackedStudy &packed, const std::vector<int> &V,
-                        int id);
+// Number of ids of V whose pattern equals that of voxel `id` in every case.
+long countEqualPatterns(const Samples &study, const std::vector<int> &V, int id);
+long countEqualPatterns(const StudyView &view, const std::vector<int> &V, int id);

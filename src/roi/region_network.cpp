@@ -7,42 +7,38 @@
 #include "data/samples.h"
 #include "roi/run_log.h"
 
-void fitRegionNetwork(BN &bn, Samples &scratch, const Samples &study, const std::vector<int> &R,
-                      long functionNode) {
-  const int k = static_cast<int>(R.size());
-  std::vector<int> nodes;
-  nodes.reserve(R.size() + 1);
-  for (const int id : R)
-    nodes.push_back(id - 1);
-  nodes.push_back(static_cast<int>(functionNode));
-  subset_node(scratch, study, nodes);
+void fitRegionNetwork(BN &bn, const Samples &finalMatrix) {
+  long nodes = 0;
+  long cases = 0;
+  finalMatrix.getSize(nodes, cases);
+  const int k = static_cast<int>(nodes) - 1;
   std::vector<int> ns;
-  scratch.getNs(ns);
+  finalMatrix.getNs(ns);
   Dag graph;
   graph.setSize(k + 1);
   for (int i = 0; i < k; ++i)
     graph.set(i, k, 1);
   bn.setSize(k + 1, ns);
   bn.setDag(graph);
-  bn.getSuffStat(scratch);
-  bn.paramLearning(scratch);
+  bn.getSuffStat(finalMatrix);
+  bn.paramLearning(finalMatrix);
 }
 
 void reportRepresentatives(std::vector<int> &representatives, const std::vector<int> &R,
-                           const Samples &study, long functionNode, std::ostream &out) {
-  appendClosingBlock(R, study, functionNode);
+                           const Samples &finalMatrix, std::ostream &out) {
+  appendClosingBlock(R, finalMatrix);
   long nodes = 0;
   long cases = 0;
-  study.getSize(nodes, cases);
+  finalMatrix.getSize(nodes, cases);
   std::vector<char> pattern(static_cast<std::size_t>(cases));
   representatives.clear();
-  for (const int id : R) {
-    out << "Representative voxel " << id << '\n';
-    representatives.push_back(id);
-    study.getOneNode(pattern.data(), id - 1);
+  for (std::size_t i = 0; i < R.size(); ++i) {
+    out << "Representative voxel " << R[i] << '\n';
+    representatives.push_back(R[i]);
+    finalMatrix.getOneNode(pattern.data(), static_cast<long>(i));
     writePatternLine(out, pattern.data(), cases);
   }
   out << "function variable\n";
-  study.getOneNode(pattern.data(), functionNode);
+  finalMatrix.getOneNode(pattern.data(), static_cast<long>(R.size()));
   writePatternLine(out, pattern.data(), cases);
 }

@@ -1,10 +1,11 @@
 #include "roi/run_log.h"
 
-#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 #include "data/samples.h"
+#include "util/progress.h"
 
 void writePatternLine(std::ostream &out, const char *pattern, long cases) {
   std::string line;
@@ -18,31 +19,33 @@ void writePatternLine(std::ostream &out, const char *pattern, long cases) {
 }
 
 void startRunLog(long cases) {
-  std::ofstream log(kRunLogFile, std::ios::out | std::ios::trunc);
+  std::ostringstream log;
   log << "TORVA Log\n"
       << "sample_length " << cases << '\n';
+  torva::startRunLogText(log.str());
 }
 
 void appendRoundRecord(int round, int id, double gain, double score) {
-  std::ofstream log(kRunLogFile, std::ios::out | std::ios::app);
+  std::ostringstream log;
   log << "N=" << round << '\n';
   log << "RId= " << id << ", K2 Diff= " << gain << ", K2= " << score << '\n';
+  torva::appendRunLogText(log.str());
 }
 
-void appendClosingBlock(const std::vector<int> &representatives, const Samples &study,
-                        long functionNode) {
+void appendClosingBlock(const std::vector<int> &representatives, const Samples &finalMatrix) {
   long nodes = 0;
   long cases = 0;
-  study.getSize(nodes, cases);
+  finalMatrix.getSize(nodes, cases);
   std::vector<char> pattern(static_cast<std::size_t>(cases));
-  std::ofstream log(kRunLogFile, std::ios::out | std::ios::app);
+  std::ostringstream log;
   log << "RV\n" << representatives.size() + 1 << '\n';
-  for (const int id : representatives) {
-    log << "RId= " << id << '\n';
-    study.getOneNode(pattern.data(), id - 1);
+  for (std::size_t i = 0; i < representatives.size(); ++i) {
+    log << "RId= " << representatives[i] << '\n';
+    finalMatrix.getOneNode(pattern.data(), static_cast<long>(i));
     writePatternLine(log, pattern.data(), cases);
   }
   log << "fv\n";
-  study.getOneNode(pattern.data(), functionNode);
+  finalMatrix.getOneNode(pattern.data(), static_cast<long>(representatives.size()));
   writePatternLine(log, pattern.data(), cases);
+  torva::appendRunLogText(log.str());
 }

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "data/samples.h"
+#include "data/study_view.h"
 #include "util/fatal.h"
 
 namespace {
@@ -15,7 +16,8 @@ void takeAllVoxels(std::vector<int> &V, long voxels) {
     V[v] = static_cast<int>(v + 1);
 }
 
-void takeScreenedNodes(std::vector<int> &V, const Samples &study, int type, double th) {
+template <class Study>
+void takeScreenedNodes(std::vector<int> &V, const Study &study, int type, double th) {
   study.pre_threshold(V, type, th);
   for (int &id : V)
     ++id; // node numbers become voxel ids
@@ -56,8 +58,11 @@ std::string readMaskFile(const char *path, long voxels, std::vector<signed char>
   return std::string();
 }
 
-void formCandidateSet(std::vector<int> &V, std::vector<int> &labels, const Samples &study,
-                      const RoiSettings &settings, std::ostream &out) {
+namespace {
+
+template <class Study>
+void formCandidates(std::vector<int> &V, std::vector<int> &labels, const Study &study,
+                    const RoiSettings &settings, std::ostream &out) {
   const long voxels = static_cast<long>(labels.size());
   switch (settings.maskMethod) {
   case -1:
@@ -89,4 +94,16 @@ void formCandidateSet(std::vector<int> &V, std::vector<int> &labels, const Sampl
   }
   for (const int id : V)
     labels[id - 1] = kLabelCandidate;
+}
+
+} // namespace
+
+void formCandidateSet(std::vector<int> &V, std::vector<int> &labels, const Samples &study,
+                      const RoiSettings &settings, std::ostream &out) {
+  formCandidates(V, labels, study, settings, out);
+}
+
+void formCandidateSet(std::vector<int> &V, std::vector<int> &labels, const StudyView &study,
+                      const RoiSettings &settings, std::ostream &out) {
+  formCandidates(V, labels, study, settings, out);
 }

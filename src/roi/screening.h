@@ -8,6 +8,7 @@
 #include "roi/roi_settings.h"
 
 class Samples;
+class StudyView;
 
 constexpr int kLabelOutside = -9;   // voxel outside the candidate set
 constexpr int kLabelCandidate = -1; // candidate in no region
@@ -24,4 +25,6 @@ std::string readMaskFile(const char *path, long voxels, std::vector<signed char>
 // line on `out`. Ends the process on a mask that cannot be used (status 1) and on an empty set
 // (status -2).
 void formCandidateSet(std::vector<int> &V, std::vector<int> &labels, const Samples &study,
+                      const RoiSettings &settings, std::ostream &out);
+void formCandidateSet(std::vector<int> &V, std::vector<int> &labels, const StudyView &study,
                       const RoiSettings &settings, std::ostream &out);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "util/progress.h"
+
 double gvrc_kclustering(const std::vector<double> &features, const std::vector<int> &clusterLabels,
                         const std::vector<double> &means) {
   const int N = static_cast<int>(features.size());
@@ -39,14 +41,14 @@ void initialMeans(std::vector<double> &means, const std::vector<double> &feature
     if (x > highest)
       highest = x;
   }
-  std::cout << lowest << " " << highest << "\n";
+  torva::progress() << lowest << " " << highest << "\n";
   const double step = (highest - lowest) / (K - 1);
   means.resize(K);
   for (int i = 0; i < K; ++i) {
     means[i] = i * step + lowest;
-    std::cout << means[i] << " ";
+    torva::progress() << means[i] << " ";
   }
-  std::cout << "\n";
+  torva::progress() << "\n";
 }
 
 // Most probable label per node; ties go to the lowest label.
@@ -75,7 +77,7 @@ void updateMeans(std::vector<double> &means, const std::vector<int> &labels,
         sum += features[n];
       }
     means[c] = count != 0 ? sum / count : -1.0;
-    std::printf("cluster=%d, mean=%f, size=%d\n", c, means[c], count);
+    torva::progressf("cluster=%d, mean=%f, size=%d\n", c, means[c], count);
   }
 }
 
@@ -103,13 +105,13 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
   double bestGvrc = 0.0;
   double previousGvrc = 0.0;
   for (int g = 0;; ++g) {
-    std::cout << "_______________\n"
-              << "GEM Iteration= " << g << "\n";
+    torva::progress() << "_______________\n"
+                      << "GEM Iteration= " << g << "\n";
     lbp_inference(beliefs, graph, E, T, lbpIterations, workspace);
     labelByBeliefs(labels, beliefs, K);
     updateMeans(means, labels, features);
     const double current = gvrc_kclustering(features, labels, means);
-    std::cout << "GVRC= " << current << "\n";
+    torva::progress() << "GVRC= " << current << "\n";
     // Keep an iteration only while the criterion rises; a NaN on either side counts as a rise.
     if (g > 0 && previousGvrc >= current)
       break;
@@ -123,9 +125,9 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
   }
 
   gvrc = bestGvrc;
-  std::cout << "***********\n";
-  std::printf("Summary: number of cluster=%d, gvrc=%f\n", K, bestGvrc);
-  std::cout << "***********\n";
+  torva::progress() << "***********\n";
+  torva::progressf("Summary: number of cluster=%d, gvrc=%f\n", K, bestGvrc);
+  torva::progress() << "***********\n";
   nodeValues = features;
   clusterLabels = bestLabels;
 }

@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "util/progress.h"
+
 void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
                                           double beta) {
   T.clear();
@@ -154,7 +156,7 @@ void runSweeps(std::vector<double> &cur, std::vector<double> &next, SweepScratch
                int K) {
   const int N = graph.nodeCount();
   for (int t = 0; t < iterations; ++t) {
-    std::cout << "Iteration " << t << " ";
+    torva::progress() << "Iteration " << t << " ";
     for (int n = 0; n < N; ++n) {
       gatherIncoming(scratch, graph, cur, n, K);
       sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
@@ -284,7 +286,7 @@ void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
     appendBelief(beliefs, scratch, evidence.data() + static_cast<std::size_t>(n) * K,
                  graph.slotOffset[n + 1] - graph.slotOffset[n], K);
   }
-  std::cout << "Free Memory\n";
+  torva::progress() << "Free Memory\n";
 }
 
 void lbp_inference(std::vector<double> &beliefs, int representative,

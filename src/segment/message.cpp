@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "util/progress.h"
+
 LbpMessage::LbpMessage(int states, int messages) { setSize(states, messages); }
 
 void LbpMessage::setSize(int states, int messages) {
@@ -62,8 +64,8 @@ void LbpMessage::getRow(std::vector<double> &out, int s) const {
 void LbpMessage::display() const {
   for (int s = 0; s < stateCount; ++s) {
     for (int m = 0; m < messageCount; ++m)
-      std::cout << values[static_cast<long>(m) * stateCount + s] << " ";
-    std::cout << std::endl;
+      torva::progress() << values[static_cast<long>(m) * stateCount + s] << " ";
+    torva::progress() << std::endl;
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "util/extra.h"
 #include "util/fatal.h"
+#include "util/progress.h"
 
 namespace {
 
@@ -251,8 +252,8 @@ void create_nbhd_system_fromfile(std::vector<std::vector<int>> &nbhd, int repres
                                  const std::vector<int> &candidates, const std::vector<int> &xyz) {
   nbhd.clear();
   const long volume = volumeOf(xyz);
-  std::printf("Total %d voxels, %d are used for clustering\n", static_cast<int>(volume),
-              static_cast<int>(candidates.size()) + 1);
+  torva::progressf("Total %d voxels, %d are used for clustering\n", static_cast<int>(volume),
+                   static_cast<int>(candidates.size()) + 1);
   const std::vector<char> mask = membershipMask(representative, candidates, xyz);
 
   // One list per distinct member voxel, in ascending voxel order.

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "segment/kclustering.h"
 #include "segment/lbp.h"
 #include "segment/neighborhood.h"
+#include "util/progress.h"
 
 void compute_smap_kclustering(std::vector<double> &s, int representative,
                               const std::vector<int> &candidates, const Samples &samples) {
@@ -56,6 +57,20 @@ void compute_smap_kclustering(std::vector<double> &s, int representative,
   s[C] = 1.0;
 }
 
+void compute_smap_kclustering(std::vector<double> &s, int representative,
+                              const std::vector<int> &candidates, const StudyView &view) {
+  s.clear();
+  s.reserve(candidates.size() + 1);
+  const long cases = view.cases();
+  const PackedStudy &subjects = view.subjects();
+  const std::uint64_t *rep = subjects.node(static_cast<long>(representative) - 1);
+  for (const int id : candidates) {
+    const long distance = view.countDifferent(subjects.node(static_cast<long>(id) - 1), rep);
+    s.push_back(1.0 - static_cast<double>(distance) / cases);
+  }
+  s.push_back(1.0);
+}
+
 namespace {
 
 struct SegmentationRun {
@@ -96,7 +111,7 @@ void selectBestOfRange(SegmentationRun &chosen, SegmentationRunner &runner) {
   SegmentationRun trial;
   for (int K = 2; K <= 7; ++K) {
     runner.run(trial, K);
-    std::cout << "GVRC= " << trial.gvrc << "; GVRC*=" << bestGvrc << "\n";
+    torva::progress() << "GVRC= " << trial.gvrc << "; GVRC*=" << bestGvrc << "\n";
     if (trial.gvrc > bestGvrc) {
       bestK = K;
       bestGvrc = trial.gvrc;
@@ -114,9 +129,9 @@ void selectForward(SegmentationRun &chosen, SegmentationRunner &runner) {
   for (int K = 2;; ++K) {
     runner.run(trial, K);
     if (K == 2) {
-      std::cout << "Init. GVRC= " << trial.gvrc << "\n";
+      torva::progress() << "Init. GVRC= " << trial.gvrc << "\n";
     } else {
-      std::cout << "GVRC new= " << trial.gvrc << " GVRC old= " << previous << "\n";
+      torva::progress() << "GVRC new= " << trial.gvrc << " GVRC old= " << previous << "\n";
       if (previous >= trial.gvrc)
         rising = false;
       if (K > 8)
@@ -130,9 +145,6 @@ void selectForward(SegmentationRun &chosen, SegmentationRunner &runner) {
 }
 
 void appendRegionLog(int representative, const std::vector<double> &regionValues) {
-  std::ofstream log("log.torva", std::ios::app);
-  if (!log)
-    return;
   const double m = static_cast<double>(regionValues.size());
   double sum = 0.0;
   for (double s : regionValues)
@@ -142,7 +154,9 @@ void appendRegionLog(int representative, const std::vector<double> &regionValues
   for (double s : regionValues)
     squares += (s - mean) * (s - mean);
   const double deviation = std::sqrt(squares / m);
+  std::ostringstream log;
   log << "R=" << representative << " cluster mean= " << mean << " std= " << deviation << "\n";
+  torva::appendRunLogText(log.str());
 }
 
 } // namespace
@@ -150,23 +164,32 @@ void appendRegionLog(int representative, const std::vector<double> &regionValues
 void clustering_lbp_new(std::vector<int> &region, std::vector<double> &regionValues,
                         const std::vector<int> &candidates, int representative,
                         const Samples &samples, double beta, int T_gem, int T_lbp,
-                        int segmentationCount, int neighborhoodType, int /*verbose*/) {
+                        int segmentationCount, int neighborhoodType, int verbose) {
   region.clear();
   regionValues.clear();
   std::vector<int> dims;
   samples.getXYZSiz(dims);
   check_voxel_ids(representative, candidates, dims);
-
   std::vector<double> s;
   compute_smap_kclustering(s, representative, candidates, samples);
+  clustering_lbp_features(region, regionValues, candidates, representative, dims, s, beta, T_gem,
+                          T_lbp, segmentationCount, neighborhoodType, verbose);
+}
 
-  std::cout << "Create Neighborhood System\n";
+void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regionValues,
+                             const std::vector<int> &candidates, int representative,
+                             const std::vector<int> &dims, const std::vector<double> &s,
+                             double beta, int T_gem, int T_lbp, int segmentationCount,
+                             int neighborhoodType, int /*verbose*/) {
+  region.clear();
+  regionValues.clear();
+  torva::progress() << "Create Neighborhood System\n";
   std::vector<std::vector<int>> nbhd;
   if (neighborhoodType == 0)
     create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
   else
     create_nbhd_system_fromfile(nbhd, representative, candidates, dims);
-  std::cout << "end****\n";
+  torva::progress() << "end****\n";
 
   LbpGraph graph;
   build_lbp_graph(graph, representative, candidates, nbhd, dims);

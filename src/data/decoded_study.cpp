@@ -1,0 +1,69 @@
+#include "data/decoded_study.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Decodes subjects handed out in list order until none is left or an earlier subject failed.
+class Decoder {
+public:
+  Decoder(DecodedStudy &study, const std::string &listPath)
+      : study_(study), listPath_(listPath),
+        subjectCount_(static_cast<long>(study.list.subjects.size())), failedAt_(subjectCount_),
+        failures_(static_cast<std::size_t>(subjectCount_)) {}
+
+  void work() {
+    const long voxels = study_.list.nodeCount - 1;
+    std::vector<unsigned char> row(static_cast<std::size_t>(study_.list.nodeCount));
+    for (long s = next_++; s < subjectCount_ && s < failedAt_.load(); s = next_++) {
+      ReadFailure problem = loadSubjectRow(study_.list.subjects[s], voxels, row.data(), listPath_);
+      if (problem) {
+        failures_[s] = std::move(problem);
+        long seen = failedAt_.load();
+        while (s < seen && !failedAt_.compare_exchange_weak(seen, s)) {
+        }
+        continue;
+      }
+      // Subjects share the words of their nodes, so packing is one at a time.
+      const std::lock_guard<std::mutex> hold(packing_);
+      study_.subjects.setCase(s, row.data());
+    }
+  }
+
+  ReadFailure firstFailure() const {
+    const long at = failedAt_.load();
+    return at < subjectCount_ ? failures_[at] : ReadFailure{};
+  }
+
+private:
+  DecodedStudy &study_;
+  const std::string &listPath_;
+  const long subjectCount_;
+  std::atomic<long> next_{0};
+  std::atomic<long> failedAt_;
+  std::vector<ReadFailure> failures_;
+  std::mutex packing_;
+};
+
+} // namespace
+
+ReadFailure decodeStudy(const std::string &listPath, int threads, DecodedStudy &study) {
+  study = DecodedStudy{};
+  if (ReadFailure problem = parseFileList(listPath, study.list, "File not exist.\n", false))
+    return problem;
+  const long subjects = static_cast<long>(study.list.subjects.size());
+  study.subjects.reset(study.list.nodeCount, subjects);
+  Decoder decoder(study, listPath);
+  const int workers = static_cast<int>(std::max(1L, std::min<long>(threads, subjects)));
+  std::vector<std::thread> pool;
+  for (int t = 1; t < workers; ++t)
+    pool.emplace_back([&decoder] { decoder.work(); });
+  decoder.work();
+  for (std::thread &t : pool)
+    t.join();
+  return decoder.firstFailure();
+}
