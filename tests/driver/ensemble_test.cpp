@@ -1,5 +1,7 @@
 #include "driver/ensemble.h"
 
+#include "data/decoded_study.h"
+
 #include <gtest/gtest.h>
 
 #include "driver/model_record.h"
@@ -71,9 +73,10 @@ protected:
   }
 
   void run() {
-    Samples full;
+    DecodedStudy study;
+    ASSERT_FALSE(static_cast<bool>(decodeStudy("list.txt", 2, study)));
     BN bn;
-    runEnsemble(records, 4, 4, 7, "list.txt", lastLabels, full, bn);
+    runEnsemble(records, 4, study, "list.txt", static_cast<long>(lastLabels.size()), bn);
   }
 
   ScopedTempDir dir;
@@ -165,13 +168,6 @@ TEST_F(EnsembleRunDeathTest, ShortMemberLabelFileIsFatal) {
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
               "iteration label file label2.torva holds 3 labels, but the study has 6 voxels");
   EXPECT_TRUE(fileExistsOnDisk("label2.torva"));
-}
-
-TEST_F(EnsembleRunDeathTest, MissingSubjectImageEndsWithTheReadersMessage) {
-  std::remove("s3.nii");
-  EXPECT_EXIT(run(), ::testing::ExitedWithCode(1), "image file does not exist");
-  EXPECT_TRUE(fileExistsOnDisk("model.el.torva")) << "written before the study is read again";
-  EXPECT_TRUE(fileExistsOnDisk("label0.torva"));
 }
 
 TEST(FinalNetworkNodes, ModeVoxelsInRecordOrderThenTheFunctionVariable) {

@@ -9,6 +9,7 @@
 #include <nifti1_io.h>
 
 #include "bn/bn.h"
+#include "data/decoded_study.h"
 #include "data/samples.h"
 #include "driver/resampling.h"
 #include "roi/bml.h"
@@ -100,41 +101,64 @@ TEST(RoiEndToEnd, RepresentativesLieInThePlantedRegions) {
   }
 }
 
-// A complete run deletes the label files at its end, so the resampling loop is run in-process
-// here and its label files and records are checked before any ensemble step.
-TEST(RoiEndToEnd, LabelFilesHoldWhatTheLearnerReturnsForEachIteration) {
+// The command's route (every image decoded once, iterations as views on several threads)
+// against the plain route it replaced: each iteration reads its subjects' images into a full
+// matrix and the learner counts on that matrix. A complete run deletes the label files at its
+// end, so the resampling loop is run in-process here and its label files, records, progress text
+// and run log are compared before any ensemble step.
+struct RouteCase {
+  int method;
+  int threads;
+};
+
+class RoutesAgree : public ::testing::TestWithParam<RouteCase> {};
+
+TEST_P(RoutesAgree, LabelFilesRecordsTextAndLogMatchThePlainRoute) {
+  const RouteCase route = GetParam();
   testsupport::ScopedTempDir dir;
   ASSERT_TRUE(makeExampleStudy()) << testsupport::readFile("make_err.txt");
+  const char *list = "study/torva.prj.filelist";
+  DecodedStudy decoded;
+  ASSERT_FALSE(static_cast<bool>(decodeStudy(list, route.threads, decoded)));
   ResamplingResult result;
-  {
-    BN bn;
-    std::srand(0);
-    ::testing::internal::CaptureStdout();
-    runResampling(result, "study/torva.prj.filelist", kBootstrap, kIterations, kSubjects, bn);
-    ::testing::internal::GetCapturedStdout();
-  }
+  std::srand(0);
+  ::testing::internal::CaptureStdout();
+  runResampling(result, decoded, route.method, 0, kIterations, route.threads);
+  const std::string text = ::testing::internal::GetCapturedStdout();
+  const std::string runLog = testsupport::readFile("log.torva");
   ASSERT_EQ(result.records.size(), static_cast<std::size_t>(kIterations));
+  EXPECT_EQ(result.voxels, 20L * 24L * 20L);
+
   std::srand(0); // the command's seed: the same draws in the same order
   std::vector<int> chosen;
+  std::string plainText;
   for (int P = 0; P < kIterations; ++P) {
-    chooseSubjects(chosen, kBootstrap, kSubjects, P);
+    chooseSubjects(chosen, route.method, kSubjects, P);
     Samples study;
     std::vector<int> labels;
     std::vector<double> values;
     std::vector<int> representatives;
     BN bn;
     ::testing::internal::CaptureStdout();
-    study.readFilelistSubsetNifti("study/torva.prj.filelist", chosen);
-    bml(study, labels, values, bn, representatives);
-    ::testing::internal::GetCapturedStdout();
+    study.readFilelistSubsetNifti(list, chosen);
+    bml(study, labels, values, bn, representatives, ScanRoute::Plain, nullptr);
+    plainText += "resampling " + std::to_string(P) + "\nRead Dataset\n" +
+                 ::testing::internal::GetCapturedStdout() + "*****************\n";
     EXPECT_EQ(testsupport::readFile(labelFileName(P)), labelLine(labels)) << "iteration " << P;
-    EXPECT_EQ(labels.size(), 20u * 24u * 20u);
     EXPECT_EQ(result.records[P], makeModelRecord(P, representatives)) << "iteration " << P;
-    if (P + 1 == kIterations) {
-      EXPECT_EQ(result.lastLabels, labels);
-    }
   }
+  EXPECT_EQ(text, plainText);
+  EXPECT_EQ(runLog, testsupport::readFile("log.torva"));
 }
+
+INSTANTIATE_TEST_SUITE_P(ThreadsAndMethods, RoutesAgree,
+                         ::testing::Values(RouteCase{kBootstrap, 1}, RouteCase{kBootstrap, 2},
+                                           RouteCase{kBootstrap, 3}, RouteCase{kJackknife, 2}),
+                         [](const ::testing::TestParamInfo<RouteCase> &info) {
+                           return std::string(info.param.method == kBootstrap ? "bootstrap"
+                                                                              : "jackknife") +
+                                  "_" + std::to_string(info.param.threads) + "threads";
+                         });
 
 // Every member labels its representative voxels with their own regions, so in the consensus
 // each representative of the mode carries its region number with frequency 100.

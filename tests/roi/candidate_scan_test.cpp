@@ -18,10 +18,26 @@ struct ScanResult {
   std::string output;
 };
 
-// Sets up round `round` as the search does (representatives R, candidate slot, function
-// variable) and scans V with the plain or the packed evaluator.
-ScanResult scanRound(const Samples &study, const std::vector<int> &R, const std::vector<int> &V,
-                     bool packedRoute) {
+// The matrix whose case c is the case chosen[c] of `subjects`, as a bootstrap iteration reads it.
+void materialize(Samples &matrix, const Samples &subjects, const std::vector<int> &chosen) {
+  long nodes = 0;
+  long cases = 0;
+  subjects.getSize(nodes, cases);
+  std::vector<int> xyz;
+  subjects.getXYZSiz(xyz);
+  matrix.setSize(nodes, static_cast<long>(chosen.size()));
+  matrix.setXYZSiz(xyz[0], xyz[1], xyz[2]);
+  for (std::size_t c = 0; c < chosen.size(); ++c)
+    for (long i = 0; i < nodes; ++i)
+      matrix.setCell(static_cast<long>(c), i, subjects.cell(chosen[c], i));
+}
+
+// Round `round` as the search sets it up (representatives R, candidate slot, function variable)
+// on the iteration's matrix `study`, scanned by the plain evaluator, or by the packed evaluator
+// on the view of `subjects` through `chosen` that stands for the same matrix.
+ScanResult scanMatrixOrView(const Samples &study, const Samples &subjects,
+                            const std::vector<int> &chosen, const std::vector<int> &R,
+                            const std::vector<int> &V, bool packedRoute) {
   const int round = static_cast<int>(R.size()) + 1;
   long nodes = 0;
   long cases = 0;
@@ -45,14 +61,17 @@ ScanResult scanRound(const Samples &study, const std::vector<int> &R, const std:
   baselineNet.setSize(round + 1, ns);
   baselineNet.setDag(oldDag);
   baselineNet.getSuffStatNode(roundMatrix, round);
-  const ScanRound input{V, round, cases, baselineNet.K2ScoreNode(round, 1), study};
+  const ScanRound input{V, round, cases, baselineNet.K2ScoreNode(round, 1)};
 
   ScanResult result;
   std::ostringstream out;
   if (packedRoute) {
     PackedStudy packed;
-    EXPECT_TRUE(packed.build(study));
-    PackedEvaluator evaluator(packed, R, fvNode);
+    EXPECT_TRUE(packed.build(subjects));
+    std::vector<int> xyz;
+    subjects.getXYZSiz(xyz);
+    const StudyView view(packed, chosen, xyz[0], xyz[1], xyz[2]);
+    PackedEvaluator evaluator(view, R);
     scanCandidates(evaluator, input, result.A, result.best, out);
   } else {
     BN trial;
@@ -65,10 +84,29 @@ ScanResult scanRound(const Samples &study, const std::vector<int> &R, const std:
   return result;
 }
 
+// Sets up round `round` as the search does (representatives R, candidate slot, function
+// variable) and scans V with the plain evaluator on the iteration's matrix, or with the packed
+// evaluator on a view of `subjects` through `chosen` (every case once when empty).
+ScanResult scanRound(const Samples &subjects, const std::vector<int> &chosen,
+                     const std::vector<int> &R, const std::vector<int> &V, bool packedRoute) {
+  Samples study;
+  std::vector<int> all(chosen);
+  if (all.empty()) {
+    long nodes = 0;
+    long count = 0;
+    subjects.getSize(nodes, count);
+    for (long c = 0; c < count; ++c)
+      all.push_back(static_cast<int>(c));
+  }
+  materialize(study, subjects, all);
+  return scanMatrixOrView(study, subjects, all, R, V, packedRoute);
+}
+
 // Both evaluators must agree bit for bit; returns the plain result.
-ScanResult scanBoth(const Samples &study, const std::vector<int> &R, const std::vector<int> &V) {
-  const ScanResult plain = scanRound(study, R, V, false);
-  const ScanResult packed = scanRound(study, R, V, true);
+ScanResult scanBoth(const Samples &study, const std::vector<int> &R, const std::vector<int> &V,
+                    const std::vector<int> &chosen = {}) {
+  const ScanResult plain = scanRound(study, chosen, R, V, false);
+  const ScanResult packed = scanRound(study, chosen, R, V, true);
   EXPECT_EQ(plain.best.id, packed.best.id);
   EXPECT_EQ(plain.best.gain, packed.best.gain);
   EXPECT_EQ(plain.best.score, packed.best.score);
@@ -179,6 +217,17 @@ TEST(CandidateScan, PackedAndPlainAgreeOnRandomStudies) {
     for (const std::vector<int> &R : {std::vector<int>{}, {1}, {1, 3}, {3, 2, 1}}) {
       SCOPED_TRACE("cases " + std::to_string(cases) + ", round " + std::to_string(R.size() + 1));
       scanBoth(study, R, V);
+      // A bootstrap draw (repeats count as often as drawn, in bit-planes) and a jackknife case.
+      std::vector<int> drawn(static_cast<std::size_t>(cases));
+      for (int &d : drawn)
+        d = static_cast<int>(random() % cases);
+      scanBoth(study, R, V, drawn);
+      std::vector<int> leaveOneOut;
+      for (int c = 0; c < cases; ++c)
+        if (c != trial % cases)
+          leaveOneOut.push_back(c);
+      if (!leaveOneOut.empty())
+        scanBoth(study, R, V, leaveOneOut);
     }
   }
 }
@@ -203,8 +252,11 @@ TEST(EqualPatterns, CountsIdenticalColumnsWithAndWithoutThePackedCopy) {
   roitest::makeStudy(study, 4, 1, 1, {"0110", "0110", "0111", "0110"}, "0011");
   PackedStudy packed;
   ASSERT_TRUE(packed.build(study));
-  const PackedStudy none;
-  EXPECT_EQ(countEqualPatterns(study, packed, {1, 2, 3, 4}, 2), 3);
-  EXPECT_EQ(countEqualPatterns(study, none, {1, 2, 3, 4}, 2), 3);
-  EXPECT_EQ(countEqualPatterns(study, none, {1, 3}, 3), 1);
+  const StudyView all(packed, {0, 1, 2, 3}, 4, 1, 1);
+  EXPECT_EQ(countEqualPatterns(all, {1, 2, 3, 4}, 2), 3);
+  EXPECT_EQ(countEqualPatterns(study, {1, 2, 3, 4}, 2), 3);
+  EXPECT_EQ(countEqualPatterns(study, {1, 3}, 3), 1);
+  // Without case 3, where voxel 3 differs, it equals voxel 2 too.
+  const StudyView withoutLast(packed, {0, 1, 2, 2}, 4, 1, 1);
+  EXPECT_EQ(countEqualPatterns(withoutLast, {1, 2, 3, 4}, 2), 4);
 }
