@@ -3,10 +3,11 @@
 #include <algorithm>
 
 #include "data/samples.h"
+#include "util/popcount.h"
 
 namespace {
 
-int popcount(std::uint64_t word) { return __builtin_popcountll(word); }
+using torva::popcount;
 
 bool bitOf(const std::uint64_t *node, int subject) {
   return (node[subject / 64] >> (subject % 64)) & 1u;
@@ -38,7 +39,7 @@ StudyView::StudyView(const PackedStudy &subjects, const std::vector<int> &chosen
   }
 }
 
-long StudyView::countOnes(const std::uint64_t *a) const {
+TORVA_POPCOUNT_KERNEL long StudyView::countOnes(const std::uint64_t *a) const {
   const int W = words();
   long total = 0;
   for (int j = 0; j < planeCount(); ++j) {
@@ -51,7 +52,8 @@ long StudyView::countOnes(const std::uint64_t *a) const {
   return total;
 }
 
-long StudyView::countCommon(const std::uint64_t *a, const std::uint64_t *b) const {
+TORVA_POPCOUNT_KERNEL long StudyView::countCommon(const std::uint64_t *a,
+                                                  const std::uint64_t *b) const {
   const int W = words();
   long total = 0;
   for (int j = 0; j < planeCount(); ++j) {
@@ -64,7 +66,8 @@ long StudyView::countCommon(const std::uint64_t *a, const std::uint64_t *b) cons
   return total;
 }
 
-long StudyView::countDifferent(const std::uint64_t *a, const std::uint64_t *b) const {
+TORVA_POPCOUNT_KERNEL long StudyView::countDifferent(const std::uint64_t *a,
+                                                     const std::uint64_t *b) const {
   const int W = words();
   long total = 0;
   for (int j = 0; j < planeCount(); ++j) {
@@ -77,7 +80,8 @@ long StudyView::countDifferent(const std::uint64_t *a, const std::uint64_t *b) c
   return total;
 }
 
-bool StudyView::equalOnCases(const std::uint64_t *a, const std::uint64_t *b) const {
+TORVA_POPCOUNT_KERNEL bool StudyView::equalOnCases(const std::uint64_t *a,
+                                                   const std::uint64_t *b) const {
   const std::uint64_t *s = selected();
   for (int w = 0; w < words(); ++w)
     if (((a[w] ^ b[w]) & s[w]) != 0)
@@ -102,7 +106,8 @@ void StudyView::subset(Samples &dst, const std::vector<int> &nodes) const {
   }
 }
 
-void StudyView::pre_threshold(std::vector<int> &out, int type, double th) const {
+TORVA_POPCOUNT_KERNEL void StudyView::pre_threshold(std::vector<int> &out, int type,
+                                                    double th) const {
   out.clear();
   if (type == 1)
     check_norm_threshold(th, cases());

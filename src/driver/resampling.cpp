@@ -69,6 +69,14 @@ void writeLabelFile(const std::string &path, const std::vector<int> &labels) {
   text.reserve(labels.size() * 3 + 1);
   char number[16];
   for (const int label : labels) {
+    // Almost every label is -9, -1 or a small region number: one digit, written directly.
+    if (label >= -9 && label <= 9) {
+      if (label < 0)
+        text.push_back('-');
+      text.push_back(static_cast<char>('0' + (label < 0 ? -label : label)));
+      text.push_back(' ');
+      continue;
+    }
     const int length = std::snprintf(number, sizeof number, "%d ", label);
     text.append(number, static_cast<std::size_t>(length));
   }
@@ -266,7 +274,8 @@ bool threadCountFromEnvironment(int &threads, std::string &error) {
   char *end = nullptr;
   const long parsed = std::strtol(value, &end, 10);
   if (*value == '\0' || *end != '\0' || parsed < 1 || parsed > 4096 ||
-      !std::all_of(value, static_cast<const char *>(end), [](char c) { return c >= '0' && c <= '9'; })) {
+      !std::all_of(value, static_cast<const char *>(end),
+                   [](char c) { return c >= '0' && c <= '9'; })) {
     error = std::string("TORVA_THREADS='") + value +
             "' is not a thread count; it takes a whole number from 1 to 4096\n";
     return false;

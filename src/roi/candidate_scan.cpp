@@ -7,10 +7,11 @@
 #include "data/samples.h"
 #include "roi/run_log.h"
 #include "util/pattern_measures.h"
+#include "util/popcount.h"
 
 namespace {
 
-int popcount(std::uint64_t word) { return __builtin_popcountll(word); }
+using torva::popcount;
 
 int countCommon(const std::uint64_t *a, const std::uint64_t *b, int words) {
   int sum = 0;
@@ -126,7 +127,7 @@ PackedEvaluator::PackedEvaluator(const StudyView &view, const std::vector<int> &
   }
 }
 
-double PackedEvaluator::familyScore() {
+TORVA_POPCOUNT_KERNEL double PackedEvaluator::familyScore() {
   const int q = 2 * configurations;
   for (int k = 0; k < 2; ++k) {
     for (int b = 0; b < configurations; ++b) {
@@ -168,7 +169,8 @@ void scanCandidates(PackedEvaluator &evaluator, const ScanRound &round, std::vec
   scan(evaluator, round, A, best, out);
 }
 
-long countEqualPatterns(const StudyView &view, const std::vector<int> &V, int id) {
+TORVA_POPCOUNT_KERNEL long countEqualPatterns(const StudyView &view, const std::vector<int> &V,
+                                              int id) {
   const PackedStudy &subjects = view.subjects();
   const std::uint64_t *reference = subjects.node(id - 1);
   long count = 0;

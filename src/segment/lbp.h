@@ -28,6 +28,9 @@ struct LbpGraph {
   std::vector<int> slotOffset;
   std::vector<int> reverseSlot;
   int maxDegree = 0;
+  // The nodes in pairs of equal degree, which the sweeps update two at a time, and the rest.
+  std::vector<int> pairedNodes;
+  std::vector<int> unpairedNodes;
 
   int nodeCount() const { return static_cast<int>(slotOffset.size()) - 1; }
 };
@@ -37,6 +40,9 @@ struct LbpGraph {
 // slot towards u is the last pair of u's list holding n's own voxel index.
 void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
                      const std::vector<std::vector<int>> &nbhd, const std::vector<int> &dims);
+
+// Fills the graph's pairing of nodes of equal degree (up to 16) from its slot offsets.
+void pairNodesByDegree(LbpGraph &graph);
 
 // Message storage of one graph, kept by callers that run many inferences so that the tables of
 // tens of thousands of voxels are not allocated and released on every call.
