@@ -41,6 +41,13 @@ struct LbpGraph {
 void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
                      const std::vector<std::vector<int>> &nbhd, const std::vector<int> &dims);
 
+// The same layout for the lattice neighbourhood (create_nbhd_system_kclustering), built from
+// the voxels themselves without any array of the volume's size. Applies when the candidates are
+// strictly ascending and do not hold the representative, as the region search passes them.
+bool lattice_graph_applies(int representative, const std::vector<int> &candidates);
+void build_lattice_lbp_graph(LbpGraph &graph, int representative,
+                             const std::vector<int> &candidates, const std::vector<int> &dims);
+
 // Fills the graph's pairing of nodes of equal degree (up to 16) from its slot offsets.
 void pairNodesByDegree(LbpGraph &graph);
 

@@ -184,17 +184,20 @@ void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regi
   region.clear();
   regionValues.clear();
   torva::progress() << "Create Neighborhood System\n";
-  std::vector<std::vector<int>> nbhd;
-  if (neighborhoodType == 0)
-    create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
-  else
-    create_nbhd_system_fromfile(nbhd, representative, candidates, dims);
-  torva::progress() << "end****\n";
-
   LbpGraph graph;
-  build_lbp_graph(graph, representative, candidates, nbhd, dims);
-  nbhd.clear();
-  nbhd.shrink_to_fit();
+  if (neighborhoodType == 0 && lattice_graph_applies(representative, candidates)) {
+    check_voxel_ids(representative, candidates, dims);
+    build_lattice_lbp_graph(graph, representative, candidates, dims);
+    torva::progress() << "end****\n";
+  } else {
+    std::vector<std::vector<int>> nbhd;
+    if (neighborhoodType == 0)
+      create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
+    else
+      create_nbhd_system_fromfile(nbhd, representative, candidates, dims);
+    torva::progress() << "end****\n";
+    build_lbp_graph(graph, representative, candidates, nbhd, dims);
+  }
 
   // Forward selection goes up to 9 clusters; a larger fixed count simply grows the storage.
   const int largestK = segmentationCount >= 2    ? std::min(segmentationCount, 9)
