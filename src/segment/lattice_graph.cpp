@@ -117,5 +117,6 @@ void build_lattice_lbp_graph(LbpGraph &graph, int representative,
       graph.reverseSlot[slot++] = graph.slotOffset[u] + __builtin_popcount(before);
     }
   }
-  pairNodesByDegree(graph);
+  place_lbp_messages(graph);
+  group_nodes_by_degree(graph, lbp_group_width());
 }

@@ -1,11 +1,15 @@
 #include "segment/lbp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "util/progress.h"
@@ -73,7 +77,7 @@ void gatherIncoming(SweepScratch &scratch, const LbpGraph &graph, const std::vec
   const int first = graph.slotOffset[n];
   const int degree = graph.slotOffset[n + 1] - first;
   for (int x = 0; x < degree; ++x) {
-    const int from = graph.reverseSlot[first + x];
+    const int from = graph.readSlot[first + x];
     scratch.incoming[x] =
         from < 0 ? scratch.ones.data() : cur.data() + static_cast<std::size_t>(from) * K;
   }
@@ -139,7 +143,7 @@ void sendMessages(std::vector<double> &next, SweepScratch &scratch, const LbpGra
         P[s] *= msg[s];
     }
     columnMajorProduct<KC>(Q, T, P, K);
-    double *out = next.data() + static_cast<std::size_t>(first + x) * K;
+    double *out = next.data() + static_cast<std::size_t>(graph.writeSlot[first + x]) * K;
     double sum = 0.0;
     for (int s = 0; s < K; ++s) {
       out[s] = E[s] * Q[s];
@@ -150,68 +154,128 @@ void sendMessages(std::vector<double> &next, SweepScratch &scratch, const LbpGra
   }
 }
 
-#ifdef __SSE2__
-// Degree up to which two nodes are updated together; larger degrees (possible only in a
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TORVA_LANES 1
+// Degree up to which nodes are updated in groups; larger degrees (possible only in a
 // neighbourhood read from a file) take the one-node kernel.
-constexpr int kPairedDegree = 16;
+constexpr int kGroupedDegree = 16;
 
-// New messages of two nodes n0 and n1 of the same degree at once: lane 0 of every SSE2 register
-// computes node n0, lane 1 node n1, each with exactly the operations of sendMessages in the same
-// order, so both are bit-identical to the one-node kernel. Only independent outputs share an
-// instruction; no sum is split or reordered.
-template <int KC>
-void sendMessagesOfPair(double *next, const double *cur, const LbpGraph &graph, const double *E,
-                        const double *T, const double *ones, int n0, int n1) {
-  constexpr int K = KC;
-  const int first0 = graph.slotOffset[n0];
-  const int first1 = graph.slotOffset[n1];
-  const int degree = graph.slotOffset[n0 + 1] - first0;
-  __m128d msg[kPairedDegree][K];
-  for (int x = 0; x < degree; ++x) {
-    const int from0 = graph.reverseSlot[first0 + x];
-    const int from1 = graph.reverseSlot[first1 + x];
-    const double *a = from0 < 0 ? ones : cur + static_cast<std::size_t>(from0) * K;
-    const double *b = from1 < 0 ? ones : cur + static_cast<std::size_t>(from1) * K;
-    for (int s = 0; s < K; ++s)
-      msg[x][s] = _mm_set_pd(b[s], a[s]);
+// Lane operations of the grouped kernel: lane i of every register computes node i of the group.
+struct Sse2Lanes {
+  static constexpr int W = 2;
+  using V = __m128d;
+  static V one() { return _mm_set1_pd(1.0); }
+  static V zero() { return _mm_setzero_pd(); }
+  static V broadcast(double x) { return _mm_set1_pd(x); }
+  static V mul(V a, V b) { return _mm_mul_pd(a, b); }
+  static V add(V a, V b) { return _mm_add_pd(a, b); }
+  static V div(V a, V b) { return _mm_div_pd(a, b); }
+  static V gather(const double *const *p, int s) { return _mm_set_pd(p[1][s], p[0][s]); }
+  static void scatter(V v, double *const *to, int s) {
+    _mm_storel_pd(to[0] + s, v);
+    _mm_storeh_pd(to[1] + s, v);
   }
-  __m128d prefix[kPairedDegree + 1][K];
+};
+
+#define TORVA_GROUP_KERNEL sendMessagesOfGroupSse2
+#include "segment/lbp_group_kernel.inc"
+#undef TORVA_GROUP_KERNEL
+
+template <int K>
+void sendGroupsSse2(double *next, const double *cur, const LbpGraph &graph, const double *E,
+                    const double *T, const double *ones) {
+  for (std::size_t g = 0; g + 1 < graph.groupedNodes.size(); g += 2)
+    sendMessagesOfGroupSse2<K, Sse2Lanes>(next, cur, graph, E, T, ones, &graph.groupedNodes[g]);
+}
+
+#if !defined(__clang__)
+#define TORVA_AVX_LANES 1
+// The same kernel for four nodes at a time, compiled for AVX and chosen at run time when the
+// processor has it. AVX brings no fused multiply-add, so every product and sum stays separate.
+#pragma GCC push_options
+#pragma GCC target("avx")
+struct AvxLanes {
+  static constexpr int W = 4;
+  using V = __m256d;
+  static V one() { return _mm256_set1_pd(1.0); }
+  static V zero() { return _mm256_setzero_pd(); }
+  static V broadcast(double x) { return _mm256_set1_pd(x); }
+  static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+  static V add(V a, V b) { return _mm256_add_pd(a, b); }
+  static V div(V a, V b) { return _mm256_div_pd(a, b); }
+  static V gather(const double *const *p, int s) {
+    return _mm256_set_pd(p[3][s], p[2][s], p[1][s], p[0][s]);
+  }
+  static void scatter(V v, double *const *to, int s) {
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, v);
+    for (int i = 0; i < 4; ++i)
+      to[i][s] = lanes[i];
+  }
+};
+
+#define TORVA_GROUP_KERNEL sendMessagesOfGroupAvx
+#include "segment/lbp_group_kernel.inc"
+#undef TORVA_GROUP_KERNEL
+
+template <int K>
+void sendGroupsAvx(double *next, const double *cur, const LbpGraph &graph, const double *E,
+                   const double *T, const double *ones) {
+  for (std::size_t g = 0; g + 3 < graph.groupedNodes.size(); g += 4)
+    sendMessagesOfGroupAvx<K, AvxLanes>(next, cur, graph, E, T, ones, &graph.groupedNodes[g]);
+}
+#pragma GCC pop_options
+#endif
+#endif
+
+// The first sweep, when every message is still 1.0: each product of incoming messages is
+// exactly 1.0, so a node sends the same message through all its slots, E_n(s) Q(s) normalised
+// with Q(s) = sum_t T(s, t) * 1.0. It is computed once per node with the same operations as
+// sendMessages and copied to every slot.
+template <int KC>
+void sendFirstSweep(std::vector<double> &next, const LbpGraph &graph, const double *evidence,
+                    const double *T, int runtimeK) {
+  const int K = KC > 0 ? KC : runtimeK;
+  constexpr int kLocal = KC > 0 ? KC : 1;
+  double localP[kLocal];
+  double localQ[kLocal];
+  double localOut[kLocal];
+  std::vector<double> heapP;
+  std::vector<double> heapQ;
+  std::vector<double> heapOut;
+  double *P = localP;
+  double *Q = localQ;
+  double *out = localOut;
+  if (KC == 0) {
+    heapP.assign(static_cast<std::size_t>(K), 1.0);
+    heapQ.resize(static_cast<std::size_t>(K));
+    heapOut.resize(static_cast<std::size_t>(K));
+    P = heapP.data();
+    Q = heapQ.data();
+    out = heapOut.data();
+  }
   for (int s = 0; s < K; ++s)
-    prefix[0][s] = _mm_set1_pd(1.0);
-  for (int x = 0; x < degree; ++x)
-    for (int s = 0; s < K; ++s)
-      prefix[x + 1][s] = _mm_mul_pd(prefix[x][s], msg[x][s]);
-  const double *E0 = E + static_cast<std::size_t>(n0) * K;
-  const double *E1 = E + static_cast<std::size_t>(n1) * K;
-  __m128d evidence[K];
-  for (int s = 0; s < K; ++s)
-    evidence[s] = _mm_set_pd(E1[s], E0[s]);
-  for (int x = 0; x < degree; ++x) {
-    __m128d P[K];
-    for (int s = 0; s < K; ++s)
-      P[s] = prefix[x][s];
-    for (int m = x + 1; m < degree; ++m)
-      for (int s = 0; s < K; ++s)
-        P[s] = _mm_mul_pd(P[s], msg[m][s]);
-    __m128d out[K];
-    __m128d sum = _mm_setzero_pd();
+    P[s] = 1.0;
+  columnMajorProduct<KC>(Q, T, P, K);
+  const int N = graph.nodeCount();
+  for (int n = 0; n < N; ++n) {
+    const int first = graph.slotOffset[n];
+    const int degree = graph.slotOffset[n + 1] - first;
+    if (degree == 0)
+      continue;
+    const double *E = evidence + static_cast<std::size_t>(n) * K;
+    double sum = 0.0;
     for (int s = 0; s < K; ++s) {
-      __m128d q = _mm_setzero_pd();
-      for (int t = 0; t < K; ++t)
-        q = _mm_add_pd(q, _mm_mul_pd(_mm_set1_pd(T[s + t * K]), P[t]));
-      out[s] = _mm_mul_pd(evidence[s], q);
-      sum = _mm_add_pd(sum, out[s]);
+      out[s] = E[s] * Q[s];
+      sum += out[s];
     }
-    double *to0 = next + static_cast<std::size_t>(first0 + x) * K;
-    double *to1 = next + static_cast<std::size_t>(first1 + x) * K;
-    for (int s = 0; s < K; ++s) {
-      const __m128d value = _mm_div_pd(out[s], sum);
-      _mm_storel_pd(to0 + s, value);
-      _mm_storeh_pd(to1 + s, value);
-    }
+    for (int s = 0; s < K; ++s)
+      out[s] /= sum;
+    for (int x = 0; x < degree; ++x)
+      std::copy(out, out + K,
+                next.data() + static_cast<std::size_t>(graph.writeSlot[first + x]) * K);
   }
 }
-#endif
 
 template <int KC>
 void runSweeps(std::vector<double> &cur, std::vector<double> &next, SweepScratch &scratch,
@@ -219,14 +283,22 @@ void runSweeps(std::vector<double> &cur, std::vector<double> &next, SweepScratch
                int K) {
   for (int t = 0; t < iterations; ++t) {
     torva::progress() << "Iteration " << t << " ";
+    if (t == 0) {
+      sendFirstSweep<KC>(next, graph, evidence, T, K);
+      std::swap(cur, next);
+      continue;
+    }
     // Nodes are independent within a sweep (each reads only the previous sweep's messages),
     // so the order of visiting them does not matter.
-#ifdef __SSE2__
+#ifdef TORVA_LANES
     if constexpr (KC > 0) {
-      for (std::size_t p = 0; p + 1 < graph.pairedNodes.size(); p += 2)
-        sendMessagesOfPair<KC>(next.data(), cur.data(), graph, evidence, T, scratch.ones.data(),
-                               graph.pairedNodes[p], graph.pairedNodes[p + 1]);
-      for (const int n : graph.unpairedNodes) {
+#ifdef TORVA_AVX_LANES
+      if (graph.groupWidth == 4)
+        sendGroupsAvx<KC>(next.data(), cur.data(), graph, evidence, T, scratch.ones.data());
+#endif
+      if (graph.groupWidth == 2)
+        sendGroupsSse2<KC>(next.data(), cur.data(), graph, evidence, T, scratch.ones.data());
+      for (const int n : graph.ungroupedNodes) {
         gatherIncoming(scratch, graph, cur, n, K);
         sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
       }
@@ -262,27 +334,60 @@ void appendBelief(std::vector<double> &beliefs, const SweepScratch &scratch, con
 
 } // namespace
 
-void pairNodesByDegree(LbpGraph &graph) {
-  graph.pairedNodes.clear();
-  graph.unpairedNodes.clear();
+int lbp_group_width() {
+#ifdef TORVA_LANES
+#ifdef TORVA_AVX_LANES
+  static const int width = __builtin_cpu_supports("avx") ? 4 : 2;
+#else
+  static const int width = 2;
+#endif
+  return width;
+#else
+  return 1;
+#endif
+}
+
+void place_lbp_messages(LbpGraph &graph) {
+  const std::size_t slots = graph.reverseSlot.size();
+  std::vector<int> sender(slots, -1); // receiving slot of each sending slot
+  bool oneToOne = true;
+  for (std::size_t h = 0; h < slots && oneToOne; ++h) {
+    const int g = graph.reverseSlot[h];
+    if (g < 0 || sender[g] >= 0)
+      oneToOne = false;
+    else
+      sender[g] = static_cast<int>(h);
+  }
+  graph.readSlot.resize(slots);
+  graph.writeSlot.resize(slots);
+  for (std::size_t g = 0; g < slots; ++g) {
+    graph.readSlot[g] = oneToOne ? static_cast<int>(g) : graph.reverseSlot[g];
+    graph.writeSlot[g] = oneToOne ? sender[g] : static_cast<int>(g);
+  }
+}
+
+void group_nodes_by_degree(LbpGraph &graph, int width) {
+  graph.groupedNodes.clear();
+  graph.ungroupedNodes.clear();
+  graph.groupWidth = width;
   const int N = graph.nodeCount();
-  constexpr int kLargest = 16; // the paired kernel's degree limit
-  std::vector<int> waiting(kLargest + 1, -1);
+  constexpr int kLargest = 16; // the grouped kernel's degree limit
+  std::vector<std::vector<int>> waiting(kLargest + 1);
   for (int n = 0; n < N; ++n) {
     const int degree = graph.slotOffset[n + 1] - graph.slotOffset[n];
-    if (degree == 0 || degree > kLargest) {
-      graph.unpairedNodes.push_back(n);
-    } else if (waiting[degree] < 0) {
-      waiting[degree] = n;
-    } else {
-      graph.pairedNodes.push_back(waiting[degree]);
-      graph.pairedNodes.push_back(n);
-      waiting[degree] = -1;
+    if (width < 2 || degree == 0 || degree > kLargest) {
+      graph.ungroupedNodes.push_back(n);
+      continue;
+    }
+    std::vector<int> &group = waiting[degree];
+    group.push_back(n);
+    if (static_cast<int>(group.size()) == width) {
+      graph.groupedNodes.insert(graph.groupedNodes.end(), group.begin(), group.end());
+      group.clear();
     }
   }
-  for (const int n : waiting)
-    if (n >= 0)
-      graph.unpairedNodes.push_back(n);
+  for (const std::vector<int> &group : waiting)
+    graph.ungroupedNodes.insert(graph.ungroupedNodes.end(), group.begin(), group.end());
 }
 
 void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
@@ -327,7 +432,8 @@ void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int>
         graph.reverseSlot[graph.slotOffset[n] + x] = graph.slotOffset[u] + y;
     }
   }
-  pairNodesByDegree(graph);
+  place_lbp_messages(graph);
+  group_nodes_by_degree(graph, lbp_group_width());
 }
 
 void LbpWorkspace::reserve(const LbpGraph &graph, int K) {

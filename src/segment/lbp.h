@@ -27,10 +27,19 @@ void create_evidence_kclustering(std::vector<double> &E, const std::vector<doubl
 struct LbpGraph {
   std::vector<int> slotOffset;
   std::vector<int> reverseSlot;
+  // Where messages are kept: the message that reaches slot g is read at readSlot[g] (-1: none,
+  // all ones), and the message leaving through slot g is written at writeSlot[g]. When every
+  // slot has exactly one reverse slot (the lattice), messages are stored at the slot that
+  // receives them, so a node reads its incoming messages from one contiguous run and only the
+  // writes scatter; otherwise at the slot that sends them.
+  std::vector<int> readSlot;
+  std::vector<int> writeSlot;
   int maxDegree = 0;
-  // The nodes in pairs of equal degree, which the sweeps update two at a time, and the rest.
-  std::vector<int> pairedNodes;
-  std::vector<int> unpairedNodes;
+  // The nodes in groups of groupWidth nodes of equal degree, which the sweeps update together
+  // (one node per vector lane), and the rest, updated one at a time.
+  int groupWidth = 1;
+  std::vector<int> groupedNodes;
+  std::vector<int> ungroupedNodes;
 
   int nodeCount() const { return static_cast<int>(slotOffset.size()) - 1; }
 };
@@ -48,8 +57,15 @@ bool lattice_graph_applies(int representative, const std::vector<int> &candidate
 void build_lattice_lbp_graph(LbpGraph &graph, int representative,
                              const std::vector<int> &candidates, const std::vector<int> &dims);
 
-// Fills the graph's pairing of nodes of equal degree (up to 16) from its slot offsets.
-void pairNodesByDegree(LbpGraph &graph);
+// Fills readSlot and writeSlot from reverseSlot.
+void place_lbp_messages(LbpGraph &graph);
+
+// Nodes per group that this processor's vector unit serves: 4 with AVX, 2 with SSE2, else 1.
+int lbp_group_width();
+
+// Fills the graph's groups of `width` nodes of equal degree (up to 16) from its slot offsets;
+// width 1 leaves every node to the one-node kernel.
+void group_nodes_by_degree(LbpGraph &graph, int width);
 
 // Message storage of one graph, kept by callers that run many inferences so that the tables of
 // tens of thousands of voxels are not allocated and released on every call.

@@ -20,8 +20,9 @@ void expectSameLayout(int representative, const std::vector<int> &candidates,
   EXPECT_EQ(direct.slotOffset, fromLists.slotOffset);
   EXPECT_EQ(direct.reverseSlot, fromLists.reverseSlot);
   EXPECT_EQ(direct.maxDegree, fromLists.maxDegree);
-  EXPECT_EQ(direct.pairedNodes, fromLists.pairedNodes);
-  EXPECT_EQ(direct.unpairedNodes, fromLists.unpairedNodes);
+  EXPECT_EQ(direct.groupWidth, fromLists.groupWidth);
+  EXPECT_EQ(direct.groupedNodes, fromLists.groupedNodes);
+  EXPECT_EQ(direct.ungroupedNodes, fromLists.ungroupedNodes);
 }
 
 TEST(LatticeGraph, EqualsTheLayoutOfTheNeighbourLists) {
