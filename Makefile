@@ -7,9 +7,12 @@ TEST_PACKAGES := slurm-wlm munge clang libclang-rt-14-dev
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
+# The tests that run iterations on several threads, also run under ThreadSanitizer.
+TSAN_TESTS := ThreadCounts|RoutesAgree|DecodedStudy
 DEMO_DIR := demo
 
-.PHONY: all deps test-deps install-packages build build-asan test demo bench clean
+.PHONY: all deps test-deps install-packages build build-asan build-tsan test demo bench clean
 
 all: build
 
@@ -42,16 +45,27 @@ build: deps $(BUILD)/CMakeCache.txt
 	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]|^-- ' || true
 	@test -x $(BUILD)/torvacoreel
 
+$(TSAN_BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVA_THREAD_SANITIZE=ON \
+	  -DTORVA_BENCHMARKS=OFF >/dev/null
+
+build-tsan: deps $(TSAN_BUILD)/CMakeCache.txt
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]|^-- ' || true
+	@test -x $(TSAN_BUILD)/torvacoreel_tests
+
 build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	@cmake --build $(ASAN_BUILD) -j $(JOBS) -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]|^-- ' || true
 	@test -x $(ASAN_BUILD)/torvacoreel_tests
 
-test: test-deps build build-asan
+test: test-deps build build-asan build-tsan
 	@echo "== tests (release build)"
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
 	@echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer build)"
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest -j $(JOBS) --output-on-failure --timeout 900
+	@echo "== concurrency tests (ThreadSanitizer build)"
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 \
+	  ctest -j $(JOBS) --output-on-failure --timeout 900 -R '$(TSAN_TESTS)'
 
 demo: build
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
@@ -72,4 +86,4 @@ bench: build
 	@$(BUILD)/torvacoreel_bench
 
 clean:
-	@rm -rf $(BUILD) $(ASAN_BUILD) $(DEMO_DIR)
+	@rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(DEMO_DIR)
