@@ -233,27 +233,16 @@ void sendGroupsAvx(double *next, const double *cur, const LbpGraph &graph, const
 // with Q(s) = sum_t T(s, t) * 1.0. It is computed once per node with the same operations as
 // sendMessages and copied to every slot.
 template <int KC>
-void sendFirstSweep(std::vector<double> &next, const LbpGraph &graph, const double *evidence,
-                    const double *T, int runtimeK) {
+void sendFirstSweep(std::vector<double> &next, SweepScratch &scratch, const LbpGraph &graph,
+                    const double *evidence, const double *T, int runtimeK) {
   const int K = KC > 0 ? KC : runtimeK;
   constexpr int kLocal = KC > 0 ? KC : 1;
   double localP[kLocal];
   double localQ[kLocal];
   double localOut[kLocal];
-  std::vector<double> heapP;
-  std::vector<double> heapQ;
-  std::vector<double> heapOut;
-  double *P = localP;
-  double *Q = localQ;
-  double *out = localOut;
-  if (KC == 0) {
-    heapP.assign(static_cast<std::size_t>(K), 1.0);
-    heapQ.resize(static_cast<std::size_t>(K));
-    heapOut.resize(static_cast<std::size_t>(K));
-    P = heapP.data();
-    Q = heapQ.data();
-    out = heapOut.data();
-  }
+  double *P = KC > 0 ? localP : scratch.without.data();
+  double *Q = KC > 0 ? localQ : scratch.sums.data();
+  double *out = KC > 0 ? localOut : scratch.prefix.data();
   for (int s = 0; s < K; ++s)
     P[s] = 1.0;
   columnMajorProduct<KC>(Q, T, P, K);
@@ -284,7 +273,7 @@ void runSweeps(std::vector<double> &cur, std::vector<double> &next, SweepScratch
   for (int t = 0; t < iterations; ++t) {
     torva::progress() << "Iteration " << t << " ";
     if (t == 0) {
-      sendFirstSweep<KC>(next, graph, evidence, T, K);
+      sendFirstSweep<KC>(next, scratch, graph, evidence, T, K);
       std::swap(cur, next);
       continue;
     }

@@ -9,8 +9,8 @@
 #include "bn/bn.h"
 
 // Counting replaces the global allocation functions for the whole test program; the sanitizer
-// build keeps its own (they check new/delete pairing), so the count runs in the plain build only.
-#if defined(__SANITIZE_ADDRESS__)
+// builds keep their own (they check new/delete pairing), so the count runs in the plain build only.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TORVA_COUNT_ALLOCATIONS 0
 #else
 #define TORVA_COUNT_ALLOCATIONS 1
