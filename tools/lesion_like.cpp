@@ -13,6 +13,7 @@ namespace {
 // The anatomy is placed in the voxel coordinates of the 2 mm template grid (91 x 109 x 91);
 // `Stretch` maps them onto the study's grid, voxel centre to voxel centre.
 constexpr double kTemplateExtent[3] = {91.0, 109.0, 91.0};
+constexpr double kPi = 3.14159265358979323846;
 
 struct Stretch {
   double perAxis[3]; // grid voxels per template voxel
@@ -36,7 +37,7 @@ public:
   double normal() {
     const double u = 1.0 - uniform();
     const double v = uniform();
-    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * M_PI * v);
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * kPi * v);
   }
   Point direction() {
     for (;;) {
@@ -53,8 +54,8 @@ private:
 
 double dot(const Point &a, const Point &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
-// An ellipsoid with separate semi-axes to the front and back and to the top and bottom: wide
-// behind, flat underneath, like a brain. Convex, so a lesion clipped to it stays in one piece.
+// An ellipsoid with separate semi-axes to the front and back and to the top and bottom: longer
+// behind, flatter underneath, like a brain. Convex, so a lesion clipped to it stays in one piece.
 struct Brain {
   Point centre = {45.0, 56.0, 38.0};
   double halfWidth = 36.0;
@@ -72,8 +73,8 @@ struct Brain {
 };
 const Brain kBrain;
 
-// Most strokes fall in one arterial territory (deep white matter and insula) of the hemisphere
-// most studies recruit for; lesion centres scatter around it.
+// Most strokes of a study fall in one arterial territory (deep white matter and insula) of the
+// hemisphere the study recruits for, here the one of smaller x; lesion centres scatter around it.
 constexpr int kDominantSide = -1;
 constexpr double kDominantShare = 0.96;
 Point territoryCentre(int side) {
@@ -112,7 +113,7 @@ constexpr double kMinVolume = 1000.0, kMaxVolume = 50000.0;
 // A lobe is an ellipsoid whose surface is rippled: its radius in direction u is scaled by
 // 1 + kRipple/3 * sum_k sin(kRippleFrequency * (w_k . u) + phase_k), a smooth bumpy outline.
 constexpr double kRipple = 0.18;
-constexpr double kRippleFrequency = 1.5 * M_PI;
+constexpr double kRippleFrequency = 1.5 * kPi;
 
 struct Lobe {
   Point offset;   // from the blob's centre, at scale 1
@@ -199,16 +200,17 @@ Lobe randomLobe(Random &random, double radius, bool main) {
   }
   for (int k = 0; k < 3; ++k) {
     lobe.waves[k] = random.direction();
-    lobe.phases[k] = random.between(0.0, 2.0 * M_PI);
+    lobe.phases[k] = random.between(0.0, 2.0 * kPi);
   }
   return lobe;
 }
 
-// Radius of a lobe-union of about `volume` cubic template voxels; the exact size is set later.
+// A blob of roughly `volume` cubic template voxels; its exact size is set when it is drawn.
 Blob randomBlob(Random &random, const Point &centre, double volume) {
   Blob blob;
   blob.centre = centre;
-  const double radius = std::cbrt(3.0 * volume / (4.0 * M_PI * 0.56));
+  // 0.56: the main lobe's mean axis ratios, 0.8 * 0.7.
+  const double radius = std::cbrt(3.0 * volume / (4.0 * kPi * 0.56));
   const int lobes = random.uniform() < 0.5 ? 2 : 3;
   for (int l = 0; l < lobes; ++l)
     blob.lobes.push_back(randomLobe(random, radius, l == 0));
