@@ -1,24 +1,149 @@
 #!/usr/bin/env bash
-# Times one whole analysis on a generated study.
-#   bench/whole_run.sh [SUBJECTS] [X Y Z] [METHOD] [ITERATIONS]
-# Defaults: 100 subjects on the 2 mm template grid (91 x 109 x 91), bootstrap, 2 iterations.
-# Prints the wall time and the peak resident memory of the run.
-set -euo pipefail
+# Times whole analyses on lesion-like studies, the size and shape of real stroke data.
+#   bench/whole_run.sh [2mm] [1mm] [--small] [--generate-only]
+# Rows (default: both):
+#   2mm  91 x 109 x 91 (2 mm), uint8, 131 subjects: jackknife (method 1), 131 iterations
+#   1mm  181 x 217 x 181 (1 mm), float32, 131 subjects: bootstrap (method 2), 10 iterations
+# --small runs the same rows on tiny grids with 16 subjects and 3 bootstrap iterations: a check
+# of the script itself in seconds. --generate-only makes the studies and prints their figures.
+# Environment:
+#   BUILD=DIR          folder with torvacoreel and make_example_study (default: build/)
+#   TORVA_THREADS=N    handed to the program (its thread count)
+#   SUBJECTS=K         subjects per study (default 131, with --small 16); the jackknife runs K
+# The studies are generated once into bench/.cache/ (the 1 mm one takes 3.5 GB) and made again
+# when make_example_study is newer than them. Per row the script prints the wall time, the time
+# per iteration, the processor time, the peak resident memory and the time of each phase of the
+# run, as the program reports it through TORVA_PHASE_TIMES (n/a when the program does not).
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-subjects=${1:-100}
-x=${2:-91}; y=${3:-109}; z=${4:-91}
-method=${5:-2}
-iterations=${6:-2}
-build=${BUILD:-$root/build}
-work=$(mktemp -d /tmp/torva-whole-run-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-"$build/make_example_study" --out study --subjects "$subjects" --size "$x" "$y" "$z" >/dev/null
-start=$(date +%s.%N)
-/usr/bin/time -f '%M' -o rss.txt "$build/torvacoreel" study/torva.prj.filelist "$method" \
-  "$iterations" > run.txt
-end=$(date +%s.%N)
-printf 'study: %s subjects, %s x %s x %s; method %s, %s iterations\n' "$subjects" "$x" "$y" \
-  "$z" "$method" "$iterations"
-printf 'wall time: %.2f s\n' "$(echo "$end - $start" | bc -l)"
-printf 'peak memory: %.1f MiB\n' "$(echo "$(cat rss.txt) / 1024" | bc -l)"
+
+usage() {
+  awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0" >&2
+  exit 2
+}
+
+rows=()
+small=0
+generate_only=0
+for argument in "$@"; do
+  case "$argument" in
+  2mm | 1mm) rows+=("$argument") ;;
+  --small) small=1 ;;
+  --generate-only) generate_only=1 ;;
+  *) usage ;;
+  esac
+done
+[ ${#rows[@]} -gt 0 ] || rows=(2mm 1mm)
+
+build=$(cd "${BUILD:-$root/build}" 2>/dev/null && pwd) || {
+  echo "whole_run.sh: no build folder ${BUILD:-$root/build}" >&2
+  exit 1
+}
+for program in torvacoreel make_example_study; do
+  if [ ! -x "$build/$program" ]; then
+    echo "whole_run.sh: $build/$program is missing (cmake --build $build --target $program)" >&2
+    exit 1
+  fi
+done
+generator=$build/make_example_study
+
+if [ "$small" = 1 ]; then
+  subjects=${SUBJECTS:-16}
+  size_2mm="23 28 23"
+  size_1mm="46 55 46"
+  bootstrap_iterations=3
+else
+  subjects=${SUBJECTS:-131}
+  size_2mm="91 109 91"
+  size_1mm="181 217 181"
+  bootstrap_iterations=10
+fi
+
+# Prints the folder of the study for: size ("X Y Z"), data type, voxel size in mm. Generates it
+# when it is missing or older than the generator; figures.txt, written last, marks it complete.
+study_folder() {
+  local size=$1 type=$2 mm=$3
+  local folder="$root/bench/.cache/lesion-${size// /x}-$type-$subjects"
+  if [ ! -f "$folder/figures.txt" ] || [ "$generator" -nt "$folder/figures.txt" ]; then
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    echo "generating $folder ..." >&2
+    local start end
+    start=$(date +%s.%N)
+    # shellcheck disable=SC2086 # the size is three words
+    if ! "$generator" --lesion --out "$folder" --subjects "$subjects" --size $size --type "$type" \
+      --voxel-size "$mm" --seed 1 >"$folder/figures.part"; then
+      echo "whole_run.sh: generating $folder failed" >&2
+      return 1
+    fi
+    end=$(date +%s.%N)
+    printf 'generated in %.1f s\n' "$(echo "$end - $start" | bc -l)" >>"$folder/figures.part"
+    mv "$folder/figures.part" "$folder/figures.txt"
+  fi
+  echo "$folder"
+}
+
+# The seconds the program reported for one phase, or n/a.
+phase_time() {
+  local seconds
+  seconds=$(awk -v phase="$1" '$1 == phase { print $2 }' "$2" 2>/dev/null | tail -n 1)
+  if [ -n "$seconds" ]; then printf '%.2f s' "$seconds"; else printf 'n/a'; fi
+}
+
+run_row() {
+  local row=$1 size type mm method iterations description
+  if [ "$row" = 2mm ]; then
+    size=$size_2mm type=uint8 mm=2 method=1 iterations=$subjects
+    description="jackknife (method 1), $iterations iterations"
+  else
+    size=$size_1mm type=float32 mm=1 method=2 iterations=$bootstrap_iterations
+    description="bootstrap (method 2), $iterations iterations"
+  fi
+  local folder
+  folder=$(study_folder "$size" "$type" "$mm") || return 1
+  if [ "$generate_only" = 1 ]; then
+    printf '== %s study: %s\n' "$row" "$folder"
+    cat "$folder/figures.txt"
+    return 0
+  fi
+  local work
+  work=$(mktemp -d /tmp/torva-whole-run-XXXXXX)
+  (
+    cd "$work" || exit 1
+    TORVA_PHASE_TIMES="$work/phases.txt" /usr/bin/time -f '%e %M %U %S' -o "$work/time.txt" \
+      "$build/torvacoreel" "$folder/torva.prj.filelist" "$method" "$iterations" \
+      >"$work/stdout.txt" 2>"$work/stderr.txt"
+  )
+  local status=$?
+  local wall rss user system
+  read -r wall rss user system < <(tail -n 1 "$work/time.txt")
+
+  printf '== %s: %s (%s mm), %s, %s subjects; %s\n' "$row" "${size// / x }" "$mm" "$type" \
+    "$subjects" "$description"
+  printf '%-22s %s\n' "study:" "$folder"
+  sed -n 's/^\(lesion volume\|voxels lesioned\|most-hit\|outcome\|generated\)/  &/p' \
+    "$folder/figures.txt"
+  printf '%-22s %s\n' "TORVA_THREADS:" "${TORVA_THREADS:-unset: the program chooses}"
+  printf '%-22s %.2f s\n' "wall time:" "$wall"
+  printf '%-22s %.3f s\n' "time per iteration:" "$(echo "$wall / $iterations" | bc -l)"
+  # On a shared machine the wall time also holds the waits for a core; this does not.
+  printf '%-22s %.2f s\n' "processor time:" "$(echo "$user + $system" | bc -l)"
+  printf '%-22s %.1f MiB\n' "peak memory:" "$(echo "$rss / 1024" | bc -l)"
+  printf '%-22s %s\n' "loading:" "$(phase_time loading "$work/phases.txt")"
+  printf '%-22s %s\n' "screening and scan:" "$(phase_time screening_scan "$work/phases.txt")"
+  printf '%-22s %s\n' "segmentation:" "$(phase_time segmentation "$work/phases.txt")"
+  printf '%-22s %s\n' "ensemble:" "$(phase_time ensemble "$work/phases.txt")"
+  printf '%-22s %s\n' "exit status:" "$status"
+  if [ "$status" != 0 ]; then
+    echo "-- last lines of standard error:"
+    tail -n 5 "$work/stderr.txt"
+  fi
+  rm -rf "$work"
+  [ "$status" = 0 ]
+}
+
+overall=0
+for row in "${rows[@]}"; do
+  run_row "$row" || overall=1
+done
+exit $overall

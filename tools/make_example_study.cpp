@@ -3,7 +3,10 @@
 //
 //   make_example_study [--out DIR] [--subjects K] [--size X Y Z] [--regions 1..3]
 //                      [--type uint8|int16|int32|float32|float64] [--format nii|pair]
-//                      [--seed S] [--noise P]
+//                      [--seed S] [--noise P] [--voxel-size MM] [--lesion]
+//
+// --lesion writes a lesion-like study instead (tools/lesion_like.h); --regions and --noise do
+// not apply to it.
 //
 // DIR receives s001.nii ... (or .hdr/.img pairs), "torva.prj.filelist" whose image paths are
 // DIR/..., and "regions.txt": one line per planted region with its 1-based voxel ids.
@@ -20,6 +23,8 @@
 
 #include <nifti1_io.h>
 
+#include "lesion_like.h"
+
 namespace {
 
 struct Options {
@@ -33,13 +38,15 @@ struct Options {
   std::string format = "nii";
   unsigned seed = 1;
   double noise = 0.01;
+  double mm = 2.0;
+  bool lesion = false;
 };
 
 [[noreturn]] void usage(const char *why) {
   std::fprintf(stderr,
                "make_example_study: %s\nusage: make_example_study [--out DIR] [--subjects K] "
                "[--size X Y Z] [--regions 1..3] [--type uint8|int16|int32|float32|float64] "
-               "[--format nii|pair] [--seed S] [--noise P]\n",
+               "[--format nii|pair] [--seed S] [--noise P] [--voxel-size MM] [--lesion]\n",
                why);
   std::exit(2);
 }
@@ -71,10 +78,14 @@ Options parseOptions(int argc, char **argv) {
       o.seed = static_cast<unsigned>(std::strtoul(next(), nullptr, 10));
     else if (a == "--noise")
       o.noise = std::atof(next());
+    else if (a == "--voxel-size")
+      o.mm = std::atof(next());
+    else if (a == "--lesion")
+      o.lesion = true;
     else
       usage(("unknown option " + a).c_str());
   }
-  if (o.subjects < 1 || o.x < 1 || o.y < 1 || o.z < 1)
+  if (o.subjects < 1 || o.x < 1 || o.y < 1 || o.z < 1 || !(o.mm > 0.0))
     usage("subjects and extents must be positive");
   if (o.regions < 1 || o.regions > 3)
     usage("--regions takes 1, 2 or 3");
@@ -152,20 +163,22 @@ void writeImage(const Options &o, const std::string &path,
     fill<double>(image->data, states);
     break;
   }
-  // A template-like geometry: 2 mm voxels with the origin near the volume's centre.
-  image->dx = image->pixdim[1] = 2.0f;
-  image->dy = image->pixdim[2] = 2.0f;
-  image->dz = image->pixdim[3] = 2.0f;
+  // A template-like geometry: cubic voxels (2 mm by default) with the origin near the volume's
+  // centre.
+  const float mm = static_cast<float>(o.mm);
+  image->dx = image->pixdim[1] = mm;
+  image->dy = image->pixdim[2] = mm;
+  image->dz = image->pixdim[3] = mm;
   image->xyz_units = NIFTI_UNITS_MM;
   image->qform_code = NIFTI_XFORM_SCANNER_ANAT;
   image->sform_code = NIFTI_XFORM_MNI_152;
-  image->qoffset_x = -static_cast<float>(o.x);
-  image->qoffset_y = -static_cast<float>(o.y) - 18.0f;
-  image->qoffset_z = -static_cast<float>(o.z) + 2.0f;
+  image->qoffset_x = -static_cast<float>(o.mm * o.x / 2);
+  image->qoffset_y = -static_cast<float>(o.mm * o.y / 2) - 18.0f;
+  image->qoffset_z = -static_cast<float>(o.mm * o.z / 2) + 2.0f;
   image->quatern_b = image->quatern_c = image->quatern_d = 0.0f;
   image->qfac = 1.0f;
   image->qto_xyz = nifti_quatern_to_mat44(0, 0, 0, image->qoffset_x, image->qoffset_y,
-                                          image->qoffset_z, 2.0f, 2.0f, 2.0f, 1.0f);
+                                          image->qoffset_z, mm, mm, mm, 1.0f);
   image->sto_xyz = image->qto_xyz;
   if (nifti_set_filenames(image, path.c_str(), 0, 1) != 0) {
     std::fprintf(stderr, "make_example_study: bad image name %s\n", path.c_str());
@@ -180,6 +193,12 @@ void writeImage(const Options &o, const std::string &path,
 int main(int argc, char **argv) {
   const Options o = parseOptions(argc, argv);
   mkdir(o.out.c_str(), 0755);
+  if (o.lesion)
+    return lesionlike::writeLesionLikeStudy(
+        {o.out, o.format == "nii" ? "nii" : "hdr", o.subjects, {o.x, o.y, o.z}, o.seed},
+        [&o](const std::string &path, const std::vector<unsigned char> &states) {
+          writeImage(o, path, states);
+        });
   const long voxels = static_cast<long>(o.x) * o.y * o.z;
   const auto regions = regionVoxels(o);
   std::mt19937 random(o.seed);
