@@ -3,10 +3,12 @@
 //
 //   make_example_study [--out DIR] [--subjects K] [--size X Y Z] [--regions 1..3]
 //                      [--type uint8|int16|int32|float32|float64] [--format nii|pair]
-//                      [--seed S] [--noise P]
+//                      [--seed S] [--noise P] [--layout participants]
 //
 // DIR receives s001.nii ... (or .hdr/.img pairs), "torva.prj.filelist" whose image paths are
 // DIR/..., and "regions.txt": one line per planted region with its 1-based voxel ids.
+// "--layout participants" then rewrites the study as a participants table with compressed masks
+// (see participants_layout.h).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +21,8 @@
 #include <vector>
 
 #include <nifti1_io.h>
+
+#include "participants_layout.h"
 
 namespace {
 
@@ -33,13 +37,14 @@ struct Options {
   std::string format = "nii";
   unsigned seed = 1;
   double noise = 0.01;
+  std::string layout;
 };
 
 [[noreturn]] void usage(const char *why) {
   std::fprintf(stderr,
                "make_example_study: %s\nusage: make_example_study [--out DIR] [--subjects K] "
                "[--size X Y Z] [--regions 1..3] [--type uint8|int16|int32|float32|float64] "
-               "[--format nii|pair] [--seed S] [--noise P]\n",
+               "[--format nii|pair] [--seed S] [--noise P] [--layout participants]\n",
                why);
   std::exit(2);
 }
@@ -71,6 +76,8 @@ Options parseOptions(int argc, char **argv) {
       o.seed = static_cast<unsigned>(std::strtoul(next(), nullptr, 10));
     else if (a == "--noise")
       o.noise = std::atof(next());
+    else if (a == "--layout")
+      o.layout = next();
     else
       usage(("unknown option " + a).c_str());
   }
@@ -80,6 +87,8 @@ Options parseOptions(int argc, char **argv) {
     usage("--regions takes 1, 2 or 3");
   if (o.format != "nii" && o.format != "pair")
     usage("--format takes nii or pair");
+  if (!o.layout.empty() && o.layout != "participants")
+    usage("--layout takes participants");
   return o;
 }
 
@@ -227,5 +236,5 @@ int main(int argc, char **argv) {
   std::fclose(description);
   std::printf("wrote %d subjects of %d x %d x %d voxels to %s\n", o.subjects, o.x, o.y, o.z,
               o.out.c_str());
-  return 0;
+  return o.layout == "participants" ? writeParticipantsLayout(o.out) : 0;
 }
