@@ -1,5 +1,6 @@
 #include "prepare/lesion_mask.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -34,7 +35,10 @@ bool supportedType(int datatype) {
 std::string checkedHeader(const std::string &path, const nifti_image *image) {
   if (image == nullptr)
     return "mask " + path + " cannot be read as a NIfTI-1 or Analyze image";
-  const long volumes = static_cast<long>(image->nt) * image->nu * image->nv * image->nw;
+  // Extents past the third, up to dim[0], count the volumes; the library leaves unused ones 0.
+  long volumes = 1;
+  for (int i = 4; i <= image->dim[0] && i <= 7; ++i)
+    volumes *= std::max(1, image->dim[i]);
   if (volumes > 1)
     return "mask " + path + " holds " + std::to_string(volumes) +
            " volumes; a mask must be a single 3-D volume";

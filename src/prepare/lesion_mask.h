@@ -1,6 +1,7 @@
 #pragma once
 // Loading of one subject's lesion mask as a 0/1 volume: the checks on its header, the
 // binarisation of any voxel type and the coarsening by two.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -31,12 +32,15 @@ struct BinaryMask {
 };
 
 // Voxel rule: lesioned where value >= threshold, or where value > 0 when !hasThreshold. The
-// stored scaling (scl_slope, scl_inter) is applied first; NaN is never lesioned.
+// stored scaling (scl_slope, scl_inter) is applied first; NaN counts as the value 0 (the NIfTI
+// library already turns non-finite floats into 0 when it reads them).
 struct LesionRule {
   bool hasThreshold = false;
   double threshold = 0.0;
   bool lesioned(double value) const {
-    return hasThreshold ? value >= threshold : value > 0.0; // false for NaN either way
+    if (std::isnan(value))
+      value = 0.0;
+    return hasThreshold ? value >= threshold : value > 0.0;
   }
 };
 
