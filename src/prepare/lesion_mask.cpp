@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "data/image_geometry.h"
+#include "prepare/numbers.h"
 
 namespace {
 
@@ -92,9 +93,7 @@ std::string affineText(const float a[3][4]) {
   std::string text = "[";
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 4; ++c) {
-      char number[32];
-      std::snprintf(number, sizeof number, "%g", a[r][c]);
-      text += number;
+      text += numberText(a[r][c]);
       text += c < 3 ? " " : (r < 2 ? "; " : "]");
     }
   }

@@ -1,21 +1,6 @@
 #include "prepare/prepare_options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-
-namespace {
-
-bool parseNumber(const std::string &text, double &value) {
-  if (text.empty())
-    return false;
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return errno == 0 && *end == '\0' && std::isfinite(value);
-}
-
-} // namespace
+#include "prepare/numbers.h"
 
 const char *prepareUsage() {
   return "usage: torvacoreel-prepare --table FILE --id-column COL\n"
@@ -43,7 +28,7 @@ std::string parsePrepareArguments(int argc, const char *const *argv, PrepareOpti
                                              : "unexpected argument " + option;
     const std::string value = argv[++i];
     double number = 0.0;
-    const bool numeric = parseNumber(value, number);
+    const bool numeric = parseFinite(value, number);
     if (option == "--table") {
       options.table = value;
     } else if (option == "--id-column") {

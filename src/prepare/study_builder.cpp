@@ -11,18 +11,13 @@
 #include <sys/stat.h>
 
 #include "prepare/lesion_mask.h"
+#include "prepare/numbers.h"
 #include "prepare/participants_table.h"
 #include "prepare/subject_selection.h"
 
 namespace {
 
 constexpr long kMaxOverlap = 32767; // int16 voxels of overlap.nii
-
-std::string numberText(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
 
 // Entries of the folder `path` other than "." and "..", or -1 when it cannot be listed.
 long entriesOf(const std::string &path) {

@@ -1,30 +1,14 @@
 #include "prepare/subject_selection.h"
 
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
+
+#include "prepare/numbers.h"
 
 namespace {
 
-bool parseLong(const std::string &text, long &value) {
-  if (text.empty())
-    return false;
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtol(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
-
 bool isMissingValue(const std::string &text) {
   return text.empty() || text == "n/a" || text == "N/A" || text == "NA";
-}
-
-std::string numberText(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
 }
 
 std::string describeCut(const PrepareOptions &options) {
@@ -93,7 +77,7 @@ std::string assignNames(const ParticipantsTable &table, const std::vector<long> 
   bool numeric = true;
   std::vector<long> numbers(subjects.size());
   for (std::size_t i = 0; i < subjects.size(); ++i)
-    numeric = numeric && parseLong(subjects[i].idText, numbers[i]);
+    numeric = numeric && parseInteger(subjects[i].idText, numbers[i]);
   std::map<std::string, std::size_t> owners;
   for (std::size_t i = 0; i < subjects.size(); ++i) {
     PreparedSubject &s = subjects[i];
@@ -162,10 +146,8 @@ bool outcomeOf(const std::string &text, const PrepareOptions &options, int &outc
     problem = "outcome '" + text + "' is missing";
     return false;
   }
-  errno = 0;
-  char *end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(value)) {
+  double value = 0.0;
+  if (!parseFinite(text, value)) {
     problem = "outcome '" + text + "' is not a number";
     return false;
   }
