@@ -11,8 +11,9 @@ TSAN_BUILD := build-tsan
 # The tests that run iterations on several threads, also run under ThreadSanitizer.
 TSAN_TESTS := ThreadCounts|RoutesAgree|DecodedStudy
 DEMO_DIR := demo
+PREPARE_DEMO_DIR := demo-prepare
 
-.PHONY: all deps test-deps install-packages build build-asan build-tsan test demo bench clean
+.PHONY: all deps test-deps install-packages build build-asan build-tsan test demo demo-prepare bench clean
 
 all: build
 
@@ -82,8 +83,24 @@ demo: build
 	@echo "Results are in $(DEMO_DIR)/: model.el.torva, bn.el.torva, bn.el.xdsl, log.el.torva, roi.el.torva,"
 	@echo "  label_field_torvael.nii and prob_map_torvael.nii (also as .hdr/.img pairs)"
 
+# A participants table with scores and compressed masks of mixed types, as studies arrive,
+# made into a study by torvacoreel-prepare and analysed.
+demo-prepare: build
+	@rm -rf $(PREPARE_DEMO_DIR) && mkdir -p $(PREPARE_DEMO_DIR)
+	@cd $(PREPARE_DEMO_DIR) && ../$(BUILD)/make_example_study --out data --subjects 100 \
+	  --layout participants >/dev/null
+	@echo "== torvacoreel-prepare on $(PREPARE_DEMO_DIR)/data/participants.tsv and data/masks/*.nii.gz"
+	@cd $(PREPARE_DEMO_DIR) && ../$(BUILD)/torvacoreel-prepare --table data/participants.tsv \
+	  --id-column participant_id --image 'masks/{id}_lesion.nii.gz' --outcome-column rankin \
+	  --above 2 --skip-missing --out study
+	@echo "== torvacoreel on the prepared study"
+	@cd $(PREPARE_DEMO_DIR)/study && ../../$(BUILD)/torvacoreel torva.prj.filelist 1 0 > run.txt; \
+	  status=$$?; sed -n '/^model=/,$$p' run.txt | grep -v '^subject' | cut -c1-100; \
+	  echo "exit status $$status; results and full progress text in $(PREPARE_DEMO_DIR)/study/"; \
+	  exit $$status
+
 bench: build
 	@$(BUILD)/torvacoreel_bench
 
 clean:
-	@rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(DEMO_DIR)
+	@rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(DEMO_DIR) $(PREPARE_DEMO_DIR)

@@ -4,12 +4,15 @@
 //   make_example_study [--out DIR] [--subjects K] [--size X Y Z] [--regions 1..3]
 //                      [--type uint8|int16|int32|float32|float64] [--format nii|pair]
 //                      [--seed S] [--noise P] [--voxel-size MM] [--lesion]
+//                      [--layout participants]
 //
 // --lesion writes a lesion-like study instead (tools/lesion_like.h); --regions and --noise do
 // not apply to it.
 //
 // DIR receives s001.nii ... (or .hdr/.img pairs), "torva.prj.filelist" whose image paths are
 // DIR/..., and "regions.txt": one line per planted region with its 1-based voxel ids.
+// "--layout participants" then rewrites the study as a participants table with compressed masks
+// (see participants_layout.h).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -24,6 +27,7 @@
 #include <nifti1_io.h>
 
 #include "lesion_like.h"
+#include "participants_layout.h"
 
 namespace {
 
@@ -40,13 +44,15 @@ struct Options {
   double noise = 0.01;
   double mm = 2.0;
   bool lesion = false;
+  std::string layout;
 };
 
 [[noreturn]] void usage(const char *why) {
   std::fprintf(stderr,
                "make_example_study: %s\nusage: make_example_study [--out DIR] [--subjects K] "
                "[--size X Y Z] [--regions 1..3] [--type uint8|int16|int32|float32|float64] "
-               "[--format nii|pair] [--seed S] [--noise P] [--voxel-size MM] [--lesion]\n",
+               "[--format nii|pair] [--seed S] [--noise P] [--voxel-size MM] [--lesion] "
+               "[--layout participants]\n",
                why);
   std::exit(2);
 }
@@ -82,6 +88,8 @@ Options parseOptions(int argc, char **argv) {
       o.mm = std::atof(next());
     else if (a == "--lesion")
       o.lesion = true;
+    else if (a == "--layout")
+      o.layout = next();
     else
       usage(("unknown option " + a).c_str());
   }
@@ -91,6 +99,8 @@ Options parseOptions(int argc, char **argv) {
     usage("--regions takes 1, 2 or 3");
   if (o.format != "nii" && o.format != "pair")
     usage("--format takes nii or pair");
+  if (!o.layout.empty() && o.layout != "participants")
+    usage("--layout takes participants");
   return o;
 }
 
@@ -246,5 +256,5 @@ int main(int argc, char **argv) {
   std::fclose(description);
   std::printf("wrote %d subjects of %d x %d x %d voxels to %s\n", o.subjects, o.x, o.y, o.z,
               o.out.c_str());
-  return 0;
+  return o.layout == "participants" ? writeParticipantsLayout(o.out) : 0;
 }

@@ -8,6 +8,7 @@
 
 #include <nifti1_io.h>
 
+#include "data/image_geometry.h"
 #include "util/fatal.h"
 
 // Voxel data are written as the caller holds them and must match the little-endian header.
@@ -164,24 +165,8 @@ bool readImageGeometry(const std::string &path, int x, int y, int z, ImageGeomet
   const auto extent = [&h](int i) { return i <= h.dim[0] ? static_cast<int>(h.dim[i]) : 1; };
   const bool usable = NIFTI_VERSION(h) == 1 && h.dim[0] >= 1 && h.dim[0] <= 7 && extent(1) == x &&
                       extent(2) == y && extent(3) == z;
-  if (usable) {
-    for (int i = 0; i < 4; ++i)
-      geometry.pixdim[i] = h.pixdim[i];
-    geometry.xyztUnits = static_cast<unsigned char>(h.xyzt_units);
-    geometry.qformCode = h.qform_code;
-    geometry.sformCode = h.sform_code;
-    geometry.quaternB = h.quatern_b;
-    geometry.quaternC = h.quatern_c;
-    geometry.quaternD = h.quatern_d;
-    geometry.qoffsetX = h.qoffset_x;
-    geometry.qoffsetY = h.qoffset_y;
-    geometry.qoffsetZ = h.qoffset_z;
-    for (int i = 0; i < 4; ++i) {
-      geometry.srowX[i] = h.srow_x[i];
-      geometry.srowY[i] = h.srow_y[i];
-      geometry.srowZ[i] = h.srow_z[i];
-    }
-  }
+  if (usable)
+    geometry = geometryOfHeader(h);
   std::free(header);
   return usable;
 }

@@ -1,0 +1,171 @@
+#include "prepare/lesion_mask.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
+#include "data/image_geometry.h"
+#include "prepare/numbers.h"
+
+namespace {
+
+constexpr double kAffineTolerance = 1e-3; // mm
+
+struct NiftiImageDeleter {
+  void operator()(nifti_image *image) const { nifti_image_free(image); }
+};
+using NiftiImage = std::unique_ptr<nifti_image, NiftiImageDeleter>;
+
+bool supportedType(int datatype) {
+  switch (datatype) {
+  case DT_UINT8:
+  case DT_INT8:
+  case DT_INT16:
+  case DT_UINT16:
+  case DT_INT32:
+  case DT_UINT32:
+  case DT_FLOAT32:
+  case DT_FLOAT64:
+    return true;
+  default:
+    return false;
+  }
+}
+
+std::string checkedHeader(const std::string &path, const nifti_image *image) {
+  if (image == nullptr)
+    return "mask " + path + " cannot be read as a NIfTI-1 or Analyze image";
+  // Extents past the third, up to dim[0], count the volumes; the library leaves unused ones 0.
+  long volumes = 1;
+  for (int i = 4; i <= image->dim[0] && i <= 7; ++i)
+    volumes *= std::max(1, image->dim[i]);
+  if (volumes > 1)
+    return "mask " + path + " holds " + std::to_string(volumes) +
+           " volumes; a mask must be a single 3-D volume";
+  if (!supportedType(image->datatype))
+    return "mask " + path + " has the voxel type " + nifti_datatype_string(image->datatype) +
+           "; masks must be of an integer or a real type";
+  return {};
+}
+
+template <typename T>
+bool binarise(const void *data, std::size_t count, double slope, double inter,
+              const LesionRule &rule, unsigned char *out) {
+  const T *values = static_cast<const T *>(data);
+  bool binary = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double value = slope * static_cast<double>(values[i]) + inter;
+    binary = binary && (value == 0.0 || value == 1.0);
+    out[i] = rule.lesioned(value) ? 1 : 0;
+  }
+  return binary;
+}
+
+// Binarises every voxel of `image` by its type; returns whether all values were 0 or 1.
+bool binariseImage(const nifti_image &image, const LesionRule &rule, unsigned char *out) {
+  // A slope of 0 means the values are stored unscaled.
+  const bool scaled = image.scl_slope != 0.0f && std::isfinite(image.scl_slope);
+  const double slope = scaled ? image.scl_slope : 1.0;
+  const double inter = scaled && std::isfinite(image.scl_inter) ? image.scl_inter : 0.0;
+  const std::size_t n = image.nvox;
+  switch (image.datatype) {
+  case DT_UINT8:
+    return binarise<std::uint8_t>(image.data, n, slope, inter, rule, out);
+  case DT_INT8:
+    return binarise<std::int8_t>(image.data, n, slope, inter, rule, out);
+  case DT_INT16:
+    return binarise<std::int16_t>(image.data, n, slope, inter, rule, out);
+  case DT_UINT16:
+    return binarise<std::uint16_t>(image.data, n, slope, inter, rule, out);
+  case DT_INT32:
+    return binarise<std::int32_t>(image.data, n, slope, inter, rule, out);
+  case DT_UINT32:
+    return binarise<std::uint32_t>(image.data, n, slope, inter, rule, out);
+  case DT_FLOAT32:
+    return binarise<float>(image.data, n, slope, inter, rule, out);
+  default:
+    return binarise<double>(image.data, n, slope, inter, rule, out);
+  }
+}
+
+std::string affineText(const float a[3][4]) {
+  std::string text = "[";
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      text += numberText(a[r][c]);
+      text += c < 3 ? " " : (r < 2 ? "; " : "]");
+    }
+  }
+  return text;
+}
+
+std::string extentText(const MaskGrid &g) {
+  return std::to_string(g.x) + " x " + std::to_string(g.y) + " x " + std::to_string(g.z);
+}
+
+} // namespace
+
+std::string readMaskGrid(const std::string &path, MaskGrid &grid) {
+  const NiftiImage image(nifti_image_read(path.c_str(), 0));
+  std::string problem = checkedHeader(path, image.get());
+  if (!problem.empty())
+    return problem;
+  grid.path = path;
+  grid.x = image->nx;
+  grid.y = image->ny;
+  grid.z = image->nz;
+  const mat44 &m = image->sform_code > 0 ? image->sto_xyz : image->qto_xyz;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c)
+      grid.affine[r][c] = m.m[r][c];
+  return {};
+}
+
+std::string compareGrids(const MaskGrid &first, const MaskGrid &other) {
+  if (first.x != other.x || first.y != other.y || first.z != other.z)
+    return "mask " + other.path + " has the grid " + extentText(other) + "; the first mask " +
+           first.path + " has " + extentText(first);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c)
+      if (std::fabs(first.affine[r][c] - other.affine[r][c]) > kAffineTolerance)
+        return "mask " + other.path + " has the voxel-to-world affine " + affineText(other.affine) +
+               "; the first mask " + first.path + " has " + affineText(first.affine) +
+               " (they must agree to 0.001 mm)";
+  return {};
+}
+
+std::string loadBinaryMask(const std::string &path, const LesionRule &rule, BinaryMask &mask) {
+  const NiftiImage image(nifti_image_read(path.c_str(), 1));
+  std::string problem = checkedHeader(path, image.get());
+  if (!problem.empty())
+    return problem;
+  if (image->data == nullptr)
+    return "mask " + path + ": its voxel data cannot be read";
+  mask.x = image->nx;
+  mask.y = image->ny;
+  mask.z = image->nz;
+  mask.voxels.assign(image->nvox, 0);
+  mask.wasBinary = binariseImage(*image, rule, mask.voxels.data());
+  mask.geometry = geometryOfImage(*image);
+  return {};
+}
+
+BinaryMask downsampledByTwo(const BinaryMask &mask) {
+  BinaryMask coarse;
+  coarse.x = (mask.x + 1) / 2;
+  coarse.y = (mask.y + 1) / 2;
+  coarse.z = (mask.z + 1) / 2;
+  coarse.wasBinary = mask.wasBinary;
+  coarse.geometry = downsampledGeometry(mask.geometry);
+  coarse.voxels.assign(static_cast<std::size_t>(coarse.x) * coarse.y * coarse.z, 0);
+  for (int k = 0; k < mask.z; ++k)
+    for (int j = 0; j < mask.y; ++j)
+      for (int i = 0; i < mask.x; ++i) {
+        const std::size_t from = i + static_cast<std::size_t>(mask.x) * (j + mask.y * k);
+        const std::size_t to = i / 2 + static_cast<std::size_t>(coarse.x) *
+                                           (j / 2 + static_cast<std::size_t>(coarse.y) * (k / 2));
+        coarse.voxels[to] |= mask.voxels[from];
+      }
+  return coarse;
+}

@@ -1,0 +1,27 @@
+// torvacoreel-prepare --table FILE --id-column COL (--image PATTERN | --image-column COL)
+//                     --outcome-column COL [--above V | --below V] [--threshold T]
+//                     [--downsample 2] --out DIR [--force] [--skip-missing]
+//
+// Turns a participants table and one lesion mask per subject into a study the analysis reads.
+#include <cstdio>
+
+#include "prepare/prepare_options.h"
+#include "prepare/study_builder.h"
+#include "util/fatal.h"
+
+int main(int argc, char **argv) {
+  using namespace torva;
+  PrepareOptions options;
+  const std::string usageProblem = parsePrepareArguments(argc, argv, options);
+  if (!usageProblem.empty())
+    exitWithMessage(kExitUsage, stderr,
+                    "torvacoreel-prepare: " + usageProblem + "\n" + prepareUsage());
+  PrepareSummary summary;
+  const std::string problem = prepareStudy(options, summary);
+  for (const std::string &warning : summary.warnings)
+    std::fprintf(stderr, "warning: %s\n", warning.c_str());
+  if (!problem.empty())
+    exitWithMessage(kExitInputError, stderr, "torvacoreel-prepare: " + problem + "\n");
+  std::fputs(formatSummary(summary).c_str(), stdout);
+  return kExitSuccess;
+}

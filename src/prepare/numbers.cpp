@@ -1,0 +1,30 @@
+#include "prepare/numbers.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+bool parseInteger(const std::string &text, long &value) {
+  if (text.empty())
+    return false;
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+bool parseFinite(const std::string &text, double &value) {
+  if (text.empty())
+    return false;
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && *end == '\0' && std::isfinite(value);
+}
+
+std::string numberText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
