@@ -12,6 +12,7 @@
 #include "driver/label_vote.h"
 #include "driver/model_groups.h"
 #include "driver/resampling.h"
+#include "driver/result_transaction.h"
 #include "util/fatal.h"
 
 namespace {
@@ -49,21 +50,15 @@ void collectVotes(const std::vector<ModelRecord> &records, const ModelRecord &mo
   }
 }
 
-// The network writers report a failure without stopping; a missing result must not end in a
-// run that looks complete, so each file is removed first and checked afterwards.
-void writeNetworkFiles(const BN &bn) {
-  const char *text = "bn.el.torva";
-  const char *xdsl = "bn.el.xdsl";
-  std::remove(text);
-  std::remove(xdsl);
-  bn.toFileBNT(text);
-  bn.toFileXDSL(xdsl);
-  for (const char *path : {text, xdsl}) {
-    if (std::FILE *written = std::fopen(path, "rb"))
-      std::fclose(written);
-    else
-      fail(std::string("cannot write the network file ") + path + "\n");
-  }
+// The network writers report a failure without stopping; the transaction's check of every
+// staged file catches a network file that is missing or empty.
+void writeNetworkFiles(const BN &bn, ResultTransaction &results) {
+  bn.toFileBNT(results.stagedPath("bn.el.torva").c_str());
+  bn.toFileXDSL(results.stagedPath("bn.el.xdsl").c_str());
+}
+
+void writeStagedText(ResultTransaction &results, const std::string &name, const std::string &text) {
+  writeResultText(results.stagedPath(name, static_cast<long long>(text.size())), text);
 }
 
 } // namespace
@@ -133,9 +128,11 @@ void removeLabelFiles(int iterations) {
 
 void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subjects, long nodes,
                  const std::string &listPath, const std::vector<int> &lastLabels, Samples &full,
-                 BN &bn) {
+                 BN &bn, ResultTransaction &results) {
   if (records.empty() || iterations < 1)
     fail("no model to summarise: the run made no iteration (file list " + listPath + ")\n");
+  if (const std::string problem = results.open(); !problem.empty())
+    fail(problem);
 
   ModelTable table;
   groupModels(records, table);
@@ -146,7 +143,7 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subject
   std::vector<int> members;
   modeMembers(records, mode, members);
   printModeMembers(modeId, members);
-  writeResultText("model.el.torva", modelFileText(table, best, iterations));
+  writeStagedText(results, "model.el.torva", modelFileText(table, best, iterations));
 
   full.readFilelistNifti(listPath.c_str());
   std::vector<int> xyz;
@@ -163,8 +160,8 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subject
     Samples data;
     subset_node(data, full, chosen);
     fitFinalNetwork(bn, data);
-    writeNetworkFiles(bn);
-    writeResultText("log.el.torva", variableLogText(data, chosen));
+    writeNetworkFiles(bn, results);
+    writeStagedText(results, "log.el.torva", variableLogText(data, chosen));
   }
   // The vote needs the memory of the full data set (K cases = `subjects`), no longer used.
   static_cast<void>(subjects);
@@ -176,10 +173,12 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subject
   std::vector<int> frequencies;
   consensusLabels(votes, static_cast<int>(members.size()), labels, frequencies);
   votes.counters = std::vector<int>();
-  writeResultText("roi.el.torva", roiFileText(mode[1], labels));
+  writeStagedText(results, "roi.el.torva", roiFileText(mode[1], labels));
   writeResultImages(labels, frequencies, xyz[0], xyz[1], xyz[2],
-                    studyGeometry(listPath, xyz[0], xyz[1], xyz[2]));
+                    studyGeometry(listPath, xyz[0], xyz[1], xyz[2]), results);
 
+  if (const std::string problem = results.commit(); !problem.empty())
+    fail(problem);
   removeLabelFiles(iterations);
   records.clear();
 }

@@ -8,16 +8,18 @@
 #include "driver/model_record.h"
 
 class BN;
+class ResultTransaction;
 class Samples;
 
 // Runs the whole step after the resampling loop. `records` are in iteration order, `nodes` is n
 // of the list head (the function variable is node n-1), `lastLabels` the label field of the last
 // iteration (its length is the voxel count), `full` an empty matrix that receives all subjects.
-// Ends the process with status 1 on a file it cannot read or write; the iteration label files
-// then stay on disk.
+// Every result file goes through `results` (opened here unless the caller already did) and is
+// put in place only when all were written. Ends the process with status 1 on a file it cannot
+// read or write; the earlier results and the iteration label files then stay on disk.
 void runEnsemble(std::vector<ModelRecord> &records, int iterations, long subjects, long nodes,
                  const std::string &listPath, const std::vector<int> &lastLabels, Samples &full,
-                 BN &bn);
+                 BN &bn, ResultTransaction &results);
 
 // Nodes of the final network in the full data set: the mode's voxel ids less one, in record
 // order, then the function variable node `nodes` - 1.

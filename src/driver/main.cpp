@@ -4,6 +4,8 @@
 // jackknife or bootstrap resamples of the subjects.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "bn/bn.h"
@@ -12,10 +14,11 @@
 #include "driver/command.h"
 #include "driver/ensemble.h"
 #include "driver/resampling.h"
+#include "driver/result_transaction.h"
 #include "util/extra.h"
 #include "util/fatal.h"
 
-int main(int argc, char **argv) {
+static int run(int argc, char **argv) {
   using namespace torva;
   if (argc != 4) {
     printUsage();
@@ -23,8 +26,7 @@ int main(int argc, char **argv) {
   }
   const std::string listPath = argv[1];
   fileExists(listPath.c_str()); // a missing list is reported before the method is looked at
-  const int method = std::atoi(argv[2]);
-  int iterations = std::atoi(argv[3]);
+  const int method = methodOfArgument(argv[2]);
 
   std::printf("TORVA with Bootstrap or Jackknife Resamping\n**************************\n");
   if (method == kJackknife) {
@@ -36,6 +38,11 @@ int main(int argc, char **argv) {
     exitWithStatus(kExitUsage);
   }
   std::printf("\n");
+  int iterations = 0;
+  if (const std::string refused = parseResamplingSize(argv[3], iterations); !refused.empty())
+    exitWithMessage(kExitUsage, stderr, refused);
+  if (const std::string refused = lockWorkingFolder(); !refused.empty())
+    exitWithMessage(kExitInputError, stderr, refused);
   std::srand(0); // the bootstrap draws are the only consumer of rand(), so runs reproduce
 
   long subjects = 0;
@@ -45,19 +52,33 @@ int main(int argc, char **argv) {
                     "file list " + listPath + ": cannot read the subject and node counts\n");
   if (method == kJackknife)
     iterations = static_cast<int>(subjects);
-  if (subjects < 1 || iterations < 1)
-    exitWithMessage(kExitInputError, stderr,
-                    "nothing to resample: " + std::to_string(subjects) + " subjects and " +
-                        std::to_string(iterations) + " iterations (file list " + listPath + ")\n");
+  if (const std::string refused = resamplingPlanProblem(method, subjects, iterations, listPath);
+      !refused.empty())
+    exitWithMessage(kExitInputError, stderr, refused);
   // Every image is checked once before the first analysis, so a bad subject cannot stop a
   // long run halfway.
-  if (ReadFailure problem = validateStudy(listPath))
+  std::string listWarning;
+  if (ReadFailure problem = validateStudy(listPath, listWarning))
     exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
+  std::fputs(listWarning.c_str(), stderr);
 
   Samples full; // filled only by the ensemble step
   BN bn;        // reinitialised by every iteration's region learner, then the final network
+  ResultTransaction results; // every result file is put in place only when all were written
   ResamplingResult result;
   runResampling(result, listPath, method, iterations, subjects, bn);
-  runEnsemble(result.records, iterations, subjects, nodes, listPath, result.lastLabels, full, bn);
+  runEnsemble(result.records, iterations, subjects, nodes, listPath, result.lastLabels, full, bn,
+              results);
   exitWithStatus(kExitSuccess);
+}
+
+// Allocation failures that escape the size checks end as a message, not an abort.
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc &) {
+    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("allocation failed"));
+  } catch (const std::length_error &) {
+    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("size too large"));
+  }
 }

@@ -13,6 +13,7 @@
 #include "bn/bn.h"
 #include "data/samples.h"
 #include "driver/resampling.h"
+#include "driver/result_transaction.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -73,7 +74,8 @@ protected:
   void run() {
     Samples full;
     BN bn;
-    runEnsemble(records, 4, 4, 7, "list.txt", lastLabels, full, bn);
+    ResultTransaction results;
+    runEnsemble(records, 4, 4, 7, "list.txt", lastLabels, full, bn, results);
   }
 
   ScopedTempDir dir;
@@ -157,7 +159,7 @@ TEST_F(EnsembleRunDeathTest, MissingMemberLabelFileIsFatalAndKeepsTheOthers) {
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(1), "iteration label file label1.torva is missing");
   for (int P : {0, 2, 3})
     EXPECT_TRUE(fileExistsOnDisk(labelFileName(P))) << P;
-  EXPECT_TRUE(fileExistsOnDisk("model.el.torva"));
+  EXPECT_FALSE(fileExistsOnDisk("model.el.torva"));
 }
 
 TEST_F(EnsembleRunDeathTest, ShortMemberLabelFileIsFatal) {
@@ -170,7 +172,9 @@ TEST_F(EnsembleRunDeathTest, ShortMemberLabelFileIsFatal) {
 TEST_F(EnsembleRunDeathTest, MissingSubjectImageEndsWithTheReadersMessage) {
   std::remove("s3.nii");
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(1), "image file does not exist");
-  EXPECT_TRUE(fileExistsOnDisk("model.el.torva")) << "written before the study is read again";
+  // Results are put in place only when all were written; the run folder goes with the failure.
+  EXPECT_FALSE(fileExistsOnDisk("model.el.torva"));
+  EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
   EXPECT_TRUE(fileExistsOnDisk("label0.torva"));
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -65,6 +66,15 @@ inline int countOf(const std::string &text, const std::string &piece) {
 inline void writeFile(const std::string &path, const std::string &text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+// Entries of the working directory whose names start with `prefix` (such as a run's folder of
+// temporary results, ".torva-run-").
+inline int countEntriesStartingWith(const std::string &prefix) {
+  int count = 0;
+  for (const auto &entry : std::filesystem::directory_iterator("."))
+    count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+  return count;
 }
 
 inline bool fileExistsOnDisk(const std::string &path) {
