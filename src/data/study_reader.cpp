@@ -151,10 +151,9 @@ ReadFailure checkDataFile(const nifti_image &image, const SubjectEntry &subject,
                    " bytes)\n" + context);
   if (dataBytes > fileBytes - offset)
     return failure("image " + subject.path + " is truncated: its header describes " +
-                   std::to_string(image.nvox) + " voxels of " + std::to_string(image.nbyper) +
-                   " bytes (" + torva::describeBytes(dataBytes) + ") from byte " +
-                   std::to_string(offset) + ", but " + dataPath + " holds " +
-                   std::to_string(fileBytes) + " bytes\n" + context);
+                   std::to_string(image.nvox) + " voxels (" + torva::describeBytes(dataBytes) +
+                   " of data) from byte " + std::to_string(offset) + ", but " + dataPath +
+                   " holds " + std::to_string(fileBytes) + " bytes\n" + context);
   const std::string memory = torva::memoryNeedProblem(dataBytes, "image " + subject.path);
   if (!memory.empty())
     return failure(memory + "\n" + context);

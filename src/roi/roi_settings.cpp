@@ -5,7 +5,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <initializer_list>
 #include <istream>
@@ -131,13 +130,16 @@ std::string readRoiSettings(RoiSettings &settings, std::ostream &out) {
     out << "No TORVA configuration file, use default value\n";
     settings.maskMethod = 0;
   } else {
-    const std::string problem = torva::inputFileProblem(kConfigurationFile, "settings file");
-    std::ifstream in(kConfigurationFile);
-    if (!problem.empty() || !in)
-      return (problem.empty() ? std::string("settings file ") + kConfigurationFile +
-                                    " cannot be read: " + std::strerror(errno)
-                              : problem) +
-             "; remove it to run with the default settings\n";
+    // Checked before opening: a FIFO in its place would block the reader.
+    std::string problem = torva::inputFileProblem(kConfigurationFile, "settings file");
+    std::ifstream in;
+    if (problem.empty()) {
+      in.open(kConfigurationFile);
+      if (!in)
+        problem = std::string("settings file ") + kConfigurationFile + " cannot be read";
+    }
+    if (!problem.empty())
+      return problem + "; remove it to run with the default settings\n";
     parseRoiSettings(in, settings);
   }
   return settingsProblem(settings);
