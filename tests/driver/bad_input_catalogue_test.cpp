@@ -62,8 +62,14 @@ private:
         std::system((in + kProgram + " " + kJackknife + " > /dev/null 2>&1").c_str()) != 0)
       std::abort();
   }
-  ~Baseline() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  // Death tests fork and end their child with exit(), which runs this destructor too; only the
+  // process that made the folder removes it.
+  ~Baseline() {
+    if (getpid() == owner_)
+      static_cast<void>(std::system(("rm -rf '" + path_ + "'").c_str()));
+  }
   std::string path_;
+  pid_t owner_ = getpid();
 };
 
 // ---- helpers that break the study in the working folder
@@ -400,5 +406,74 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadInputCatalogue, kCases,
                          [](const ::testing::TestParamInfo<BadInput> &info) {
                            return std::string(info.param.name);
                          });
+
+// Odd inputs that still make a complete run, and the cases that depend on who runs the tests.
+class OddInput : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ(std::system(("cp -a '" + Baseline::folder() + "/.' .").c_str()), 0);
+  }
+  int run(const std::string &arguments = kJackknife) {
+    return runCommand("timeout 20 " + kProgram + " " + arguments);
+  }
+  testsupport::ScopedTempDir dir;
+};
+
+TEST_F(OddInput, MoreEntriesThanAnnouncedAreWarnedAboutAndOnlyTheAnnouncedUsed) {
+  replaceInList("subjects 12", "subjects 11");
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(readFile("stderr.txt"), "warning: file list " + kList +
+                                        " holds more entries than the 11 it announces; only the "
+                                        "first 11 are used\n");
+  EXPECT_EQ(testsupport::countOf(readFile("stdout.txt"), "resampling "), 11);
+}
+
+TEST_F(OddInput, GarbageSettingsStopAtTheFirstValueAndTheRestKeepTheirDefaults) {
+  const char garbage[] = "\x01\x02 garbage \xff\0 maskMethod 0\n";
+  writeFile("torva.configure", std::string(garbage, sizeof garbage - 1));
+  EXPECT_EQ(run(), 0) << readFile("stderr.txt");
+  EXPECT_NE(readFile("stdout.txt").find("Don't use mask\n"), std::string::npos);
+}
+
+// Results are renamed into place, so a symbolic link to a full device behind a result name is
+// replaced by the result itself and the device is never written.
+TEST_F(OddInput, ResultNameLinkedToAFullDeviceIsReplacedByTheResult) {
+  const std::string roi = readFile("roi.el.torva");
+  ASSERT_EQ(std::remove("roi.el.torva"), 0);
+  ASSERT_EQ(symlink("/dev/full", "roi.el.torva"), 0);
+  EXPECT_EQ(run(), 0) << readFile("stderr.txt");
+  struct stat info {};
+  ASSERT_EQ(lstat("roi.el.torva", &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(readFile("roi.el.torva"), roi);
+  EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
+}
+
+TEST_F(OddInput, ReadOnlyWorkingFolderIsRefusedWithEarlierResultsKept) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "running as root: permissions do not stop writes; the result-name-is-a-"
+                    "directory cases cover a folder the results cannot be written to";
+  const auto before = resultBytes();
+  ASSERT_EQ(chmod(".", 0555), 0);
+  const int status = runCommand("timeout 20 " + kProgram + " " + kJackknife, "/dev/null",
+                                "/tmp/torva-readonly-stderr.txt");
+  ASSERT_EQ(chmod(".", 0755), 0);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(readFile("/tmp/torva-readonly-stderr.txt").find("cannot"), std::string::npos);
+  std::remove("/tmp/torva-readonly-stderr.txt");
+  EXPECT_TRUE(resultBytes() == before);
+}
+
+TEST_F(OddInput, ImageWithoutReadPermissionIsReportedAsUnreadable) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "running as root: mode 000 does not stop reading";
+  ASSERT_EQ(chmod("study/s003.nii", 0), 0);
+  EXPECT_EQ(run(), 1);
+  const std::string errors = readFile("stderr.txt");
+  EXPECT_EQ(errors.rfind("image file does not exist. \n", 0), 0u) << errors;
+  EXPECT_NE(errors.find("image study/s003.nii cannot be read: Permission denied"),
+            std::string::npos)
+      << errors;
+}
 
 } // namespace
