@@ -43,6 +43,9 @@ static int run(int argc, char **argv) {
     exitWithMessage(kExitUsage, stderr, refused);
   if (const std::string refused = lockWorkingFolder(); !refused.empty())
     exitWithMessage(kExitInputError, stderr, refused);
+  ResultTransaction results; // every result file is put in place only when all were written
+  if (const std::string refused = results.open(); !refused.empty())
+    exitWithMessage(kExitInputError, stderr, refused);
   std::srand(0); // the bootstrap draws are the only consumer of rand(), so runs reproduce
 
   long subjects = 0;
@@ -64,7 +67,6 @@ static int run(int argc, char **argv) {
 
   Samples full; // filled only by the ensemble step
   BN bn;        // reinitialised by every iteration's region learner, then the final network
-  ResultTransaction results; // every result file is put in place only when all were written
   ResamplingResult result;
   runResampling(result, listPath, method, iterations, subjects, bn);
   runEnsemble(result.records, iterations, subjects, nodes, listPath, result.lastLabels, full, bn,

@@ -186,6 +186,18 @@ std::map<std::string, std::string> resultBytes() {
   return bytes;
 }
 
+// Every result file of `before` is still there with the same bytes, and no run folder remains.
+void expectUnchanged(const std::map<std::string, std::string> &before, bool runLogKept = true) {
+  const auto after = resultBytes();
+  for (const auto &[name, bytes] : before) {
+    if (name == "log.torva" && !runLogKept)
+      continue;
+    ASSERT_EQ(after.count(name), 1u) << name << " was removed";
+    EXPECT_TRUE(after.at(name) == bytes) << name << " was changed";
+  }
+  EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
+}
+
 class BadInputCatalogue : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(BadInputCatalogue, RefusedWithItsMessageAndEarlierResultsKept) {
@@ -202,14 +214,7 @@ TEST_P(BadInputCatalogue, RefusedWithItsMessageAndEarlierResultsKept) {
   EXPECT_NE(stream.find(c.fragment), std::string::npos) << "expected \"" << c.fragment << "\" in\n"
                                                         << stream;
 
-  const auto after = resultBytes();
-  for (const auto &[name, bytes] : before) {
-    if (name == "log.torva" && !c.runLogKept)
-      continue;
-    ASSERT_EQ(after.count(name), 1u) << name << " was removed";
-    EXPECT_TRUE(after.at(name) == bytes) << name << " was changed";
-  }
-  EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
+  expectUnchanged(before, c.runLogKept);
   if (heldLock >= 0) {
     close(heldLock);
     heldLock = -1;
@@ -461,7 +466,7 @@ TEST_F(OddInput, ReadOnlyWorkingFolderIsRefusedWithEarlierResultsKept) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(readFile("/tmp/torva-readonly-stderr.txt").find("cannot"), std::string::npos);
   std::remove("/tmp/torva-readonly-stderr.txt");
-  EXPECT_TRUE(resultBytes() == before);
+  expectUnchanged(before);
 }
 
 TEST_F(OddInput, ImageWithoutReadPermissionIsReportedAsUnreadable) {
