@@ -49,12 +49,7 @@ public:
   }
 
 private:
-  Baseline() {
-    char pattern[] = "/tmp/torva-catalogue-XXXXXX";
-    const char *made = mkdtemp(pattern);
-    if (made == nullptr)
-      std::abort();
-    path_ = made;
+  Baseline() : path_(testsupport::makeTempDirectory("/tmp/torva-catalogue-XXXXXX")) {
     const std::string in = "cd " + path_ + " && ";
     if (std::system(
             (in + MAKE_EXAMPLE_STUDY_PATH + " --out study --subjects 12 --size 8 8 4 > /dev/null")

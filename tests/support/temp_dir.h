@@ -14,16 +14,19 @@
 
 namespace testsupport {
 
+// Creates a fresh directory from `pattern` (ending in XXXXXX) and returns its path.
+inline std::string makeTempDirectory(std::string pattern) {
+  const char *made = mkdtemp(&pattern[0]);
+  if (made == nullptr)
+    std::abort();
+  return made;
+}
+
 // Creates a temporary directory, makes it the working directory, and restores the previous
 // working directory (removing the temporary one) when destroyed.
 class ScopedTempDir {
 public:
-  ScopedTempDir() {
-    char pattern[] = "/tmp/torva-test-XXXXXX";
-    const char *made = mkdtemp(pattern);
-    if (made == nullptr)
-      std::abort();
-    path_ = made;
+  ScopedTempDir() : path_(makeTempDirectory("/tmp/torva-test-XXXXXX")) {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) == nullptr)
       std::abort();
