@@ -20,7 +20,8 @@ public:
     const long voxels = study_.list.nodeCount - 1;
     std::vector<unsigned char> row(static_cast<std::size_t>(study_.list.nodeCount));
     for (long s = next_++; s < subjectCount_ && s < failedAt_.load(); s = next_++) {
-      ReadFailure problem = loadSubjectRow(study_.list.subjects[s], voxels, row.data(), listPath_);
+      ReadFailure problem =
+          loadSubjectRow(study_.list.subjects[s], voxels, row.data(), listPath_, &extents_);
       if (problem) {
         failures_[s] = std::move(problem);
         long seen = failedAt_.load();
@@ -42,6 +43,7 @@ public:
 private:
   DecodedStudy &study_;
   const std::string &listPath_;
+  const VolumeExtents extents_{study_.list.x, study_.list.y, study_.list.z};
   const long subjectCount_;
   std::atomic<long> next_{0};
   std::atomic<long> failedAt_;

@@ -10,6 +10,9 @@
 #include <sstream>
 
 #include <nifti1_io.h>
+#include <sys/stat.h>
+
+#include "util/file_checks.h"
 
 namespace {
 
@@ -80,6 +83,83 @@ bool convertVoxels(const nifti_image &image, long count, unsigned char *row) {
   }
 }
 
+// The image file itself: missing and unreadable files are the readers' own refusals (with the
+// reason added); anything but a regular file is refused before the analysis, since opening a
+// FIFO would block.
+ReadFailure checkImageFile(const SubjectEntry &subject, const std::string &listPath) {
+  const std::string &path = subject.path;
+  const std::string context = subjectContext(subject, listPath);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    return readerFailure("image file does not exist. \n" + context);
+  if (!S_ISREG(info.st_mode))
+    return failure("image " + path + " is " + torva::nonRegularKind(path) +
+                   ", not a regular file\n" + context);
+  const std::string problem = torva::inputFileProblem(path, "image");
+  if (!problem.empty())
+    return readerFailure("image file does not exist. \n" + problem + "\n" + context);
+  return {};
+}
+
+// Extent i (1-based) of the image; extents past dim[0] are 1.
+long extentOf(const nifti_image &image, int i) { return i <= image.dim[0] ? image.dim[i] : 1; }
+
+std::string extentsText(long x, long y, long z) {
+  return std::to_string(x) + " x " + std::to_string(y) + " x " + std::to_string(z);
+}
+
+// Voxels per volume must be the list's; a larger image read by its first voxels would be
+// another geometry's data.
+ReadFailure checkGeometry(const nifti_image &image, long voxels, const VolumeExtents *extents,
+                          const SubjectEntry &subject, const std::string &listPath) {
+  const long x = extentOf(image, 1);
+  const long y = extentOf(image, 2);
+  const long z = extentOf(image, 3);
+  const long perVolume = x * y * z;
+  const bool sameExtents =
+      extents == nullptr || (x == extents->x && y == extents->y && z == extents->z);
+  if (perVolume == voxels && sameExtents)
+    return {};
+  std::string needed = std::to_string(voxels) + " voxels";
+  if (extents != nullptr)
+    needed = extentsText(extents->x, extents->y, extents->z) + " (" + needed + ")";
+  return failure("image " + subject.path + " has extents " + extentsText(x, y, z) + " (" +
+                 std::to_string(perVolume) + " voxels per volume); the file list needs " + needed +
+                 "\n" + subjectContext(subject, listPath));
+}
+
+// The data file (the .nii itself, or the .img of a pair) must hold every byte the header
+// describes, and the memory to decode it must be within reason.
+ReadFailure checkDataFile(const nifti_image &image, const SubjectEntry &subject,
+                          const std::string &listPath) {
+  const std::string context = subjectContext(subject, listPath);
+  const std::uint64_t dataBytes = torva::saturatingProduct(image.nvox, image.nbyper);
+  const std::string dataPath = image.iname != nullptr ? image.iname : subject.path;
+  if (dataPath.size() > 3 && dataPath.compare(dataPath.size() - 3, 3, ".gz") == 0)
+    return failure("image " + subject.path + ": its data file " + dataPath +
+                   " is compressed; compressed images are not read\n" + context);
+  const std::string problem = torva::inputFileProblem(dataPath, "image data file");
+  if (!problem.empty())
+    return failure("image " + subject.path + ": " + problem + "\n" + context);
+  struct stat info {};
+  ::stat(dataPath.c_str(), &info);
+  const auto fileBytes = static_cast<std::uint64_t>(info.st_size);
+  const auto offset = static_cast<std::uint64_t>(image.iname_offset < 0 ? 0 : image.iname_offset);
+  if (offset > fileBytes)
+    return failure("image " + subject.path + ": its data start at byte " + std::to_string(offset) +
+                   " (vox_offset), past the end of " + dataPath + " (" + std::to_string(fileBytes) +
+                   " bytes)\n" + context);
+  if (dataBytes > fileBytes - offset)
+    return failure("image " + subject.path + " is truncated: its header describes " +
+                   std::to_string(image.nvox) + " voxels (" + torva::describeBytes(dataBytes) +
+                   " of data) from byte " + std::to_string(offset) + ", but " + dataPath +
+                   " holds " + std::to_string(fileBytes) + " bytes\n" + context);
+  const std::string memory = torva::memoryNeedProblem(dataBytes, "image " + subject.path);
+  if (!memory.empty())
+    return failure(memory + "\n" + context);
+  return {};
+}
+
 } // namespace
 
 unsigned char stateOfFloat(double value) {
@@ -139,6 +219,11 @@ ReadFailure parseFileList(const std::string &path, FileList &list, const std::st
                    std::to_string(x) + " x " + std::to_string(y) + " x " + std::to_string(z) +
                    "\n");
 
+  const std::string memory =
+      studyMemoryProblem(path, list.subjectCount, list.nodeCount, list.x, list.y, list.z);
+  if (!memory.empty())
+    return failure(memory);
+
   for (long k = 0; k < list.subjectCount; ++k) {
     SubjectEntry entry;
     std::string idToken;
@@ -155,17 +240,34 @@ ReadFailure parseFileList(const std::string &path, FileList &list, const std::st
                      fvToken + "; it must be 0 or 1\n");
     list.subjects.push_back(std::move(entry));
   }
+  if (in >> token)
+    list.extraEntriesWarning = "warning: file list " + path + " holds more entries than the " +
+                               std::to_string(list.subjectCount) +
+                               " it announces; only the first " +
+                               std::to_string(list.subjectCount) + " are used\n";
   return {};
 }
 
+std::string studyMemoryProblem(const std::string &listPath, long subjects, long nodes, int x, int y,
+                               int z) {
+  // The decoded study holds one bit per subject and node; each thread adds its iteration's label
+  // field, voxel values and label text, and an image being decoded (about 40 bytes per node for
+  // two threads in all).
+  const std::uint64_t words = (static_cast<std::uint64_t>(subjects) + 63) / 64;
+  const std::uint64_t perNode = torva::saturatingProduct(words, 8) + 40;
+  const std::uint64_t need = torva::saturatingProduct(static_cast<std::uint64_t>(nodes), perNode);
+  const std::string problem = torva::memoryNeedProblem(
+      need, "file list " + listPath + ": a study of " + std::to_string(subjects) + " subjects of " +
+                std::to_string(x) + " x " + std::to_string(y) + " x " + std::to_string(z) +
+                " voxels");
+  return problem.empty() ? problem : problem + "\n";
+}
+
 ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned char *row,
-                           const std::string &listPath) {
+                           const std::string &listPath, const VolumeExtents *extents) {
   const std::string &path = subject.path;
-  if (std::FILE *probe = std::fopen(path.c_str(), "r")) {
-    std::fclose(probe);
-  } else {
-    return readerFailure("image file does not exist. \n" + subjectContext(subject, listPath));
-  }
+  if (ReadFailure problem = checkImageFile(subject, listPath))
+    return problem;
   if (!hasAcceptedExtension(path)) {
     ReadFailure problem = failure("Unknown image format\n" + subjectContext(subject, listPath));
     // A name without any extension is refused before the analysis; a foreign extension is the
@@ -174,36 +276,54 @@ ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned ch
     return problem;
   }
 
-  std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 1));
-  if (!image || image->data == nullptr)
+  // Header first: the library zero-fills data missing from a short file, so the sizes are
+  // checked before any voxel is read.
+  std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 0));
+  if (!image)
     return readerFailure("** failed to read image from '" + path + "'\n");
   if (static_cast<long>(image->nvox) < voxels)
     return failure("image " + path + " has " + std::to_string(image->nvox) +
                    " voxels; the file list needs " + std::to_string(voxels) + "\n" +
                    subjectContext(subject, listPath));
+  if (ReadFailure problem = checkGeometry(*image, voxels, extents, subject, listPath))
+    return problem;
+  if (ReadFailure problem = checkDataFile(*image, subject, listPath))
+    return problem;
+  if (nifti_image_load(image.get()) != 0 || image->data == nullptr)
+    return readerFailure("** failed to read image from '" + path + "'\n");
   if (!convertVoxels(*image, voxels, row))
     return readerFailure("cannot recognize the data type\n" + subjectContext(subject, listPath));
   for (long i = 0; i < voxels; ++i) {
     if (row[i] > 1)
       return failure("image " + path + ": voxel index " + std::to_string(i) + " holds the state " +
                      std::to_string(row[i]) +
-                     " after conversion; the images must be binary maps of 0 and 1\n" +
+                     " after conversion; the images must be binary maps of 0 and 1\n"
+                     "  (masks stored with a scale factor or as probabilities can be binarised "
+                     "with torvacoreel-prepare)\n" +
                      subjectContext(subject, listPath));
   }
   row[voxels] = static_cast<unsigned char>(subject.fv & 0xFF);
   return {};
 }
 
-ReadFailure validateStudy(const std::string &listPath) {
+ReadFailure validateStudy(const std::string &listPath, std::string &warning) {
+  warning.clear();
   FileList list;
   if (ReadFailure problem = parseFileList(listPath, list, "File not exist.\n", false))
     return problem;
+  warning = list.extraEntriesWarning;
   const long voxels = list.nodeCount - 1;
+  const VolumeExtents extents{list.x, list.y, list.z};
   std::vector<unsigned char> row(static_cast<std::size_t>(list.nodeCount));
   for (const SubjectEntry &subject : list.subjects) {
-    ReadFailure problem = loadSubjectRow(subject, voxels, row.data(), listPath);
+    ReadFailure problem = loadSubjectRow(subject, voxels, row.data(), listPath, &extents);
     if (problem && !problem.reportedByReader)
       return problem;
   }
   return {};
+}
+
+ReadFailure validateStudy(const std::string &listPath) {
+  std::string warning;
+  return validateStudy(listPath, warning);
 }

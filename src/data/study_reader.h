@@ -13,7 +13,9 @@ struct SubjectEntry {
 
 struct FileList {
   long subjectCount = 0; // K
-  long nodeCount = 0;    // n = X*Y*Z + 1
+  // Set when tokens follow the K-th entry: entries beyond the announced count are not used.
+  std::string extraEntriesWarning;
+  long nodeCount = 0; // n = X*Y*Z + 1
   int x = 0;
   int y = 0;
   int z = 0;
@@ -37,10 +39,20 @@ struct ReadFailure {
 ReadFailure parseFileList(const std::string &path, FileList &list, const std::string &openMessage,
                           bool openMessageToStdout);
 
+// Extents X, Y, Z of a study's volume.
+struct VolumeExtents {
+  int x = 0;
+  int y = 0;
+  int z = 0;
+};
+
 // Loads the image of `subject` into row[0 .. voxels-1] as 8-bit states (0 or 1) and the
-// function variable into row[voxels]. `listPath` only names the list in messages.
+// function variable into row[voxels]. `listPath` only names the list in messages. The image
+// must be a regular file at least as long as its header says, with `voxels` voxels per volume;
+// given `extents`, its first three extents must be those exactly (an image of the same voxel
+// count in another geometry would be read in the wrong order).
 ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned char *row,
-                           const std::string &listPath);
+                           const std::string &listPath, const VolumeExtents *extents = nullptr);
 
 // State of one voxel value of a float image: a finite value of magnitude below 2^31 truncated
 // toward zero, low 8 bits; NaN, infinities and larger magnitudes give 0.
@@ -49,4 +61,11 @@ unsigned char stateOfFloat(double value);
 // Checks the whole study before any analysis for input the analysis cannot use safely: the
 // list's structure, the function variables, and every readable image's voxel count and values.
 // Failures that the readers themselves report when they meet an image are left to them.
+// `warning` receives a note on a list that holds more entries than it announces.
+ReadFailure validateStudy(const std::string &listPath, std::string &warning);
 ReadFailure validateStudy(const std::string &listPath);
+
+// Memory a run on K subjects of `nodes` nodes holds at its peak: the study decoded as bits and
+// the threads' per-voxel working sets. Refused with a message naming the list when beyond reason.
+std::string studyMemoryProblem(const std::string &listPath, long subjects, long nodes, int x, int y,
+                               int z);

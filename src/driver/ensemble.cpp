@@ -14,6 +14,7 @@
 #include "driver/label_vote.h"
 #include "driver/model_groups.h"
 #include "driver/resampling.h"
+#include "driver/result_transaction.h"
 #include "util/fatal.h"
 
 namespace {
@@ -34,13 +35,14 @@ ImageGeometry studyGeometry(const FileList &list, int x, int y, int z) {
 
 // Votes of every member's label file, each translated to the mode's region numbers.
 void collectVotes(const std::vector<ModelRecord> &records, const ModelRecord &mode,
-                  const std::vector<int> &members, long voxels, VoteTable &table) {
+                  const std::vector<int> &members, long voxels, const std::string &folder,
+                  VoteTable &table) {
   table.reset(std::clamp(mode[1], 0, kModelRecordIds), voxels);
   std::vector<int> toMode;
   std::string buffer;
   for (const int member : members) {
     const ModelRecord *record = recordOfIteration(records, member);
-    const std::string path = labelFileName(member);
+    const std::string path = labelFileName(member, folder);
     if (record == nullptr || !regionTranslation(*record, mode, toMode))
       fail("iteration " + std::to_string(member) + " does not hold the most frequent model (" +
            path + ")\n");
@@ -50,21 +52,15 @@ void collectVotes(const std::vector<ModelRecord> &records, const ModelRecord &mo
   }
 }
 
-// The network writers report a failure without stopping; a missing result must not end in a
-// run that looks complete, so each file is removed first and checked afterwards.
-void writeNetworkFiles(const BN &bn) {
-  const char *text = "bn.el.torva";
-  const char *xdsl = "bn.el.xdsl";
-  std::remove(text);
-  std::remove(xdsl);
-  bn.toFileBNT(text);
-  bn.toFileXDSL(xdsl);
-  for (const char *path : {text, xdsl}) {
-    if (std::FILE *written = std::fopen(path, "rb"))
-      std::fclose(written);
-    else
-      fail(std::string("cannot write the network file ") + path + "\n");
-  }
+// The network writers report a failure without stopping; the transaction's check of every
+// staged file catches a network file that is missing or empty.
+void writeNetworkFiles(const BN &bn, ResultTransaction &results) {
+  bn.toFileBNT(results.stagedPath("bn.el.torva").c_str());
+  bn.toFileXDSL(results.stagedPath("bn.el.xdsl").c_str());
+}
+
+void writeStagedText(ResultTransaction &results, const std::string &name, const std::string &text) {
+  writeResultText(results.stagedPath(name, static_cast<long long>(text.size())), text);
 }
 
 } // namespace
@@ -127,15 +123,17 @@ void writeResultText(const std::string &path, const std::string &text) {
     fail("cannot write the result file " + path + "\n");
 }
 
-void removeLabelFiles(int iterations) {
+void removeLabelFiles(int iterations, const std::string &folder) {
   for (int P = 0; P < iterations; ++P)
-    std::remove(labelFileName(P).c_str());
+    std::remove(labelFileName(P, folder).c_str());
 }
 
 void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
-                 const std::string &listPath, long voxels, BN &bn) {
+                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results) {
   if (records.empty() || iterations < 1)
     fail("no model to summarise: the run made no iteration (file list " + listPath + ")\n");
+  if (const std::string problem = results.open(); !problem.empty())
+    fail(problem);
 
   ModelTable table;
   groupModels(records, table);
@@ -146,7 +144,7 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, const Decode
   std::vector<int> members;
   modeMembers(records, mode, members);
   printModeMembers(modeId, members);
-  writeResultText("model.el.torva", modelFileText(table, best, iterations));
+  writeStagedText(results, "model.el.torva", modelFileText(table, best, iterations));
 
   // The full data set: every subject in list order, from the run's decoded study.
   const FileList &list = study.list;
@@ -168,20 +166,22 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, const Decode
     Samples data;
     full.subset(data, chosen);
     fitFinalNetwork(bn, data);
-    writeNetworkFiles(bn);
-    writeResultText("log.el.torva", variableLogText(data, chosen));
+    writeNetworkFiles(bn, results);
+    writeStagedText(results, "log.el.torva", variableLogText(data, chosen));
   }
 
   VoteTable votes;
-  collectVotes(records, mode, members, voxels, votes);
+  collectVotes(records, mode, members, voxels, results.folder(), votes);
   std::vector<int> labels;
   std::vector<int> frequencies;
   consensusLabels(votes, static_cast<int>(members.size()), labels, frequencies);
   votes.counters = std::vector<int>();
-  writeResultText("roi.el.torva", roiFileText(mode[1], labels));
+  writeStagedText(results, "roi.el.torva", roiFileText(mode[1], labels));
   writeResultImages(labels, frequencies, list.x, list.y, list.z,
-                    studyGeometry(list, list.x, list.y, list.z));
+                    studyGeometry(list, list.x, list.y, list.z), results);
 
-  removeLabelFiles(iterations);
+  removeLabelFiles(iterations, results.folder()); // no longer needed; frees the disk first
+  if (const std::string problem = results.commit(); !problem.empty())
+    fail(problem);
   records.clear();
 }

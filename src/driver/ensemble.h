@@ -8,15 +8,18 @@
 #include "driver/model_record.h"
 
 class BN;
+class ResultTransaction;
 class Samples;
 struct DecodedStudy;
 
 // Runs the whole step after the resampling loop. `records` are in iteration order, `study` the
 // study decoded for the run from the list at `listPath` (all subjects in list order), `voxels`
-// the length of the iteration label fields. Ends the process with status 1 on a file it cannot
-// read or write; the iteration label files then stay on disk.
+// the length of the iteration label fields. Every result file goes through `results` (opened
+// here unless the caller already did) and is put in place only when all were written. Ends the
+// process with status 1 on a file it cannot read or write; the earlier results and the
+// iteration label files then stay on disk.
 void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
-                 const std::string &listPath, long voxels, BN &bn);
+                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results);
 
 // Nodes of the final network in the full data set: the mode's voxel ids less one, in record
 // order, then the function variable node `nodes` - 1.
@@ -33,5 +36,5 @@ std::string variableLogText(const Samples &data, const std::vector<int> &chosen)
 // Writes `text` to `path`, replacing it; ends the process with status 1 when that fails.
 void writeResultText(const std::string &path, const std::string &text);
 
-// Removes label0.torva .. label<iterations-1>.torva.
-void removeLabelFiles(int iterations);
+// Removes label0.torva .. label<iterations-1>.torva of `folder`.
+void removeLabelFiles(int iterations, const std::string &folder = std::string());

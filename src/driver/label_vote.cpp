@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "driver/result_transaction.h"
 #include "util/fatal.h"
 
 namespace {
@@ -32,6 +33,18 @@ bool nextInteger(const std::string &text, std::size_t &pos, long &value) {
   value = negative ? -magnitude : magnitude;
   pos = p;
   return true;
+}
+
+// One map as a .hdr/.img pair, then as a .nii file. The header is 348 bytes; the single file
+// adds the 4-byte extension flag before the data.
+void writeStagedImage(ResultTransaction &results, const std::string &base, const void *data,
+                      const char *typeName, long long dataBytes, int x, int y, int z,
+                      const ImageGeometry &geometry) {
+  const std::string header = results.stagedPath(base + ".hdr", 348);
+  const std::string image = results.stagedPath(base + ".img", dataBytes);
+  writeNiftiFile(header.c_str(), image.c_str(), data, typeName, x, y, z, 1, geometry);
+  const std::string single = results.stagedPath(base + ".nii", 352 + dataBytes);
+  writeNiftiFile(single.c_str(), single.c_str(), data, typeName, x, y, z, 1, geometry);
 }
 
 void skipBlanks(const std::string &text, std::size_t &pos) {
@@ -142,17 +155,12 @@ std::string roiFileText(int regions, const std::vector<int> &labels) {
 }
 
 void writeResultImages(const std::vector<int> &labels, const std::vector<int> &frequencies, int x,
-                       int y, int z, const ImageGeometry &geometry) {
+                       int y, int z, const ImageGeometry &geometry, ResultTransaction &results) {
   const std::vector<unsigned char> labelBytes(labels.begin(), labels.end());
   const std::vector<float> percentages(frequencies.begin(), frequencies.end());
-  const char *uint8Type = "NIFTI_TYPE_UINT8";
-  const char *float32Type = "NIFTI_TYPE_FLOAT32";
-  writeNiftiFile("label_field_torvael.hdr", "label_field_torvael.img", labelBytes.data(), uint8Type,
-                 x, y, z, 1, geometry);
-  writeNiftiFile("label_field_torvael.nii", "label_field_torvael.nii", labelBytes.data(), uint8Type,
-                 x, y, z, 1, geometry);
-  writeNiftiFile("prob_map_torvael.hdr", "prob_map_torvael.img", percentages.data(), float32Type, x,
-                 y, z, 1, geometry);
-  writeNiftiFile("prob_map_torvael.nii", "prob_map_torvael.nii", percentages.data(), float32Type, x,
-                 y, z, 1, geometry);
+  const auto voxels = static_cast<long long>(x) * y * z;
+  writeStagedImage(results, "label_field_torvael", labelBytes.data(), "NIFTI_TYPE_UINT8", voxels, x,
+                   y, z, geometry);
+  writeStagedImage(results, "prob_map_torvael", percentages.data(), "NIFTI_TYPE_FLOAT32",
+                   voxels * 4, x, y, z, geometry);
 }

@@ -7,6 +7,8 @@
 #include "data/img_io.h"
 #include "driver/model_record.h"
 
+class ResultTransaction;
+
 // Per voxel v, regions + 1 counters at v * (regions + 1) + s: s = 0 counts the members in which
 // v lies in no region, s >= 1 those in which v lies in the mode's region s.
 struct VoteTable {
@@ -46,6 +48,7 @@ void consensusLabels(const VoteTable &table, int members, std::vector<int> &labe
 std::string roiFileText(int regions, const std::vector<int> &labels);
 
 // Writes the label and frequency maps as "label_field_torvael" and "prob_map_torvael", each as a
-// .hdr/.img pair and as a .nii file. Ends the process (status 1) when a write fails.
+// .hdr/.img pair and as a .nii file, staged in `results` with their exact sizes. Ends the
+// process (status 1) when a write fails.
 void writeResultImages(const std::vector<int> &labels, const std::vector<int> &frequencies, int x,
-                       int y, int z, const ImageGeometry &geometry);
+                       int y, int z, const ImageGeometry &geometry, ResultTransaction &results);

@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "bn/bn.h"
 #include "data/decoded_study.h"
 #include "data/study_view.h"
+#include "driver/command.h"
 #include "roi/bml.h"
 #include "util/extra.h"
 #include "util/fatal.h"
@@ -58,10 +61,10 @@ void chooseAllSubjects(std::vector<std::vector<int>> &chosen, int method, int su
   }
 }
 
-std::string labelFileName(int iteration) {
+std::string labelFileName(int iteration, const std::string &folder) {
   char name[64];
   std::snprintf(name, sizeof name, "label%d.torva", iteration);
-  return name;
+  return folder.empty() ? std::string(name) : folder + "/" + name;
 }
 
 void writeLabelFile(const std::string &path, const std::vector<int> &labels) {
@@ -130,7 +133,8 @@ void printSubjectLines(std::ostream &out, const DecodedStudy &study,
 
 // One iteration, writing its progress through torva::progress().
 ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int> &chosen,
-                         IterationScratch &scratch, PhaseTimes &times, bool &labelFileWritten) {
+                         const std::string &labelFolder, IterationScratch &scratch,
+                         PhaseTimes &times, bool &labelFileWritten) {
   std::ostream &out = torva::progress();
   out << "resampling " << P << "\nRead Dataset\n";
   printSubjectLines(out, study, chosen);
@@ -142,18 +146,20 @@ ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int
   bml(view, scratch.labels, scratch.voxelValues, scratch.bn, scratch.representatives, &bmlTimes);
   times.screeningAndScan += bmlTimes.screening + bmlTimes.scan;
   times.segmentation += bmlTimes.segmentation;
-  writeLabelFile(labelFileName(P), scratch.labels);
+  writeLabelFile(labelFileName(P, labelFolder), scratch.labels);
   labelFileWritten = true;
   out << "*****************\n";
   return makeModelRecord(P, scratch.representatives);
 }
 
 void runSequentially(ResamplingResult &result, const DecodedStudy &study,
-                     const std::vector<std::vector<int>> &chosen, int first, int last) {
+                     const std::vector<std::vector<int>> &chosen, int first, int last,
+                     const std::string &labelFolder) {
   IterationScratch scratch;
   bool written = false;
   for (int P = first; P < last; ++P)
-    result.records.push_back(runIteration(P, study, chosen[P], scratch, result.times, written));
+    result.records.push_back(
+        runIteration(P, study, chosen[P], labelFolder, scratch, result.times, written));
 }
 
 // Workers take iterations in order from a shared counter; the calling thread writes each
@@ -161,9 +167,9 @@ void runSequentially(ResamplingResult &result, const DecodedStudy &study,
 class ParallelRun {
 public:
   ParallelRun(const DecodedStudy &study, const std::vector<std::vector<int>> &chosen, int first,
-              int last)
-      : study_(study), chosen_(chosen), first_(first), last_(last), next_(first),
-        outputs_(static_cast<std::size_t>(last - first)) {}
+              int last, const std::string &labelFolder)
+      : study_(study), chosen_(chosen), labelFolder_(labelFolder), first_(first), last_(last),
+        next_(first), outputs_(static_cast<std::size_t>(last - first)) {}
 
   void run(ResamplingResult &result, int threads) {
     std::vector<std::thread> pool;
@@ -205,12 +211,16 @@ private:
       IterationOutput &output = outputs_[P - first_];
       torva::redirectThreadOutput(&output.text, &output.log);
       try {
-        output.record =
-            runIteration(P, study_, chosen_[P], scratch, times, output.labelFileWritten);
+        output.record = runIteration(P, study_, chosen_[P], labelFolder_, scratch, times,
+                                     output.labelFileWritten);
       } catch (const torva::DeferredExit &exit) {
-        output.failed = true;
-        output.exit = exit;
-        stop_ = true; // iterations after a failure would only be discarded
+        fail(output, exit);
+      } catch (const std::bad_alloc &) {
+        fail(output, torva::DeferredExit{torva::kExitInputError, false,
+                                         outOfMemoryMessage("allocation failed")});
+      } catch (const std::length_error &) {
+        fail(output, torva::DeferredExit{torva::kExitInputError, false,
+                                         outOfMemoryMessage("size too large")});
       }
       torva::redirectThreadOutput(nullptr, nullptr);
       {
@@ -219,6 +229,12 @@ private:
       }
       done_.notify_all();
     }
+  }
+
+  void fail(IterationOutput &output, const torva::DeferredExit &exit) {
+    output.failed = true;
+    output.exit = exit;
+    stop_ = true; // iterations after a failure would only be discarded
   }
 
   IterationOutput &waitFor(int P) {
@@ -233,12 +249,13 @@ private:
   [[noreturn]] void endAtFailure(int P, const torva::DeferredExit &exit) {
     for (int later = P + 1; later < last_; ++later)
       if (outputs_[later - first_].labelFileWritten)
-        std::remove(labelFileName(later).c_str());
+        std::remove(labelFileName(later, labelFolder_).c_str());
     torva::performExit(exit);
   }
 
   const DecodedStudy &study_;
   const std::vector<std::vector<int>> &chosen_;
+  const std::string labelFolder_;
   const int first_;
   const int last_;
   std::atomic<int> next_;
@@ -251,17 +268,17 @@ private:
 } // namespace
 
 void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
-                   int last, int threads) {
+                   int last, int threads, const std::string &labelFolder) {
   result = ResamplingResult{};
   result.voxels = study.list.nodeCount - 1;
   std::vector<std::vector<int>> chosen;
   chooseAllSubjects(chosen, method, static_cast<int>(study.list.subjects.size()), first, last);
   const int workers = std::min(threads, last - first);
   if (workers <= 1) {
-    runSequentially(result, study, chosen, first, last);
+    runSequentially(result, study, chosen, first, last, labelFolder);
     return;
   }
-  ParallelRun run(study, chosen, first, last);
+  ParallelRun run(study, chosen, first, last, labelFolder);
   run.run(result, workers);
 }
 

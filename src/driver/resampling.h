@@ -24,8 +24,9 @@ void chooseSubjects(std::vector<int> &chosen, int method, int subjects, int iter
 void chooseAllSubjects(std::vector<std::vector<int>> &chosen, int method, int subjects, int first,
                        int last);
 
-// "label%d.torva" of the iteration.
-std::string labelFileName(int iteration);
+// "label%d.torva" of the iteration, inside `folder` when one is given (the run's folder, so
+// that no iteration file is left in the working folder after a failure).
+std::string labelFileName(int iteration, const std::string &folder = std::string());
 
 // One line: every label followed by one blank, then a newline. Ends the process with status 1
 // when the file cannot be written, since the ensemble step needs it.
@@ -44,11 +45,11 @@ struct ResamplingResult {
 };
 
 // Runs iterations [first, last) on `study` with up to `threads` threads (1: in the calling
-// thread, writing straight to standard output and "log.torva"). A fatal input error in an
-// iteration ends the process after the output of every earlier iteration, as in a sequential
-// run.
+// thread, writing straight to standard output and the run log). The label files go into
+// `labelFolder`. A fatal input error in an iteration ends the process after the output of every
+// earlier iteration, as in a sequential run.
 void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
-                   int last, int threads);
+                   int last, int threads, const std::string &labelFolder = std::string());
 
 // Threads for a run: TORVA_THREADS when set (a whole number from 1), else the machine's cores.
 // Returns false with `error` set when the variable holds anything else.

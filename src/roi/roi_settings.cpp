@@ -6,8 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <istream>
 #include <ostream>
+#include <sys/stat.h>
+#include <utility>
+
+#include "util/file_checks.h"
 
 namespace {
 
@@ -118,17 +123,40 @@ void parseRoiSettings(std::istream &in, RoiSettings &s) {
 
 std::string readRoiSettings(RoiSettings &settings, std::ostream &out) {
   settings = RoiSettings();
-  std::ifstream in(kConfigurationFile);
-  if (!in) {
+  // Only a file that is not there means "use the defaults"; one that is there but cannot be
+  // read would silently run other settings than the user wrote.
+  struct stat info {};
+  if (::stat(kConfigurationFile, &info) != 0 && errno == ENOENT) {
     out << "No TORVA configuration file, use default value\n";
     settings.maskMethod = 0;
   } else {
+    // Checked before opening: a FIFO in its place would block the reader.
+    std::string problem = torva::inputFileProblem(kConfigurationFile, "settings file");
+    std::ifstream in;
+    if (problem.empty()) {
+      in.open(kConfigurationFile);
+      if (!in)
+        problem = std::string("settings file ") + kConfigurationFile + " cannot be read";
+    }
+    if (!problem.empty())
+      return problem + "; remove it to run with the default settings\n";
     parseRoiSettings(in, settings);
   }
+  return settingsProblem(settings);
+}
+
+std::string settingsProblem(const RoiSettings &settings) {
+  const std::string file = kConfigurationFile;
   if (settings.Max_ROI > kMaxRoiLimit)
-    return std::string(kConfigurationFile) + ": Max_ROI " + std::to_string(settings.Max_ROI) +
-           " is more than " + std::to_string(kMaxRoiLimit) +
-           ", the number of regions a model record can hold\n";
+    return file + ": Max_ROI " + std::to_string(settings.Max_ROI) + " is more than " +
+           std::to_string(kMaxRoiLimit) + ", the number of regions a model record can hold\n";
+  for (const auto &[name, value] : {std::pair<const char *, int>{"T_gem", settings.T_gem},
+                                    std::pair<const char *, int>{"T_lbp", settings.T_lbp}}) {
+    if (value > kMaxLoopSetting)
+      return file + ": " + name + " " + std::to_string(value) + " is more than " +
+             std::to_string(kMaxLoopSetting) +
+             "; the segmentation would not finish in a day (typical values are 5 to 30)\n";
+  }
   return std::string();
 }
 

@@ -19,6 +19,10 @@ struct RoiSettings {
 // A model record keeps twenty representative voxel ids, so more search rounds cannot be stored.
 constexpr int kMaxRoiLimit = 20;
 
+// Largest T_gem and T_lbp: every GEM iteration runs T_lbp sweeps over the whole region, so
+// larger values cannot finish in a day on a study of realistic size.
+constexpr int kMaxLoopSetting = 10000;
+
 constexpr const char *kConfigurationFile = "torva.configure";
 
 // Reads label/value pairs in file order into `settings` until the first token that cannot be
@@ -31,10 +35,15 @@ bool parseIntToken(const std::string &token, int &value);
 // A whole token as a finite double in decimal or exponent notation.
 bool parseDoubleToken(const std::string &token, double &value);
 
-// Settings of this call: the file's values over the defaults, or, without a readable file, the
+// Settings of this call: the file's values over the defaults, or, without the file, the
 // defaults with masking method 0 (and the notice on `out`). Returns an error message for a
-// value the program cannot use, else an empty string.
+// file that exists but cannot be read (a directory, no permission) or a value the program
+// cannot use, else an empty string.
 std::string readRoiSettings(RoiSettings &settings, std::ostream &out);
+
+// The refusal of a value the program cannot use (Max_ROI above 20, T_gem or T_lbp above
+// kMaxLoopSetting), naming the file, the setting and the value; "" when all are usable.
+std::string settingsProblem(const RoiSettings &settings);
 
 // The settings echo, range warnings and mask line, one line each.
 void echoRoiSettings(const RoiSettings &settings, std::ostream &out);

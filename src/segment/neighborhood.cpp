@@ -1,12 +1,15 @@
 #include "segment/neighborhood.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "util/extra.h"
 #include "util/fatal.h"
+#include "util/file_checks.h"
 #include "util/progress.h"
 
 namespace {
@@ -266,9 +269,20 @@ void create_nbhd_system_fromfile(std::vector<std::vector<int>> &nbhd, int repres
     }
   std::vector<std::vector<int>> lists(members.size());
 
+  // Checked before opening: a FIFO in its place would block the reader.
+  const std::string kind = torva::nonRegularKind(kNbhdFile);
+  if (!kind.empty())
+    torva::exitWithMessage(torva::kExitInputError, stderr,
+                           formatted("%s is %s, not a regular file\n", kNbhdFile, kind.c_str()));
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(kNbhdFile, "r"));
-  if (!file)
-    torva::exitWithMessage(torva::kExitInputError, stdout, "File nhbd_system.torva not exist\n");
+  if (!file) {
+    const std::string reason = std::strerror(errno);
+    std::fputs("File nhbd_system.torva not exist\n", stdout);
+    torva::exitWithMessage(
+        torva::kExitInputError, stderr,
+        formatted("%s cannot be opened: %s (a neighborhoodType other than 0 reads it)\n", kNbhdFile,
+                  reason.c_str()));
+  }
   std::string error;
   if (!parse_nbhd_file(lists, file.get(), memberIndex, kNbhdFile, error) ||
       !check_nbhd_symmetric(members, lists, kNbhdFile, error))

@@ -1,11 +1,14 @@
 #include "util/extra.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "util/fatal.h"
+#include "util/file_checks.h"
 
 int unif(int n) {
   const double r = static_cast<double>(std::rand());
@@ -19,10 +22,18 @@ int unif(int n) {
 }
 
 void fileExists(const char *path) {
+  // Checked before opening: opening a FIFO for reading would wait for a writer forever.
+  const std::string kind = torva::nonRegularKind(path);
+  if (!kind.empty())
+    torva::exitWithMessage(torva::kExitInputError, stderr,
+                           std::string(path) + " is " + kind + ", not a regular file\n");
   std::FILE *f = std::fopen(path, "r");
-  if (f == nullptr)
-    torva::exitWithMessage(torva::kExitInputError, stdout,
-                           std::string("error: File ") + path + " does not exist\n");
+  if (f == nullptr) {
+    const std::string reason = std::strerror(errno);
+    std::fputs((std::string("error: File ") + path + " does not exist\n").c_str(), stdout);
+    torva::exitWithMessage(torva::kExitInputError, stderr,
+                           std::string("cannot open ") + path + ": " + reason + "\n");
+  }
   std::fclose(f);
 }
 

@@ -11,8 +11,8 @@
 // exceed 1; the result is clamped into range.
 int unif(int n);
 
-// Returns only when `path` can be opened for reading; otherwise reports it on standard output
-// and ends the process with status 1.
+// Returns only when `path` is a regular file that can be opened for reading; otherwise reports
+// it (on standard output, with the reason on standard error) and ends the process with status 1.
 void fileExists(const char *path);
 
 // Coordinates of linear index v, first coordinate fastest: for dims (X, Y, Z) the result is

@@ -8,7 +8,7 @@
 namespace torva {
 
 namespace {
-constexpr const char *kRunLogName = "log.torva";
+std::string runLogPath = kRunLogFileName;
 thread_local std::ostream *threadText = nullptr;
 thread_local std::string *threadLog = nullptr;
 } // namespace
@@ -39,12 +39,14 @@ void progressf(const char *format, ...) {
 
 std::string *runLogBuffer() { return threadLog; }
 
+void setRunLogPath(const std::string &path) { runLogPath = path; }
+
 void startRunLogText(const std::string &text) {
   if (threadLog != nullptr) {
     *threadLog = text;
     return;
   }
-  std::ofstream log(kRunLogName, std::ios::out | std::ios::trunc);
+  std::ofstream log(runLogPath, std::ios::out | std::ios::trunc);
   log << text;
 }
 
@@ -53,7 +55,7 @@ void appendRunLogText(const std::string &text) {
     *threadLog += text;
     return;
   }
-  std::ofstream log(kRunLogName, std::ios::out | std::ios::app);
+  std::ofstream log(runLogPath, std::ios::out | std::ios::app);
   log << text;
 }
 

@@ -19,6 +19,12 @@ void progressf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // file "log.torva" itself.
 std::string *runLogBuffer();
 
+constexpr const char *kRunLogFileName = "log.torva";
+
+// Where the run log is written when no iteration buffer takes it: "log.torva" unless the driver
+// stages it elsewhere until the run has succeeded.
+void setRunLogPath(const std::string &path);
+
 // The run log "log.torva" of the calling thread: started afresh with `text`, or `text`
 // appended. Best effort: a log file that cannot be opened drops its lines silently.
 void startRunLogText(const std::string &text);

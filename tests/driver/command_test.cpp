@@ -3,8 +3,11 @@
 
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
+#include "driver/command.h"
+#include "driver/resampling.h"
 #include "support/nifti_image.h"
 #include "support/temp_dir.h"
 
@@ -78,7 +81,7 @@ TEST(CommandLine, WrongArgumentCountPrintsOnlyTheUsageWithStatusTwo) {
 TEST(CommandLine, UnknownMethodPrintsTheHeadingThenStopsWithStatusTwo) {
   ScopedTempDir dir;
   writeFile("list.txt", "subjects 1\n");
-  for (const std::string method : {"0", "3", "abc"}) {
+  for (const std::string method : {"0", "3", "abc", "1abc", "1.9", "02", "' 1'"}) {
     EXPECT_EQ(runCommand(kProgram + " list.txt " + method + " 5"), 2);
     EXPECT_EQ(readFile("stdout.txt"), std::string(kHeading) + "Unknown resampling method");
   }
@@ -156,3 +159,56 @@ TEST(Resampling, BootstrapRunsTheGivenIterationsAndReproduces) {
   for (const auto &lines : iterations)
     EXPECT_EQ(lines.size(), 5u);
 }
+
+namespace {
+
+TEST(Arguments, OnlyTheExactTextsOneAndTwoAreMethods) {
+  EXPECT_EQ(methodOfArgument("1"), kJackknife);
+  EXPECT_EQ(methodOfArgument("2"), kBootstrap);
+  for (const char *text : {"", "1abc", "1.9", "+1", "01", " 2", "2 ", "3"})
+    EXPECT_EQ(methodOfArgument(text), 0) << text;
+}
+
+// Boundaries of the size: 0 and 2^31-1 are taken, 2^31 and anything but plain digits are not.
+TEST(Arguments, ResamplingSizeIsAWholeNumberFromZeroTo2147483647) {
+  int size = -1;
+  EXPECT_EQ(parseResamplingSize("0", size), "");
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(parseResamplingSize("2147483647", size), "");
+  EXPECT_EQ(size, 2147483647);
+  EXPECT_EQ(parseResamplingSize("0200", size), "");
+  EXPECT_EQ(size, 200);
+  size = 7;
+  for (const char *text :
+       {"2147483648", "4294967298", "99999999999", "3x", "-1", "+5", "1e3", "", " 4"}) {
+    EXPECT_EQ(parseResamplingSize(text, size),
+              "resampling_size '" + std::string(text) +
+                  "' is not a whole decimal number from 0 to 2147483647\n");
+    EXPECT_EQ(size, 7) << text;
+  }
+}
+
+TEST(Arguments, AJackknifeNeedsTwoSubjectsABootstrapOne) {
+  EXPECT_EQ(resamplingPlanProblem(kJackknife, 2, 2, "l"), "");
+  EXPECT_EQ(resamplingPlanProblem(kBootstrap, 1, 5, "l"), "");
+  EXPECT_EQ(resamplingPlanProblem(kJackknife, 1, 1, "l"),
+            "file list l holds 1 subject; a jackknife needs at least 2, since each iteration "
+            "leaves one out\n");
+  EXPECT_NE(resamplingPlanProblem(kBootstrap, 3, 0, "l").find("nothing to resample"),
+            std::string::npos);
+}
+
+TEST(WorkingFolderLock, ASecondRunIsTurnedAwayNamingTheFolderAndTheFirstRunsPid) {
+  ScopedTempDir dir;
+  writeTinyStudy(3);
+  // The lock is held by this test process, as a running analysis would hold it.
+  EXPECT_EQ(lockWorkingFolder(), "");
+  EXPECT_EQ(readFile(".torva.lock"), std::to_string(getpid()) + "\n");
+  EXPECT_EQ(runCommand(kProgram + " list.txt 1 0"), 1);
+  EXPECT_EQ(readFile("stderr.txt"),
+            "the working folder " + dir.path() + " is in use by another run (pid " +
+                std::to_string(getpid()) + "); wait for it to end or run in another folder\n");
+  EXPECT_FALSE(testsupport::fileExistsOnDisk("label0.torva"));
+}
+
+} // namespace

@@ -15,6 +15,7 @@
 #include "bn/bn.h"
 #include "data/samples.h"
 #include "driver/resampling.h"
+#include "driver/result_transaction.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -72,11 +73,16 @@ protected:
     lastLabels = {-9, -1, -1, 1, -1, -9};
   }
 
+  // The iteration label files live in the run's folder, where the resampling loop writes them.
   void run() {
     DecodedStudy study;
     ASSERT_FALSE(static_cast<bool>(decodeStudy("list.txt", 2, study)));
     BN bn;
-    runEnsemble(records, 4, study, "list.txt", static_cast<long>(lastLabels.size()), bn);
+    ResultTransaction results;
+    ASSERT_EQ(results.open(), "");
+    for (int P = 0; P < 4; ++P)
+      std::rename(labelFileName(P).c_str(), labelFileName(P, results.folder()).c_str());
+    runEnsemble(records, 4, study, "list.txt", static_cast<long>(lastLabels.size()), bn, results);
   }
 
   ScopedTempDir dir;
@@ -155,19 +161,21 @@ TEST_F(EnsembleRun, ResultsWithoutAnyRegionStillDescribeTheFunctionVariable) {
 
 using EnsembleRunDeathTest = EnsembleRun;
 
-TEST_F(EnsembleRunDeathTest, MissingMemberLabelFileIsFatalAndKeepsTheOthers) {
+// A failed ensemble puts no result in place and leaves no run folder behind.
+TEST_F(EnsembleRunDeathTest, MissingMemberLabelFileIsFatal) {
   std::remove("label1.torva");
-  EXPECT_EXIT(run(), ::testing::ExitedWithCode(1), "iteration label file label1.torva is missing");
-  for (int P : {0, 2, 3})
-    EXPECT_TRUE(fileExistsOnDisk(labelFileName(P))) << P;
-  EXPECT_TRUE(fileExistsOnDisk("model.el.torva"));
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
+              "iteration label file \\.torva-run-[0-9]+/label1.torva is missing");
+  EXPECT_FALSE(fileExistsOnDisk("model.el.torva"));
+  EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
 }
 
 TEST_F(EnsembleRunDeathTest, ShortMemberLabelFileIsFatal) {
   writeFile("label2.torva", "-9 1 1 \n");
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
-              "iteration label file label2.torva holds 3 labels, but the study has 6 voxels");
-  EXPECT_TRUE(fileExistsOnDisk("label2.torva"));
+              "label2.torva holds 3 labels, but the study has 6 voxels");
+  EXPECT_FALSE(fileExistsOnDisk("roi.el.torva"));
+  EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
 }
 
 TEST(FinalNetworkNodes, ModeVoxelsInRecordOrderThenTheFunctionVariable) {

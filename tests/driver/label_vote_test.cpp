@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/model_record.h"
+#include "driver/result_transaction.h"
 
 #include <cstring>
 #include <string>
@@ -139,7 +140,10 @@ TEST(ResultImages, FourFilesReadBackWithTheVotedValues) {
   ScopedTempDir dir;
   const std::vector<int> labels = {0, 1, 2, 0, 1, 0};
   const std::vector<int> freqs = {0, 75, 100, 0, 66, 0};
-  writeResultImages(labels, freqs, 3, 2, 1, defaultGeometry(1, 1, 1));
+  ResultTransaction results;
+  ASSERT_EQ(results.open(), "");
+  writeResultImages(labels, freqs, 3, 2, 1, defaultGeometry(1, 1, 1), results);
+  ASSERT_EQ(results.commit(), ""); // every staged size matches what the writer produced
   EXPECT_EQ(readFile("label_field_torvael.hdr").size(), 348u);
   EXPECT_EQ(readFile("label_field_torvael.img"), std::string("\0\1\2\0\1\0", 6));
   EXPECT_EQ(readFile("label_field_torvael.nii").size(), 352u + 6u);

@@ -29,7 +29,8 @@ std::map<std::string, std::string> runWithThreads(const std::string &folder, int
   DIR *dir = opendir(folder.c_str());
   while (dirent *entry = readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name != "." && name != ".." && name != "study")
+    // The lock file holds the process id of the run that took it.
+    if (name != "." && name != ".." && name != "study" && name != ".torva.lock")
       seen[name] = readFile(folder + "/" + name);
   }
   closedir(dir);

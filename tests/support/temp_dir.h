@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -13,16 +14,19 @@
 
 namespace testsupport {
 
+// Creates a fresh directory from `pattern` (ending in XXXXXX) and returns its path.
+inline std::string makeTempDirectory(std::string pattern) {
+  const char *made = mkdtemp(&pattern[0]);
+  if (made == nullptr)
+    std::abort();
+  return made;
+}
+
 // Creates a temporary directory, makes it the working directory, and restores the previous
 // working directory (removing the temporary one) when destroyed.
 class ScopedTempDir {
 public:
-  ScopedTempDir() {
-    char pattern[] = "/tmp/torva-test-XXXXXX";
-    const char *made = mkdtemp(pattern);
-    if (made == nullptr)
-      std::abort();
-    path_ = made;
+  ScopedTempDir() : path_(makeTempDirectory("/tmp/torva-test-XXXXXX")) {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) == nullptr)
       std::abort();
@@ -65,6 +69,15 @@ inline int countOf(const std::string &text, const std::string &piece) {
 inline void writeFile(const std::string &path, const std::string &text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+// Entries of the working directory whose names start with `prefix` (such as a run's folder of
+// temporary results, ".torva-run-").
+inline int countEntriesStartingWith(const std::string &prefix) {
+  int count = 0;
+  for (const auto &entry : std::filesystem::directory_iterator("."))
+    count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+  return count;
 }
 
 inline bool fileExistsOnDisk(const std::string &path) {
