@@ -1,0 +1,22 @@
+#pragma once
+// The merge's view of the shard folders it is given: read every folder's shard file, then, once
+// checkShardSet has accepted them, put their iterations back into one run's order.
+#include <string>
+#include <vector>
+
+#include "driver/shard.h"
+
+// Reads <folder>/shard.torva of every folder, in the order given; unreadable files are kept
+// with their error for checkShardSet to report.
+std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders);
+
+// The resampling results of the whole run, as the ensemble step needs them.
+struct MergedRun {
+  std::vector<ModelRecord> records; // every iteration, in order
+  std::vector<LabelRuns> labels;    // every iteration's label field, in order
+  std::string runLog;               // the last iteration's log.torva
+};
+
+// Joins shards that checkShardSet accepted, in shard order whatever the folder order; moves
+// their contents out of `shards`.
+MergedRun joinShards(std::vector<FoundShard> &shards);
