@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the example study on a real single-node Slurm cluster started here, in 3 shards for both
-# methods, and compares every result byte with a run on this machine.
+# methods (the bootstrap with settings files), and compares every result byte and the progress
+# text with a run on this machine.
 #
 #   slurm_run_test.sh PROGRAM_FOLDER
 #
@@ -82,6 +83,13 @@ results="model.el.torva bn.el.torva bn.el.xdsl log.el.torva roi.el.torva log.tor
   label_field_torvael.nii label_field_torvael.hdr label_field_torvael.img
   prob_map_torvael.nii prob_map_torvael.hdr prob_map_torvael.img"
 
+# Settings that change every result file: the shards must read them through their folders' links.
+write_settings() {
+  printf 'maskMethod 99\nnormThreshold 0.2\nbeta 1.0\nT_gem 5\nT_lbp 5\nMax_ROI 1\n' >"$1/torva.configure"
+  printf 'segmentationCount -1\nneighborhoodType 0\nverbose 0\n' >>"$1/torva.configure"
+  { head -c 192 /dev/zero; head -c 192 /dev/zero | tr '\0' '\1'; } >"$1/mask.img"
+}
+
 merge_missing=0
 [ -x "$programs/torvacoreel-merge" ] || merge_missing=1
 status=0
@@ -89,12 +97,15 @@ for arguments in "1 0" "2 6"; do
   set -- $arguments
   name="method$1"
   echo "== method $1, size $2: single run"
-  mkdir "single_$name" && ln -s ../study "single_$name/study"
+  mkdir "single_$name" "slurm_$name"
+  for folder in "single_$name" "slurm_$name"; do
+    ln -s ../study "$folder/study"
+    [ "$1" -eq 2 ] && write_settings "$folder"
+  done
   (cd "single_$name" && "$programs/torvacoreel" study/torva.prj.filelist "$1" "$2" >stdout.txt 2>stderr.txt) ||
     fail "the single-machine run failed: $(cat "single_$name/stderr.txt")"
 
   echo "== method $1, size $2: torvacoreel-slurm --shards 3"
-  mkdir "slurm_$name" && ln -s ../study "slurm_$name/study"
   cd "slurm_$name" || exit 1
   "$programs/torvacoreel-slurm" study/torva.prj.filelist "$1" "$2" --shards 3 >submitted.txt ||
     fail "torvacoreel-slurm failed"
@@ -107,10 +118,15 @@ for arguments in "1 0" "2 6"; do
     fail "the shard array job $array did not complete"
   }
   for k in 0 1 2; do
-    [ -f "torva_shards/shard_$k/shard.torva" ] || {
-      echo "NOT DONE: shard $k wrote no shard.torva: torvacoreel does not run shards (TORVA_SHARD) yet" >&2
-      status=1
-    }
+    [ -f "torva_shards/shard_$k/shard.torva" ] && continue
+    echo "NOT DONE: shard $k wrote no shard.torva: torvacoreel does not run shards (TORVA_SHARD) yet" >&2
+    status=1
+    # A torvacoreel that ignores TORVA_SHARD ran the whole analysis in the shard folder: its
+    # results still show whether the folder sees the study and the settings as the run folder.
+    for file in $results; do
+      cmp "../single_$name/$file" "torva_shards/shard_$k/$file" ||
+        fail "$file of the whole run in shard folder $k differs from the single run's"
+    done
   done
   if [ "$merge_missing" -eq 1 ]; then
     scancel "$merge" 2>/dev/null
