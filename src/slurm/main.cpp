@@ -5,6 +5,7 @@
 // then a merge job writes the results of the whole run into the current folder.
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -91,8 +92,12 @@ int main(int argc, char **argv) {
     fail(error);
   std::string arrayJob;
   std::string mergeJob;
-  if (!submitBatchScript(shardScriptPath, "", arrayJob, error))
+  if (!submitBatchScript(shardScriptPath, "", arrayJob, error)) {
+    // Nothing was submitted: leave no folder that would block the corrected command.
+    std::error_code ignored;
+    std::filesystem::remove_all(layout.shardRoot, ignored);
     fail(error);
+  }
   if (!submitBatchScript(mergeScriptPath, "--dependency=afterok:" + arrayJob, mergeJob, error))
     fail(error + "the shard array job " + arrayJob + " was submitted; cancel it with scancel " +
          arrayJob + "\n");
