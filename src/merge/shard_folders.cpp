@@ -3,6 +3,28 @@
 #include <algorithm>
 #include <iterator>
 
+#include "data/study_reader.h"
+#include "driver/resampling.h"
+
+bool expectationOfStudy(const std::string &listPath, int method, int size,
+                        MergeExpectation &expected, std::string &error) {
+  FileList list;
+  if (ReadFailure failure =
+          parseFileList(listPath, list, "cannot open file list " + listPath + "\n", false)) {
+    error = failure.message;
+    return false;
+  }
+  MergeExpectation result;
+  if (!fingerprintStudy(listPath, result.fingerprint, error))
+    return false;
+  result.method = method;
+  result.sizeArgument = size;
+  result.iterations = method == kJackknife ? static_cast<int>(list.subjectCount) : size;
+  result.voxels = static_cast<std::uint64_t>(list.nodeCount - 1);
+  expected = std::move(result);
+  return true;
+}
+
 std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders) {
   std::vector<FoundShard> shards(folders.size());
   for (std::size_t i = 0; i < folders.size(); ++i) {

@@ -6,6 +6,12 @@
 
 #include "driver/shard.h"
 
+// What the shards of `method` and `size` on the study of `listPath` must match: its fingerprint
+// (every image decoded), its voxel count, and the iteration count, the subject count for the
+// jackknife. On failure returns false with a message naming the file.
+bool expectationOfStudy(const std::string &listPath, int method, int size,
+                        MergeExpectation &expected, std::string &error);
+
 // Reads <folder>/shard.torva of every folder, in the order given; unreadable files are kept
 // with their error for checkShardSet to report.
 std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "driver/resampling.h"
+#include "support/nifti_image.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -78,6 +79,29 @@ TEST(ShardFolders, AFolderWithoutAShardFileIsReportedByTheCheck) {
   EXPECT_NE(message.find("shard folder empty: cannot open the shard file empty/shard.torva"),
             std::string::npos)
       << message;
+}
+
+TEST(ShardFolders, ExpectationOfTheMergesOwnStudy) {
+  testsupport::ScopedTempDir dir;
+  ASSERT_TRUE(testsupport::writeTestImage("s1.nii", DT_UINT8, 2, 2, 1, {1, 0, 0, 1}));
+  ASSERT_TRUE(testsupport::writeTestImage("s2.nii", DT_UINT8, 2, 2, 1, {0, 1, 1, 0}));
+  ASSERT_TRUE(testsupport::writeTestImage("s3.nii", DT_UINT8, 2, 2, 1, {0, 0, 1, 0}));
+  testsupport::writeFile("list.txt", "subjects 3\nnodes 5\nsize 2 2 1\nid file fv\n"
+                                     "1 s1.nii 0\n2 s2.nii 1\n3 s3.nii 1\n");
+  MergeExpectation expected;
+  std::string error;
+  // The jackknife runs one iteration per subject whatever the size argument.
+  ASSERT_TRUE(expectationOfStudy("list.txt", kJackknife, 9, expected, error)) << error;
+  EXPECT_EQ(expected.iterations, 3);
+  EXPECT_EQ(expected.sizeArgument, 9);
+  EXPECT_EQ(expected.voxels, 4u);
+  StudyFingerprint fingerprint;
+  ASSERT_TRUE(fingerprintStudy("list.txt", fingerprint, error));
+  EXPECT_TRUE(expected.fingerprint == fingerprint);
+  ASSERT_TRUE(expectationOfStudy("list.txt", kBootstrap, 9, expected, error));
+  EXPECT_EQ(expected.iterations, 9);
+  EXPECT_FALSE(expectationOfStudy("nolist.txt", kBootstrap, 9, expected, error));
+  EXPECT_NE(error.find("nolist.txt"), std::string::npos);
 }
 
 } // namespace
