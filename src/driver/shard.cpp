@@ -115,9 +115,8 @@ std::string voxelFileOf(const std::string &imagePath) {
 
 } // namespace
 
-bool fingerprintStudy(const std::string &listPath, StudyFingerprint &fingerprint,
+bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerprint &fingerprint,
                       std::string &error) {
-  FileList list;
   if (ReadFailure failure =
           parseFileList(listPath, list, "cannot open file list " + listPath + "\n", false)) {
     error = failure.message;

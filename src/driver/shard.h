@@ -8,6 +8,8 @@
 
 #include "driver/model_record.h"
 
+struct FileList;
+
 constexpr const char *kShardVariable = "TORVA_SHARD";
 constexpr const char *kShardFile = "shard.torva";
 
@@ -73,9 +75,9 @@ bool fileSizeOf(const std::string &path, std::uint64_t &size);
 // Hash of a whole file's bytes; false when it cannot be read.
 bool hashFileBytes(const std::string &path, std::uint64_t &hash);
 
-// Reads the list and decodes every image to compute the fingerprint; on failure returns false
-// with a message naming the file.
-bool fingerprintStudy(const std::string &listPath, StudyFingerprint &fingerprint,
+// Reads the list into `list` and decodes every image to compute the fingerprint; on failure
+// returns false with a message naming the file.
+bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerprint &fingerprint,
                       std::string &error);
 
 // A label field as runs of equal values: `length` voxels of `value`, in voxel order.

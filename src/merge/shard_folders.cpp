@@ -9,13 +9,8 @@
 bool expectationOfStudy(const std::string &listPath, int method, int size,
                         MergeExpectation &expected, std::string &error) {
   FileList list;
-  if (ReadFailure failure =
-          parseFileList(listPath, list, "cannot open file list " + listPath + "\n", false)) {
-    error = failure.message;
-    return false;
-  }
   MergeExpectation result;
-  if (!fingerprintStudy(listPath, result.fingerprint, error))
+  if (!fingerprintStudy(listPath, list, result.fingerprint, error))
     return false;
   result.method = method;
   result.sizeArgument = size;

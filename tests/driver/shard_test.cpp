@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "data/study_reader.h"
 #include "driver/resampling.h"
 #include "support/nifti_image.h"
 #include "support/temp_dir.h"
@@ -148,9 +149,11 @@ void writeTinyStudy(int secondType, const std::vector<double> &secondVoxels) {
 TEST(Fingerprint, TellsStudiesApartByListVoxelsAndFileSize) {
   testsupport::ScopedTempDir dir;
   StudyFingerprint base;
+  FileList list;
   std::string error;
   writeTinyStudy(DT_UINT8, {0, 1, 1, 0});
-  ASSERT_TRUE(fingerprintStudy("list.txt", base, error)) << error;
+  ASSERT_TRUE(fingerprintStudy("list.txt", list, base, error)) << error;
+  EXPECT_EQ(list.subjects.size(), 2u);
   ASSERT_EQ(base.images.size(), 2u);
   const unsigned char s1[] = {1, 0, 0, 1};
   EXPECT_EQ(base.images[0].voxelHash, fnv1a64(s1, 4));
@@ -158,13 +161,13 @@ TEST(Fingerprint, TellsStudiesApartByListVoxelsAndFileSize) {
   EXPECT_EQ(base.listHash, fnv1a64(readFile("list.txt").data(), readFile("list.txt").size()));
 
   StudyFingerprint again;
-  ASSERT_TRUE(fingerprintStudy("list.txt", again, error));
+  ASSERT_TRUE(fingerprintStudy("list.txt", list, again, error));
   EXPECT_TRUE(again == base);
 
   // One voxel of subject 2 changed: only that image's voxel hash moves.
   writeTinyStudy(DT_UINT8, {0, 1, 1, 1});
   StudyFingerprint voxel;
-  ASSERT_TRUE(fingerprintStudy("list.txt", voxel, error));
+  ASSERT_TRUE(fingerprintStudy("list.txt", list, voxel, error));
   EXPECT_EQ(voxel.listHash, base.listHash);
   EXPECT_TRUE(voxel.images[0] == base.images[0]);
   EXPECT_NE(voxel.images[1].voxelHash, base.images[1].voxelHash);
@@ -173,7 +176,7 @@ TEST(Fingerprint, TellsStudiesApartByListVoxelsAndFileSize) {
   // Same states stored as 16-bit values: same voxel hash, larger file.
   writeTinyStudy(DT_INT16, {0, 1, 1, 0});
   StudyFingerprint wider;
-  ASSERT_TRUE(fingerprintStudy("list.txt", wider, error));
+  ASSERT_TRUE(fingerprintStudy("list.txt", list, wider, error));
   EXPECT_EQ(wider.images[1].voxelHash, base.images[1].voxelHash);
   EXPECT_GT(wider.images[1].fileSize, base.images[1].fileSize);
 
@@ -181,7 +184,7 @@ TEST(Fingerprint, TellsStudiesApartByListVoxelsAndFileSize) {
   writeTinyStudy(DT_UINT8, {0, 1, 1, 0});
   writeFile("list.txt", "subjects 2\nnodes 5\nsize 2 2 1\nid file fv\n1 s1.nii 1\n2 s2.nii 1\n");
   StudyFingerprint outcome;
-  ASSERT_TRUE(fingerprintStudy("list.txt", outcome, error));
+  ASSERT_TRUE(fingerprintStudy("list.txt", list, outcome, error));
   EXPECT_NE(outcome.listHash, base.listHash);
 }
 
@@ -190,8 +193,9 @@ TEST(Fingerprint, MissingImageIsAnErrorNamingIt) {
   writeTinyStudy(DT_UINT8, {0, 1, 1, 0});
   std::remove("s2.nii");
   StudyFingerprint fingerprint;
+  FileList list;
   std::string error;
-  EXPECT_FALSE(fingerprintStudy("list.txt", fingerprint, error));
+  EXPECT_FALSE(fingerprintStudy("list.txt", list, fingerprint, error));
   EXPECT_NE(error.find("s2.nii"), std::string::npos) << error;
 }
 

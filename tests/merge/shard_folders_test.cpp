@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include "data/study_reader.h"
 #include "driver/resampling.h"
 #include "support/nifti_image.h"
 #include "support/temp_dir.h"
@@ -96,7 +97,8 @@ TEST(ShardFolders, ExpectationOfTheMergesOwnStudy) {
   EXPECT_EQ(expected.sizeArgument, 9);
   EXPECT_EQ(expected.voxels, 4u);
   StudyFingerprint fingerprint;
-  ASSERT_TRUE(fingerprintStudy("list.txt", fingerprint, error));
+  FileList list;
+  ASSERT_TRUE(fingerprintStudy("list.txt", list, fingerprint, error));
   EXPECT_TRUE(expected.fingerprint == fingerprint);
   ASSERT_TRUE(expectationOfStudy("list.txt", kBootstrap, 9, expected, error));
   EXPECT_EQ(expected.iterations, 9);
