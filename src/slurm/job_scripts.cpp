@@ -19,7 +19,7 @@ long long estimateMemoryMiB(const FileList &list, int threads) {
   const long long voxels = static_cast<long long>(list.x) * list.y * list.z;
   const long long subjects = list.subjectCount;
   const long long studyBits = voxels * ((subjects + 63) / 64) * 8;
-  const long long perThread = 2 * subjects * voxels + 64 * voxels;
+  const long long perThread = 192 * voxels;
   const long long bytes = studyBits + threads * perThread + (64LL << 20);
   return (bytes + (1LL << 20) - 1) >> 20;
 }
@@ -39,12 +39,19 @@ namespace {
 
 // The #SBATCH lines both jobs share.
 std::string commonOptions(const SlurmRequest &request, const std::string &memory) {
-  std::string lines = "#SBATCH --mem=" + memory + "\n";
+  std::string lines = "#SBATCH --mem=" + memory +
+                      "\n#SBATCH --cpus-per-task=" + std::to_string(request.threads) + "\n";
   if (!request.time.empty())
     lines += "#SBATCH --time=" + request.time + "\n";
   if (!request.partition.empty())
     lines += "#SBATCH --partition=" + request.partition + "\n";
   return lines;
+}
+
+// The analysis would otherwise start a thread per core of the node, beyond the CPUs and memory
+// the job asked for.
+std::string threadsLine(const SlurmRequest &request) {
+  return "export TORVA_THREADS=" + std::to_string(request.threads) + "\n";
 }
 
 std::string analysisArguments(const SlurmRequest &request, const RunLayout &layout) {
@@ -63,7 +70,7 @@ std::string shardArrayScript(const SlurmRequest &request, const RunLayout &layou
          "#SBATCH --array=0-" +
          std::to_string(request.shards - 1) + "\n#SBATCH --output=" + folderPattern +
          "/progress.txt\n#SBATCH --error=" + folderPattern + "/errors.txt\n" +
-         commonOptions(request, memory) +
+         commonOptions(request, memory) + threadsLine(request) +
          "# Each shard runs in its own folder: the analysis locks its working folder and keeps\n"
          "# temporary files there. The folder links the run folder's settings files.\n"
          "cd " +
@@ -85,7 +92,7 @@ std::string mergeScript(const SlurmRequest &request, const RunLayout &layout,
          "#SBATCH --job-name=torva-merge\n"
          "#SBATCH --output=" +
          layout.shardRoot + "/merge.txt\n#SBATCH --error=" + layout.shardRoot +
-         "/merge_errors.txt\n" + commonOptions(request, memory) +
+         "/merge_errors.txt\n" + commonOptions(request, memory) + threadsLine(request) +
          "# The results go to the run folder, beside its settings files.\n"
          "cd " +
          shellQuoted(layout.runFolder) +

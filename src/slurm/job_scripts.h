@@ -26,9 +26,9 @@ constexpr const char *kShardRootName = "torva_shards";
 RunLayout planLayout(const std::string &runFolder, int shards, const std::string &programFolder);
 
 // Memory of one shard, in MiB: the study decoded once as bits, X*Y*Z*ceil(K/64)*8 bytes, plus
-// per thread the working set of one iteration, 2*K*X*Y*Z bytes for the resampled study and its
-// copy plus 64 bytes per voxel for label fields, messages and scores, plus 64 MiB for the
-// program. The merge holds the same study once, so the same request serves it.
+// per thread 192 bytes per voxel (label field, voxel values and the candidates' working set,
+// measured at 170 to 180 bytes per voxel when every voxel is a candidate), plus 64 MiB for the
+// program. The merge decodes the same study, so the same request serves it.
 long long estimateMemoryMiB(const FileList &list, int threads);
 
 // `memory` is the --mem value for both jobs.

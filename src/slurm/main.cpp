@@ -1,5 +1,5 @@
-// torvacoreel-slurm fileList method size --shards N [--partition P] [--time T] [--mem M]
-//                   [--dry-run]
+// torvacoreel-slurm fileList method size --shards N [--threads T] [--partition P] [--time T]
+//                   [--mem M] [--dry-run]
 //
 // Runs an analysis on a Slurm cluster: the iterations split into N shards run as one job array,
 // then a merge job writes the results of the whole run into the current folder.
@@ -73,8 +73,9 @@ int main(int argc, char **argv) {
     fail(error);
 
   const RunLayout layout = planLayout(runFolder, request.shards, programFolder());
-  const std::string memory =
-      request.memory.empty() ? std::to_string(estimateMemoryMiB(list, 1)) + "M" : request.memory;
+  const std::string memory = request.memory.empty()
+                                 ? std::to_string(estimateMemoryMiB(list, request.threads)) + "M"
+                                 : request.memory;
   const std::string shardScript = shardArrayScript(request, layout, memory);
   const std::string merge = mergeScript(request, layout, memory);
   const std::string shardScriptPath = layout.shardRoot + "/shards.sbatch";

@@ -29,8 +29,8 @@ bool isMemorySize(const std::string &text) {
 } // namespace
 
 std::string slurmUsage() {
-  return "usage: torvacoreel-slurm fileList method size --shards N [--partition P] [--time T] "
-         "[--mem M] [--dry-run]\n";
+  return "usage: torvacoreel-slurm fileList method size --shards N [--threads T] [--partition P] "
+         "[--time T] [--mem M] [--dry-run]\n";
 }
 
 bool parseSlurmRequest(const std::vector<std::string> &args, SlurmRequest &request,
@@ -57,6 +57,11 @@ bool parseSlurmRequest(const std::vector<std::string> &args, SlurmRequest &reque
       shardsGiven = true;
       if (!parseWholeNumber(value, parsed.shards) || parsed.shards < 1) {
         error = "torvacoreel-slurm: --shards " + value + ": expected a whole number, 1 or more\n";
+        return false;
+      }
+    } else if (arg == "--threads") {
+      if (!parseWholeNumber(value, parsed.threads) || parsed.threads < 1) {
+        error = "torvacoreel-slurm: --threads " + value + ": expected a whole number, 1 or more\n";
         return false;
       }
     } else if (arg == "--partition" || arg == "--time") {

@@ -1,7 +1,7 @@
 #pragma once
 // The command line of torvacoreel-slurm:
-//   torvacoreel-slurm fileList method size --shards N [--partition P] [--time T] [--mem M]
-//                     [--dry-run]
+//   torvacoreel-slurm fileList method size --shards N [--threads T] [--partition P] [--time T]
+//                     [--mem M] [--dry-run]
 #include <string>
 #include <vector>
 
@@ -10,6 +10,7 @@ struct SlurmRequest {
   int method = 0;
   int sizeArgument = 0;
   int shards = 0;
+  int threads = 1;       // per job: CPUs requested and analysis threads
   std::string partition; // empty: the cluster's default
   std::string time;      // empty: the partition's default
   std::string memory;    // empty: estimated from the study

@@ -20,14 +20,15 @@ using testsupport::writeFile;
 TEST(SlurmRequest, ReadsPositionalsAndOptionsInAnyOrder) {
   SlurmRequest request;
   std::string error;
-  ASSERT_TRUE(parseSlurmRequest({"--shards", "8", "list.txt", "2", "500", "--mem", "16G",
-                                 "--partition", "long", "--time", "2-00:00:00", "--dry-run"},
+  ASSERT_TRUE(parseSlurmRequest({"--shards", "8", "list.txt", "2", "500", "--threads", "4", "--mem",
+                                 "16G", "--partition", "long", "--time", "2-00:00:00", "--dry-run"},
                                 request, error))
       << error;
   EXPECT_EQ(request.listPath, "list.txt");
   EXPECT_EQ(request.method, 2);
   EXPECT_EQ(request.sizeArgument, 500);
   EXPECT_EQ(request.shards, 8);
+  EXPECT_EQ(request.threads, 4);
   EXPECT_EQ(request.memory, "16G");
   EXPECT_EQ(request.partition, "long");
   EXPECT_EQ(request.time, "2-00:00:00");
@@ -35,6 +36,7 @@ TEST(SlurmRequest, ReadsPositionalsAndOptionsInAnyOrder) {
 
   ASSERT_TRUE(parseSlurmRequest({"list.txt", "1", "0", "--shards", "3"}, request, error));
   EXPECT_EQ(request.method, 1);
+  EXPECT_EQ(request.threads, 1);
   EXPECT_TRUE(request.memory.empty());
   EXPECT_FALSE(request.dryRun);
 }
@@ -46,6 +48,7 @@ TEST(SlurmRequest, RefusesWhatWouldMakeAWrongRunOrABrokenScript) {
       {"list.txt", "2", "10", "extra", "--shards", "3"},               // four
       {"list.txt", "2", "10", "--shards", "0"},                        // no shard
       {"list.txt", "2", "10", "--shards", "3x"},                       // not a number
+      {"list.txt", "2", "10", "--shards", "3", "--threads", "0"},      // no thread
       {"list.txt", "3", "10", "--shards", "3"},                        // unknown method
       {"list.txt", "2", "0", "--shards", "3"},                         // bootstrap of nothing
       {"list.txt", "2", "-5", "--shards", "3"},                        // negative size
@@ -73,16 +76,21 @@ TEST(SlurmRequest, RefusesWhatWouldMakeAWrongRunOrABrokenScript) {
 TEST(MemoryEstimate, WorkedStudies) {
   FileList list;
   // A 2 mm study of 3000 subjects: 902629 voxels; bits 902629*47*8 = 339388504 bytes, one
-  // thread 2*3000*902629 + 64*902629 = 5473542256 bytes, 64 MiB more: 5880039624 bytes, that is
-  // 5607.6 MiB, rounded up.
+  // thread 192*902629 = 173304768 bytes, 64 MiB more: 579802136 bytes, that is 552.9 MiB,
+  // rounded up.
   list.x = 91;
   list.y = 109;
   list.z = 91;
   list.subjectCount = 3000;
-  EXPECT_EQ(estimateMemoryMiB(list, 1), 5608);
-  // Every further thread adds its working set: 5473542256 bytes = 5219.9 MiB.
-  EXPECT_EQ(estimateMemoryMiB(list, 2), 10828);
-  // The example study of 16 subjects of 8x8x6: 3072 + 36864 bytes over the 64 MiB base.
+  EXPECT_EQ(estimateMemoryMiB(list, 1), 553);
+  // A second thread adds its working set: 753106904 bytes = 718.2 MiB.
+  EXPECT_EQ(estimateMemoryMiB(list, 2), 719);
+  // 64 subjects take one 64-bit word per voxel, 65 take two.
+  list.subjectCount = 64;
+  const long long oneWord = estimateMemoryMiB(list, 1);
+  list.subjectCount = 65;
+  EXPECT_EQ(estimateMemoryMiB(list, 1) - oneWord, 7); // 902629*8 bytes = 6.9 MiB
+  // The example study of 16 subjects of 8x8x6: 3072 + 73728 bytes over the 64 MiB base.
   list.x = 8;
   list.y = 8;
   list.z = 6;
@@ -130,7 +138,8 @@ TEST(RunFolder, PathsThatBatchOptionsCannotHoldAreRefused) {
 // Stand-ins for torvacoreel and torvacoreel-merge that record how the scripts called them: the
 // working folder, TORVA_SHARD and the arguments, and print a line of progress text.
 void writeRecordingProgram(const std::string &path, const std::string &progress) {
-  writeFile(path, "#!/bin/bash\n{ pwd; echo \"shard=${TORVA_SHARD:-none}\"; echo \"$@\"; } > " +
+  writeFile(path, "#!/bin/bash\n{ pwd; echo \"shard=${TORVA_SHARD:-none} threads=$TORVA_THREADS\"; "
+                  "echo \"$@\"; } > " +
                       path + ".called\necho " + progress + "\n");
   chmod(path.c_str(), 0755);
 }
@@ -148,6 +157,7 @@ protected:
     request_.method = 2;
     request_.sizeArgument = 40;
     request_.shards = 3;
+    request_.threads = 2;
     layout_ = planLayout(run_, 3, dir_.path() + "/bin");
     std::string error;
     ASSERT_TRUE(prepareRunFolders(layout_, "the list\n", error)) << error;
@@ -181,13 +191,15 @@ TEST_F(ExecutedScripts, ArrayTaskRunsItsShardInItsOwnFolder) {
   const std::string script = shardArrayScript(request_, layout_, "2048M");
   EXPECT_NE(script.find("#SBATCH --array=0-2\n"), std::string::npos);
   EXPECT_NE(script.find("#SBATCH --mem=2048M\n"), std::string::npos);
+  EXPECT_NE(script.find("#SBATCH --cpus-per-task=2\n"), std::string::npos);
   EXPECT_NE(script.find("#SBATCH --output=" + run_ + "/torva_shards/shard_%a/progress.txt\n"),
             std::string::npos);
   EXPECT_EQ(script.find("--time"), std::string::npos);
   EXPECT_EQ(script.find("--partition"), std::string::npos);
   ASSERT_EQ(runScript(script, "SLURM_ARRAY_TASK_ID=1"), 0) << readFile("job.out");
-  EXPECT_EQ(readFile("bin/torvacoreel.called"), run_ + "/torva_shards/shard_1\nshard=1/3\n" + run_ +
-                                                    "/torva_shards/study.filelist 2 40\n");
+  EXPECT_EQ(readFile("bin/torvacoreel.called"), run_ +
+                                                    "/torva_shards/shard_1\nshard=1/3 threads=2\n" +
+                                                    run_ + "/torva_shards/study.filelist 2 40\n");
 }
 
 TEST_F(ExecutedScripts, MergeJoinsTheProgressTextAndMergesInTheRunFolder) {
@@ -201,8 +213,8 @@ TEST_F(ExecutedScripts, MergeJoinsTheProgressTextAndMergesInTheRunFolder) {
   ASSERT_EQ(runScript(script, ""), 0) << readFile("job.out");
   const std::string shards = run_ + "/torva_shards/shard_";
   EXPECT_EQ(readFile("bin/torvacoreel-merge.called"),
-            run_ + "\nshard=none\n" + run_ + "/torva_shards/study.filelist 2 40 " + shards + "0 " +
-                shards + "1 " + shards + "2\n");
+            run_ + "\nshard=none threads=2\n" + run_ + "/torva_shards/study.filelist 2 40 " +
+                shards + "0 " + shards + "1 " + shards + "2\n");
   EXPECT_EQ(readFile(run_ + "/torva_shards/progress.txt"),
             "shard 0\nshard 1\nshard 2\nmerge-text\n");
 }
