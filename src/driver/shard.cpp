@@ -165,6 +165,33 @@ void decodeLabelRuns(const LabelRuns &runs, std::vector<int> &labels) {
     labels.insert(labels.end(), static_cast<std::size_t>(run.length), run.value);
 }
 
+bool labelRunsOfFile(const std::string &path, std::uint64_t voxels, LabelRuns &runs,
+                     std::string &error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open the iteration label file " + path + "\n";
+    return false;
+  }
+  std::vector<int> labels;
+  for (std::string word; in >> word;) {
+    char *end = nullptr;
+    errno = 0;
+    const long label = std::strtol(word.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || label < INT32_MIN || label > INT32_MAX) {
+      error = "iteration label file " + path + ": '" + word + "' is not a label\n";
+      return false;
+    }
+    labels.push_back(static_cast<int>(label));
+  }
+  if (labels.size() != voxels) {
+    error = "iteration label file " + path + " holds " + std::to_string(labels.size()) +
+            " labels, expected " + std::to_string(voxels) + "\n";
+    return false;
+  }
+  runs = encodeLabelRuns(labels);
+  return true;
+}
+
 // --- shard.torva ---------------------------------------------------------------------------
 //
 // Binary, little-endian whatever the machine:

@@ -90,6 +90,12 @@ using LabelRuns = std::vector<LabelRun>;
 LabelRuns encodeLabelRuns(const std::vector<int> &labels);
 void decodeLabelRuns(const LabelRuns &runs, std::vector<int> &labels);
 
+// The label field of an iteration's label file (labels separated by blanks) as runs. False,
+// with a message naming the file, when it cannot be read, holds a word that is not an integer,
+// or holds a number of labels other than `voxels`.
+bool labelRunsOfFile(const std::string &path, std::uint64_t voxels, LabelRuns &runs,
+                     std::string &error);
+
 // Contents of shard.torva.
 struct ShardFile {
   StudyFingerprint fingerprint;

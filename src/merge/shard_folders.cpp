@@ -4,7 +4,9 @@
 #include <iterator>
 
 #include "data/study_reader.h"
+#include "driver/ensemble.h"
 #include "driver/resampling.h"
+#include "roi/run_log.h"
 
 bool expectationOfStudy(const std::string &listPath, int method, int size,
                         MergeExpectation &expected, std::string &error) {
@@ -28,6 +30,15 @@ std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders
     found.readable = readShardFile(folders[i] + "/" + kShardFile, found.file, found.readError);
   }
   return shards;
+}
+
+void writeMergedIterationFiles(const MergedRun &run) {
+  std::vector<int> labels;
+  for (std::size_t P = 0; P < run.labels.size(); ++P) {
+    decodeLabelRuns(run.labels[P], labels);
+    writeLabelFile(labelFileName(static_cast<int>(P)), labels);
+  }
+  writeResultText(kRunLogFile, run.runLog);
 }
 
 MergedRun joinShards(std::vector<FoundShard> &shards) {

@@ -23,6 +23,11 @@ struct MergedRun {
   std::string runLog;               // the last iteration's log.torva
 };
 
+// Writes what the ensemble step reads from the working folder, as the loop of a whole run leaves
+// it: every iteration's label file and the last iteration's run log. Ends the process with
+// status 1, naming the file, when one cannot be written.
+void writeMergedIterationFiles(const MergedRun &run);
+
 // Joins shards that checkShardSet accepted, in shard order whatever the folder order; moves
 // their contents out of `shards`.
 MergedRun joinShards(std::vector<FoundShard> &shards);
