@@ -269,7 +269,7 @@ public:
     failed = true;
     return 0;
   }
-  // False (and `failed`) when the value does not fit an int.
+  // A zigzag varint; sets `failed` when the value does not fit an int.
   int zigzag() {
     const std::uint64_t raw = varint();
     const auto value = static_cast<std::int64_t>(raw >> 1) ^ -static_cast<std::int64_t>(raw & 1);

@@ -88,6 +88,8 @@ struct LabelRun {
 using LabelRuns = std::vector<LabelRun>;
 
 LabelRuns encodeLabelRuns(const std::vector<int> &labels);
+// The runs of a read shard sum to its voxel count, which only checkShardSet compares with the
+// study's: expand the fields of accepted shards only.
 void decodeLabelRuns(const LabelRuns &runs, std::vector<int> &labels);
 
 // The label field of an iteration's label file (labels separated by blanks) as runs. False,
