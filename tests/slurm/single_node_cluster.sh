@@ -24,13 +24,14 @@ write_slurm_conf() {
   ctld_port=$(free_port)
   slurmd_port=$(free_port)
   cpus=$(nproc)
+  # The daemons reach each other at 127.0.0.1, so the host name need not resolve.
   # Declared resources are what the test's array tasks may use; config_overrides keeps
   # slurmd from draining the node when it finds fewer CPUs than declared.
   [ "$cpus" -lt 4 ] && cpus=4
   mem=$(awk '/MemTotal/ { print int($2 / 1024 / 2) }' /proc/meminfo)
   cat >"$CLUSTER_DIR/slurm.conf" <<CONF
 ClusterName=torvatest
-SlurmctldHost=$host
+SlurmctldHost=$host(127.0.0.1)
 SlurmctldPort=$ctld_port
 SlurmdPort=$slurmd_port
 SlurmUser=root
@@ -61,7 +62,7 @@ PlugStackConfig=$CLUSTER_DIR/plugstack.conf
 SchedulerType=sched/backfill
 SchedulerParameters=sched_interval=1
 MinJobAge=600
-NodeName=$host CPUs=$cpus RealMemory=$mem State=UNKNOWN
+NodeName=$host NodeAddr=127.0.0.1 CPUs=$cpus RealMemory=$mem State=UNKNOWN
 PartitionName=debug Nodes=$host Default=YES MaxTime=INFINITE State=UP
 CONF
   : >"$CLUSTER_DIR/plugstack.conf"
@@ -80,15 +81,17 @@ start_munged() {
   wait_for "munged socket" test -S "$CLUSTER_DIR/munge/munge.socket"
 }
 
-# wait_for WHAT COMMAND...: polls COMMAND for up to 30 s.
+# wait_for WHAT COMMAND...: polls COMMAND for up to 30 s, giving up at once when the daemon
+# started last has died.
 wait_for() {
-  local what=$1 i
+  local what=$1 i last=${CLUSTER_PIDS[${#CLUSTER_PIDS[@]} - 1]}
   shift
   for i in $(seq 1 150); do
     "$@" >/dev/null 2>&1 && return 0
+    kill -0 "$last" 2>/dev/null || break
     sleep 0.2
   done
-  echo "FAIL: $what not ready after 30 s" >&2
+  echo "FAIL: $what not ready (its daemon exited, or 30 s passed)" >&2
   print_cluster_logs >&2
   return 1
 }
