@@ -29,10 +29,10 @@ bool parseCount(const std::string &text, int &value) {
 
 } // namespace
 
-bool parseShardSpec(const std::string &text, ShardSpec &spec, std::string &error) {
+bool parseShardPosition(const std::string &text, ShardPosition &position, std::string &error) {
   const std::string prefix = std::string(kShardVariable) + "=\"" + text + "\": ";
   const auto slash = text.find('/');
-  ShardSpec parsed;
+  ShardPosition parsed;
   if (slash == std::string::npos || !parseCount(text.substr(0, slash), parsed.index) ||
       !parseCount(text.substr(slash + 1), parsed.count)) {
     error = prefix + "expected K/N, two whole numbers such as 0/4\n";
@@ -42,17 +42,17 @@ bool parseShardSpec(const std::string &text, ShardSpec &spec, std::string &error
     error = prefix + "the shard K must be at least 0 and below the shard count N\n";
     return false;
   }
-  spec = parsed;
+  position = parsed;
   return true;
 }
 
 // --- Ranges and draws ----------------------------------------------------------------------
 
-IterationRange shardRange(int iterations, const ShardSpec &spec) {
+IterationRange shardRange(int iterations, const ShardPosition &position) {
   const long long total = iterations;
   IterationRange range;
-  range.first = static_cast<int>(spec.index * total / spec.count);
-  range.last = static_cast<int>((spec.index + 1LL) * total / spec.count);
+  range.first = static_cast<int>(position.index * total / position.count);
+  range.last = static_cast<int>((position.index + 1LL) * total / position.count);
   return range;
 }
 

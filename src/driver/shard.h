@@ -13,14 +13,14 @@ struct FileList;
 constexpr const char *kShardVariable = "TORVA_SHARD";
 constexpr const char *kShardFile = "shard.torva";
 
-struct ShardSpec {
+struct ShardPosition {
   int index = 0; // K
   int count = 1; // N
 };
 
 // Parses `text` as "K/N": whole decimal numbers, 0 <= K < N, nothing else. On failure returns
 // false with a message naming TORVA_SHARD and the value.
-bool parseShardSpec(const std::string &text, ShardSpec &spec, std::string &error);
+bool parseShardPosition(const std::string &text, ShardPosition &position, std::string &error);
 
 // Iterations [first, last) of one shard.
 struct IterationRange {
@@ -32,7 +32,7 @@ struct IterationRange {
 // Shard K of N gets [floor(K*I/N), floor((K+1)*I/N)) of I iterations: the ranges are contiguous,
 // in order and cover every iteration once; their sizes differ by at most one. When N > I some
 // shards are empty, never the last one, which therefore always holds the last iteration.
-IterationRange shardRange(int iterations, const ShardSpec &spec);
+IterationRange shardRange(int iterations, const ShardPosition &position);
 
 // Keeps the draws of iterations [range.first, range.last) out of `draws`, which holds those of
 // iterations 0 .. range.last-1 in order. A shard must make every earlier iteration's draws too,
@@ -104,7 +104,7 @@ struct ShardFile {
   int method = 0;
   int sizeArgument = 0; // the command's third argument, as given
   int iterations = 0;   // of the whole run
-  ShardSpec shard;
+  ShardPosition shard;
   std::uint64_t voxels = 0;         // length of every label field
   std::vector<ModelRecord> records; // one per iteration of the shard's range, in order
   std::vector<LabelRuns> labels;    // one per iteration of the shard's range, in order

@@ -16,29 +16,29 @@ using testsupport::writeFile;
 
 // --- TORVA_SHARD -----------------------------------------------------------------------------
 
-TEST(ShardSpec, AcceptsWholeNumbersWithKBelowN) {
-  ShardSpec spec;
+TEST(ShardPosition, AcceptsWholeNumbersWithKBelowN) {
+  ShardPosition position;
   std::string error;
-  ASSERT_TRUE(parseShardSpec("0/1", spec, error));
-  EXPECT_EQ(spec.index, 0);
-  EXPECT_EQ(spec.count, 1);
-  ASSERT_TRUE(parseShardSpec("12/100", spec, error));
-  EXPECT_EQ(spec.index, 12);
-  EXPECT_EQ(spec.count, 100);
-  ASSERT_TRUE(parseShardSpec("007/08", spec, error));
-  EXPECT_EQ(spec.index, 7);
-  EXPECT_EQ(spec.count, 8);
+  ASSERT_TRUE(parseShardPosition("0/1", position, error));
+  EXPECT_EQ(position.index, 0);
+  EXPECT_EQ(position.count, 1);
+  ASSERT_TRUE(parseShardPosition("12/100", position, error));
+  EXPECT_EQ(position.index, 12);
+  EXPECT_EQ(position.count, 100);
+  ASSERT_TRUE(parseShardPosition("007/08", position, error));
+  EXPECT_EQ(position.index, 7);
+  EXPECT_EQ(position.count, 8);
 }
 
-TEST(ShardSpec, RefusesAnythingElseNamingTheVariableAndValue) {
+TEST(ShardPosition, RefusesAnythingElseNamingTheVariableAndValue) {
   for (const char *text : {"", "4/4", "5/4", "-1/4", "1/0", "0/0", "+1/4", " 1/4", "1/4 ", "1.0/4",
                            "1/4/5", "a/b", "1/", "/4", "1", "0x1/4", "1/9999999999"}) {
-    ShardSpec spec{3, 9};
+    ShardPosition position{3, 9};
     std::string error;
-    EXPECT_FALSE(parseShardSpec(text, spec, error)) << text;
+    EXPECT_FALSE(parseShardPosition(text, position, error)) << text;
     EXPECT_NE(error.find(std::string("TORVA_SHARD=\"") + text + "\""), std::string::npos) << error;
-    EXPECT_EQ(spec.index, 3) << "a refused value leaves the spec alone: " << text;
-    EXPECT_EQ(spec.count, 9);
+    EXPECT_EQ(position.index, 3) << "a refused value leaves the position alone: " << text;
+    EXPECT_EQ(position.count, 9);
   }
 }
 
