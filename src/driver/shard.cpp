@@ -1,0 +1,556 @@
+#include "driver/shard.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "data/study_reader.h"
+#include "driver/resampling.h"
+
+namespace {
+
+// --- TORVA_SHARD ---------------------------------------------------------------------------
+
+// A whole decimal number of at most 9 digits (so it fits an int), nothing else.
+bool parseCount(const std::string &text, int &value) {
+  if (text.empty() || text.size() > 9)
+    return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+  }
+  value = std::atoi(text.c_str());
+  return true;
+}
+
+} // namespace
+
+bool parseShardPosition(const std::string &text, ShardPosition &position, std::string &error) {
+  const std::string prefix = std::string(kShardVariable) + "=\"" + text + "\": ";
+  const auto slash = text.find('/');
+  ShardPosition parsed;
+  if (slash == std::string::npos || !parseCount(text.substr(0, slash), parsed.index) ||
+      !parseCount(text.substr(slash + 1), parsed.count)) {
+    error = prefix + "expected K/N, two whole numbers such as 0/4\n";
+    return false;
+  }
+  if (parsed.count < 1 || parsed.index >= parsed.count) {
+    error = prefix + "the shard K must be at least 0 and below the shard count N\n";
+    return false;
+  }
+  position = parsed;
+  return true;
+}
+
+// --- Ranges and draws ----------------------------------------------------------------------
+
+IterationRange shardRange(int iterations, const ShardPosition &position) {
+  const long long total = iterations;
+  IterationRange range;
+  range.first = static_cast<int>(position.index * total / position.count);
+  range.last = static_cast<int>((position.index + 1LL) * total / position.count);
+  return range;
+}
+
+std::vector<std::vector<int>> keepShardDraws(std::vector<std::vector<int>> draws,
+                                             const IterationRange &range) {
+  draws.resize(static_cast<std::size_t>(range.last));
+  draws.erase(draws.begin(), draws.begin() + range.first);
+  return draws;
+}
+
+std::vector<std::vector<int>> drawShardSubjects(int method, int subjects,
+                                                const IterationRange &range) {
+  std::vector<std::vector<int>> draws(static_cast<std::size_t>(range.last));
+  for (int P = 0; P < range.last; ++P)
+    chooseSubjects(draws[P], method, subjects, P);
+  return keepShardDraws(std::move(draws), range);
+}
+
+// --- Fingerprint ---------------------------------------------------------------------------
+
+std::uint64_t fnv1a64(const void *data, std::size_t size, std::uint64_t hash) {
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  for (std::size_t i = 0; i < size; ++i) {
+    hash ^= bytes[i];
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+bool fileSizeOf(const std::string &path, std::uint64_t &size) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool hashFileBytes(const std::string &path, std::uint64_t &hash) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  hash = kFnv1aStart;
+  char buffer[1 << 16];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    hash = fnv1a64(buffer, static_cast<std::size_t>(in.gcount()), hash);
+  }
+  return in.eof();
+}
+
+namespace {
+
+// The .img file holds the voxels of an Analyze pair, so its size is the one that matters.
+std::string voxelFileOf(const std::string &imagePath) {
+  const auto dot = imagePath.rfind('.');
+  if (dot != std::string::npos && imagePath.substr(dot) == ".hdr")
+    return imagePath.substr(0, dot) + ".img";
+  return imagePath;
+}
+
+} // namespace
+
+bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerprint &fingerprint,
+                      std::string &error) {
+  if (ReadFailure failure =
+          parseFileList(listPath, list, "cannot open file list " + listPath + "\n", false)) {
+    error = failure.message;
+    return false;
+  }
+  StudyFingerprint result;
+  if (!hashFileBytes(listPath, result.listHash)) {
+    error = "cannot read file list " + listPath + "\n";
+    return false;
+  }
+  const long voxels = list.nodeCount - 1;
+  std::vector<unsigned char> row(static_cast<std::size_t>(voxels) + 1);
+  for (const SubjectEntry &subject : list.subjects) {
+    ImageFingerprint image;
+    if (!fileSizeOf(voxelFileOf(subject.path), image.fileSize)) {
+      error = "cannot read image " + voxelFileOf(subject.path) + " (listed in " + listPath + ")\n";
+      return false;
+    }
+    if (ReadFailure failure = loadSubjectRow(subject, voxels, row.data(), listPath)) {
+      error = failure.message;
+      return false;
+    }
+    image.voxelHash = fnv1a64(row.data(), static_cast<std::size_t>(voxels));
+    result.images.push_back(image);
+  }
+  fingerprint = std::move(result);
+  return true;
+}
+
+// --- Label runs ----------------------------------------------------------------------------
+
+LabelRuns encodeLabelRuns(const std::vector<int> &labels) {
+  LabelRuns runs;
+  for (const int label : labels) {
+    if (!runs.empty() && runs.back().value == label)
+      ++runs.back().length;
+    else
+      runs.push_back(LabelRun{label, 1});
+  }
+  return runs;
+}
+
+void decodeLabelRuns(const LabelRuns &runs, std::vector<int> &labels) {
+  labels.clear();
+  for (const LabelRun &run : runs)
+    labels.insert(labels.end(), static_cast<std::size_t>(run.length), run.value);
+}
+
+bool labelRunsOfFile(const std::string &path, std::uint64_t voxels, LabelRuns &runs,
+                     std::string &error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open the iteration label file " + path + "\n";
+    return false;
+  }
+  std::vector<int> labels;
+  for (std::string word; in >> word;) {
+    char *end = nullptr;
+    errno = 0;
+    const long label = std::strtol(word.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || label < INT32_MIN || label > INT32_MAX) {
+      error = "iteration label file " + path + ": '" + word + "' is not a label\n";
+      return false;
+    }
+    labels.push_back(static_cast<int>(label));
+  }
+  if (labels.size() != voxels) {
+    error = "iteration label file " + path + " holds " + std::to_string(labels.size()) +
+            " labels, expected " + std::to_string(voxels) + "\n";
+    return false;
+  }
+  runs = encodeLabelRuns(labels);
+  return true;
+}
+
+// --- shard.torva ---------------------------------------------------------------------------
+//
+// Binary, little-endian whatever the machine:
+//   "TORVASHD" | u32 version | u64 payload length | u64 fnv1a64 of the payload | payload
+// payload:
+//   u64 list hash | u32 image count | per image u64 file size, u64 voxel hash
+//   i32 method, size argument, iterations, K, N | u64 voxels
+//   per iteration of the range: 22 x i32 model record
+//   per iteration of the range: varint run count, per run zigzag-varint value, varint length
+//   u8 has run log | varint length, log bytes (when present)
+
+namespace {
+
+constexpr char kMagic[8] = {'T', 'O', 'R', 'V', 'A', 'S', 'H', 'D'};
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kHeaderBytes = sizeof kMagic + 4 + 8 + 8;
+
+class ByteWriter {
+public:
+  void fixed(std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+      out_.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
+  }
+  void u32(std::uint32_t value) { fixed(value, 4); }
+  void u64(std::uint64_t value) { fixed(value, 8); }
+  void i32(int value) { u32(static_cast<std::uint32_t>(value)); }
+  void varint(std::uint64_t value) {
+    while (value >= 0x80) {
+      out_.push_back(static_cast<char>((value & 0x7Fu) | 0x80u));
+      value >>= 7;
+    }
+    out_.push_back(static_cast<char>(value));
+  }
+  void zigzag(int value) {
+    const auto wide = static_cast<std::int64_t>(value);
+    varint((static_cast<std::uint64_t>(wide) << 1) ^ static_cast<std::uint64_t>(wide >> 63));
+  }
+  void bytes(const std::string &text) { out_ += text; }
+  const std::string &text() const { return out_; }
+
+private:
+  std::string out_;
+};
+
+// Reads from a byte buffer; every read past the end sets `failed` and yields zero, so callers
+// check once per section rather than per value.
+class ByteReader {
+public:
+  ByteReader(const std::string &data, std::size_t start) : data_(data), at_(start) {}
+  std::uint64_t fixed(int bytes) {
+    if (remaining() < static_cast<std::size_t>(bytes)) {
+      failed = true;
+      at_ = data_.size();
+      return 0;
+    }
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+      value |= static_cast<std::uint64_t>(static_cast<unsigned char>(data_[at_ + i])) << (8 * i);
+    at_ += static_cast<std::size_t>(bytes);
+    return value;
+  }
+  std::uint32_t u32() { return static_cast<std::uint32_t>(fixed(4)); }
+  std::uint64_t u64() { return fixed(8); }
+  int i32() { return static_cast<int>(static_cast<std::int32_t>(u32())); }
+  std::uint64_t varint() {
+    std::uint64_t value = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      const auto byte = static_cast<std::uint64_t>(fixed(1));
+      if (failed)
+        return 0;
+      value |= (byte & 0x7Fu) << shift;
+      if ((byte & 0x80u) == 0)
+        return value;
+    }
+    failed = true;
+    return 0;
+  }
+  // A zigzag varint; sets `failed` when the value does not fit an int.
+  int zigzag() {
+    const std::uint64_t raw = varint();
+    const auto value = static_cast<std::int64_t>(raw >> 1) ^ -static_cast<std::int64_t>(raw & 1);
+    if (value < INT32_MIN || value > INT32_MAX) {
+      failed = true;
+      return 0;
+    }
+    return static_cast<int>(value);
+  }
+  std::string bytes(std::uint64_t count) {
+    if (count > remaining()) {
+      failed = true;
+      at_ = data_.size();
+      return {};
+    }
+    std::string text = data_.substr(at_, static_cast<std::size_t>(count));
+    at_ += static_cast<std::size_t>(count);
+    return text;
+  }
+  std::size_t remaining() const { return data_.size() - at_; }
+  bool failed = false;
+
+private:
+  const std::string &data_;
+  std::size_t at_;
+};
+
+// The shard's own consistency, shared by the writer (refuse to write) and the reader.
+std::string shardContentProblem(const ShardFile &shard) {
+  if (shard.method != kJackknife && shard.method != kBootstrap)
+    return "unknown resampling method " + std::to_string(shard.method);
+  if (shard.iterations < 1)
+    return "iteration count " + std::to_string(shard.iterations) + " is not positive";
+  if (shard.shard.count < 1 || shard.shard.index < 0 || shard.shard.index >= shard.shard.count)
+    return "shard " + std::to_string(shard.shard.index) + " of " +
+           std::to_string(shard.shard.count) + " is not a shard";
+  const IterationRange range = shardRange(shard.iterations, shard.shard);
+  const auto count = static_cast<std::size_t>(range.size());
+  if (shard.records.size() != count || shard.labels.size() != count)
+    return "holds " + std::to_string(shard.records.size()) + " model records and " +
+           std::to_string(shard.labels.size()) + " label fields; its range has " +
+           std::to_string(count) + " iterations";
+  for (std::size_t i = 0; i < count; ++i) {
+    const int iteration = range.first + static_cast<int>(i);
+    if (shard.records[i][0] != iteration)
+      return "model record " + std::to_string(i) + " is of iteration " +
+             std::to_string(shard.records[i][0]) + ", expected " + std::to_string(iteration);
+    std::uint64_t total = 0;
+    for (const LabelRun &run : shard.labels[i]) {
+      if (run.length == 0 || run.length > shard.voxels - total)
+        return "label field of iteration " + std::to_string(iteration) + " does not hold " +
+               std::to_string(shard.voxels) + " voxels";
+      total += run.length;
+    }
+    if (total != shard.voxels)
+      return "label field of iteration " + std::to_string(iteration) + " holds " +
+             std::to_string(total) + " voxels, expected " + std::to_string(shard.voxels);
+  }
+  if (shard.hasRunLog != (range.last == shard.iterations))
+    return shard.hasRunLog ? "holds a run log but not the last iteration"
+                           : "holds the last iteration but no run log";
+  return {};
+}
+
+std::string encodePayload(const ShardFile &shard) {
+  ByteWriter out;
+  out.u64(shard.fingerprint.listHash);
+  out.u32(static_cast<std::uint32_t>(shard.fingerprint.images.size()));
+  for (const ImageFingerprint &image : shard.fingerprint.images) {
+    out.u64(image.fileSize);
+    out.u64(image.voxelHash);
+  }
+  for (const int value :
+       {shard.method, shard.sizeArgument, shard.iterations, shard.shard.index, shard.shard.count})
+    out.i32(value);
+  out.u64(shard.voxels);
+  for (const ModelRecord &record : shard.records) {
+    for (const int slot : record)
+      out.i32(slot);
+  }
+  for (const LabelRuns &runs : shard.labels) {
+    out.varint(runs.size());
+    for (const LabelRun &run : runs) {
+      out.zigzag(run.value);
+      out.varint(run.length);
+    }
+  }
+  out.fixed(shard.hasRunLog ? 1 : 0, 1);
+  if (shard.hasRunLog) {
+    out.varint(shard.runLog.size());
+    out.bytes(shard.runLog);
+  }
+  return out.text();
+}
+
+// Decodes the payload; the reader's caller checks the contents' consistency afterwards.
+bool decodePayload(ByteReader &in, ShardFile &shard) {
+  shard.fingerprint.listHash = in.u64();
+  const std::uint32_t images = in.u32();
+  if (in.failed || images > in.remaining() / 16)
+    return false;
+  shard.fingerprint.images.resize(images);
+  for (ImageFingerprint &image : shard.fingerprint.images) {
+    image.fileSize = in.u64();
+    image.voxelHash = in.u64();
+  }
+  shard.method = in.i32();
+  shard.sizeArgument = in.i32();
+  shard.iterations = in.i32();
+  shard.shard.index = in.i32();
+  shard.shard.count = in.i32();
+  shard.voxels = in.u64();
+  if (in.failed || shard.iterations < 1 || shard.shard.count < 1 || shard.shard.index < 0 ||
+      shard.shard.index >= shard.shard.count)
+    return false;
+  const IterationRange range = shardRange(shard.iterations, shard.shard);
+  const auto count = static_cast<std::size_t>(range.size());
+  if (count > in.remaining() / (4 * kModelRecordSlots))
+    return false;
+  shard.records.resize(count);
+  for (ModelRecord &record : shard.records) {
+    for (int &slot : record)
+      slot = in.i32();
+  }
+  // Every run takes at least two bytes, every field at least one.
+  if (count > in.remaining())
+    return false;
+  shard.labels.resize(count);
+  for (LabelRuns &runs : shard.labels) {
+    const std::uint64_t runCount = in.varint();
+    if (in.failed || runCount > in.remaining() / 2)
+      return false;
+    runs.resize(static_cast<std::size_t>(runCount));
+    for (LabelRun &run : runs) {
+      run.value = in.zigzag();
+      run.length = in.varint();
+    }
+  }
+  shard.hasRunLog = in.fixed(1) == 1;
+  if (shard.hasRunLog)
+    shard.runLog = in.bytes(in.varint());
+  return !in.failed && in.remaining() == 0;
+}
+
+} // namespace
+
+bool writeShardFile(const std::string &path, const ShardFile &shard, std::string &error) {
+  const std::string problem = shardContentProblem(shard);
+  if (!problem.empty()) {
+    error = "shard file " + path + " not written: " + problem + "\n";
+    return false;
+  }
+  const std::string payload = encodePayload(shard);
+  ByteWriter head;
+  head.bytes(std::string(kMagic, sizeof kMagic));
+  head.u32(kVersion);
+  head.u64(payload.size());
+  head.u64(fnv1a64(payload.data(), payload.size()));
+  const std::string temporary = path + ".partial";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << head.text() << payload;
+    out.close();
+    if (!out) {
+      std::remove(temporary.c_str());
+      error = "cannot write the shard file " + temporary + "\n";
+      return false;
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = "cannot rename " + temporary + " to " + path + ": " + std::strerror(errno) + "\n";
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool readShardFile(const std::string &path, ShardFile &shard, std::string &error) {
+  std::string data;
+  {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      error = "cannot open the shard file " + path + "\n";
+      return false;
+    }
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    data = whole.str();
+  }
+  const auto fail = [&](const std::string &why) {
+    error = "shard file " + path + ": " + why + "\n";
+    return false;
+  };
+  if (data.size() < kHeaderBytes || data.compare(0, sizeof kMagic, kMagic, sizeof kMagic) != 0)
+    return fail(data.size() < sizeof kMagic ? "truncated (too short for a shard file)"
+                                            : "not a shard file");
+  ByteReader head(data, sizeof kMagic);
+  const std::uint32_t version = head.u32();
+  const std::uint64_t length = head.u64();
+  const std::uint64_t checksum = head.u64();
+  if (version != kVersion)
+    return fail("version " + std::to_string(version) + ", this program reads version " +
+                std::to_string(kVersion));
+  const std::size_t present = data.size() - kHeaderBytes;
+  if (length > present)
+    return fail("truncated (" + std::to_string(present) + " of " + std::to_string(length) +
+                " payload bytes present)");
+  if (length < present)
+    return fail("corrupt (" + std::to_string(present - length) + " bytes after the payload)");
+  if (fnv1a64(data.data() + kHeaderBytes, present) != checksum)
+    return fail("corrupt (checksum mismatch)");
+  ShardFile parsed;
+  ByteReader payload(data, kHeaderBytes);
+  if (!decodePayload(payload, parsed))
+    return fail("corrupt (inconsistent lengths)");
+  const std::string problem = shardContentProblem(parsed);
+  if (!problem.empty())
+    return fail("corrupt (" + problem + ")");
+  shard = std::move(parsed);
+  return true;
+}
+
+// --- The merge's check of the shard set ----------------------------------------------------
+
+namespace {
+
+std::string shardName(const ShardFile &file) {
+  return "shard " + std::to_string(file.shard.index) + " of " + std::to_string(file.shard.count);
+}
+
+// Differences of one readable shard from the merge's own run, or an empty string.
+std::string runMismatch(const FoundShard &found, const MergeExpectation &expected) {
+  const ShardFile &file = found.file;
+  const std::string where = "shard folder " + found.folder + " holds a shard of ";
+  if (!(file.fingerprint == expected.fingerprint))
+    return where + "another study (the file list or an image differs)\n";
+  if (file.method != expected.method)
+    return where + "method " + std::to_string(file.method) + ", this merge is of method " +
+           std::to_string(expected.method) + "\n";
+  if (file.sizeArgument != expected.sizeArgument || file.iterations != expected.iterations)
+    return where + "size " + std::to_string(file.sizeArgument) + " (" +
+           std::to_string(file.iterations) + " iterations), this merge is of size " +
+           std::to_string(expected.sizeArgument) + " (" + std::to_string(expected.iterations) +
+           " iterations)\n";
+  if (file.voxels != expected.voxels)
+    return where + "label fields of " + std::to_string(file.voxels) + " voxels, the study has " +
+           std::to_string(expected.voxels) + "\n";
+  return {};
+}
+
+} // namespace
+
+std::string checkShardSet(const std::vector<FoundShard> &shards, const MergeExpectation &expected) {
+  if (shards.empty())
+    return "no shard folders given\n";
+  for (const FoundShard &found : shards) {
+    if (!found.readable)
+      return "shard folder " + found.folder + ": " + found.readError;
+    const std::string mismatch = runMismatch(found, expected);
+    if (!mismatch.empty())
+      return mismatch;
+  }
+  const FoundShard &first = shards.front();
+  const int count = first.file.shard.count;
+  std::vector<const FoundShard *> byIndex(static_cast<std::size_t>(count), nullptr);
+  for (const FoundShard &found : shards) {
+    if (found.file.shard.count != count)
+      return "shard folder " + found.folder + " holds " + shardName(found.file) +
+             ", but shard folder " + first.folder + " holds " + shardName(first.file) +
+             ": the shards are of different splits\n";
+    const FoundShard *&slot = byIndex[static_cast<std::size_t>(found.file.shard.index)];
+    if (slot != nullptr)
+      return "shard folder " + found.folder + " is extra: it holds " + shardName(found.file) +
+             ", as does shard folder " + slot->folder + "\n";
+    slot = &found;
+  }
+  for (int k = 0; k < count; ++k) {
+    if (byIndex[static_cast<std::size_t>(k)] == nullptr)
+      return "shard " + std::to_string(k) + " of " + std::to_string(count) +
+             " is missing: no shard folder given holds it (shard folder " + first.folder +
+             " holds " + shardName(first.file) + ")\n";
+  }
+  return {};
+}

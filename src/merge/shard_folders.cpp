@@ -1,0 +1,57 @@
+#include "merge/shard_folders.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "data/study_reader.h"
+#include "driver/ensemble.h"
+#include "driver/resampling.h"
+#include "roi/run_log.h"
+
+bool expectationOfStudy(const std::string &listPath, int method, int size,
+                        MergeExpectation &expected, std::string &error) {
+  FileList list;
+  MergeExpectation result;
+  if (!fingerprintStudy(listPath, list, result.fingerprint, error))
+    return false;
+  result.method = method;
+  result.sizeArgument = size;
+  result.iterations = method == kJackknife ? static_cast<int>(list.subjectCount) : size;
+  result.voxels = static_cast<std::uint64_t>(list.nodeCount - 1);
+  expected = std::move(result);
+  return true;
+}
+
+std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders) {
+  std::vector<FoundShard> shards(folders.size());
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    FoundShard &found = shards[i];
+    found.folder = folders[i];
+    found.readable = readShardFile(folders[i] + "/" + kShardFile, found.file, found.readError);
+  }
+  return shards;
+}
+
+void writeMergedIterationFiles(const MergedRun &run) {
+  std::vector<int> labels;
+  for (std::size_t P = 0; P < run.labels.size(); ++P) {
+    decodeLabelRuns(run.labels[P], labels);
+    writeLabelFile(labelFileName(static_cast<int>(P)), labels);
+  }
+  writeResultText(kRunLogFile, run.runLog);
+}
+
+MergedRun joinShards(std::vector<FoundShard> &shards) {
+  std::sort(shards.begin(), shards.end(), [](const FoundShard &a, const FoundShard &b) {
+    return a.file.shard.index < b.file.shard.index;
+  });
+  MergedRun run;
+  for (FoundShard &found : shards) {
+    ShardFile &file = found.file;
+    std::move(file.records.begin(), file.records.end(), std::back_inserter(run.records));
+    std::move(file.labels.begin(), file.labels.end(), std::back_inserter(run.labels));
+    if (file.hasRunLog)
+      run.runLog = std::move(file.runLog);
+  }
+  return run;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The merge's view of the shard folders it is given: read every folder's shard file, then, once
+// checkShardSet has accepted them, put their iterations back into one run's order.
+#include <string>
+#include <vector>
+
+#include "driver/shard.h"
+
+// What the shards of `method` and `size` on the study of `listPath` must match: its fingerprint
+// (every image decoded), its voxel count, and the iteration count, the subject count for the
+// jackknife. On failure returns false with a message naming the file.
+bool expectationOfStudy(const std::string &listPath, int method, int size,
+                        MergeExpectation &expected, std::string &error);
+
+// Reads <folder>/shard.torva of every folder, in the order given; unreadable files are kept
+// with their error for checkShardSet to report.
+std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders);
+
+// The resampling results of the whole run, as the ensemble step needs them.
+struct MergedRun {
+  std::vector<ModelRecord> records; // every iteration, in order
+  std::vector<LabelRuns> labels;    // every iteration's label field, in order
+  std::string runLog;               // the last iteration's log.torva
+};
+
+// Writes what the ensemble step reads from the working folder, as the loop of a whole run leaves
+// it: every iteration's label file and the last iteration's run log. Ends the process with
+// status 1, naming the file, when one cannot be written.
+void writeMergedIterationFiles(const MergedRun &run);
+
+// Joins shards that checkShardSet accepted, in shard order whatever the folder order; moves
+// their contents out of `shards`.
+MergedRun joinShards(std::vector<FoundShard> &shards);

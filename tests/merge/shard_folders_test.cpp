@@ -1,0 +1,116 @@
+#include "merge/shard_folders.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "data/study_reader.h"
+#include "driver/resampling.h"
+#include "support/nifti_image.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// Shard K of 3 of a 7-iteration jackknife over 4 voxels, written to folder `folder`.
+void writeShardIn(const std::string &folder, int k) {
+  ShardFile shard;
+  shard.fingerprint.listHash = 42;
+  shard.method = kJackknife;
+  shard.sizeArgument = 0;
+  shard.iterations = 7;
+  shard.shard = {k, 3};
+  shard.voxels = 4;
+  const IterationRange range = shardRange(7, shard.shard);
+  for (int P = range.first; P < range.last; ++P) {
+    shard.records.push_back(makeModelRecord(P, {P + 1}));
+    shard.labels.push_back(encodeLabelRuns({P, P, -9, -1}));
+  }
+  shard.hasRunLog = k == 2;
+  shard.runLog = shard.hasRunLog ? "log of iteration 6\n" : "";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  std::string error;
+  ASSERT_TRUE(writeShardFile(folder + "/shard.torva", shard, error)) << error;
+}
+
+// Folders given out of order (as a shell glob sorts shard_10 before shard_2) still join into
+// iteration order, with the run log of the shard holding iteration 6.
+TEST(ShardFolders, JoinInShardOrderWhateverTheFolderOrder) {
+  testsupport::ScopedTempDir dir;
+  writeShardIn("a", 2);
+  writeShardIn("b", 0);
+  writeShardIn("c", 1);
+  std::vector<FoundShard> shards = readShardFolders({"a", "b", "c"});
+  ASSERT_EQ(shards.size(), 3u);
+  for (const FoundShard &found : shards)
+    ASSERT_TRUE(found.readable) << found.readError;
+  EXPECT_EQ(shards[0].folder, "a");
+  MergeExpectation expected;
+  expected.fingerprint.listHash = 42;
+  expected.method = kJackknife;
+  expected.iterations = 7;
+  expected.voxels = 4;
+  ASSERT_EQ(checkShardSet(shards, expected), "");
+
+  const MergedRun run = joinShards(shards);
+  ASSERT_EQ(run.records.size(), 7u);
+  ASSERT_EQ(run.labels.size(), 7u);
+  for (int P = 0; P < 7; ++P) {
+    EXPECT_EQ(run.records[P][0], P);
+    EXPECT_EQ(run.records[P][2], P + 1);
+    std::vector<int> labels;
+    decodeLabelRuns(run.labels[P], labels);
+    EXPECT_EQ(labels, (std::vector<int>{P, P, -9, -1}));
+  }
+  EXPECT_EQ(run.runLog, "log of iteration 6\n");
+
+  // The ensemble step then finds the files a whole run's loop leaves.
+  writeMergedIterationFiles(run);
+  EXPECT_EQ(testsupport::readFile("label0.torva"), "0 0 -9 -1 \n");
+  EXPECT_EQ(testsupport::readFile("label6.torva"), "6 6 -9 -1 \n");
+  EXPECT_FALSE(testsupport::fileExistsOnDisk("label7.torva"));
+  EXPECT_EQ(testsupport::readFile("log.torva"), "log of iteration 6\n");
+}
+
+TEST(ShardFolders, AFolderWithoutAShardFileIsReportedByTheCheck) {
+  testsupport::ScopedTempDir dir;
+  writeShardIn("a", 0);
+  ASSERT_EQ(mkdir("empty", 0755), 0);
+  const std::vector<FoundShard> shards = readShardFolders({"a", "empty"});
+  EXPECT_TRUE(shards[0].readable);
+  EXPECT_FALSE(shards[1].readable);
+  MergeExpectation expected;
+  expected.fingerprint.listHash = 42;
+  expected.method = kJackknife;
+  expected.iterations = 7;
+  expected.voxels = 4;
+  const std::string message = checkShardSet(shards, expected);
+  EXPECT_NE(message.find("shard folder empty: cannot open the shard file empty/shard.torva"),
+            std::string::npos)
+      << message;
+}
+
+TEST(ShardFolders, ExpectationOfTheMergesOwnStudy) {
+  testsupport::ScopedTempDir dir;
+  ASSERT_TRUE(testsupport::writeTestImage("s1.nii", DT_UINT8, 2, 2, 1, {1, 0, 0, 1}));
+  ASSERT_TRUE(testsupport::writeTestImage("s2.nii", DT_UINT8, 2, 2, 1, {0, 1, 1, 0}));
+  ASSERT_TRUE(testsupport::writeTestImage("s3.nii", DT_UINT8, 2, 2, 1, {0, 0, 1, 0}));
+  testsupport::writeFile("list.txt", "subjects 3\nnodes 5\nsize 2 2 1\nid file fv\n"
+                                     "1 s1.nii 0\n2 s2.nii 1\n3 s3.nii 1\n");
+  MergeExpectation expected;
+  std::string error;
+  // The jackknife runs one iteration per subject whatever the size argument.
+  ASSERT_TRUE(expectationOfStudy("list.txt", kJackknife, 9, expected, error)) << error;
+  EXPECT_EQ(expected.iterations, 3);
+  EXPECT_EQ(expected.sizeArgument, 9);
+  EXPECT_EQ(expected.voxels, 4u);
+  StudyFingerprint fingerprint;
+  FileList list;
+  ASSERT_TRUE(fingerprintStudy("list.txt", list, fingerprint, error));
+  EXPECT_TRUE(expected.fingerprint == fingerprint);
+  ASSERT_TRUE(expectationOfStudy("list.txt", kBootstrap, 9, expected, error));
+  EXPECT_EQ(expected.iterations, 9);
+  EXPECT_FALSE(expectationOfStudy("nolist.txt", kBootstrap, 9, expected, error));
+  EXPECT_NE(error.find("nolist.txt"), std::string::npos);
+}
+
+} // namespace
