@@ -6,13 +6,15 @@
 #include <thread>
 #include <vector>
 
+#include "util/hash.h"
+
 namespace {
 
 // Decodes subjects handed out in list order until none is left or an earlier subject failed.
 class Decoder {
 public:
-  Decoder(DecodedStudy &study, const std::string &listPath)
-      : study_(study), listPath_(listPath),
+  Decoder(DecodedStudy &study, const std::string &listPath, bool hashVoxels)
+      : study_(study), listPath_(listPath), hashVoxels_(hashVoxels),
         subjectCount_(static_cast<long>(study.list.subjects.size())), failedAt_(subjectCount_),
         failures_(static_cast<std::size_t>(subjectCount_)) {}
 
@@ -29,6 +31,8 @@ public:
         }
         continue;
       }
+      if (hashVoxels_)
+        study_.voxelHashes[s] = fnv1a64(row.data(), static_cast<std::size_t>(voxels));
       // Subjects share the words of their nodes, so packing is one at a time.
       const std::lock_guard<std::mutex> hold(packing_);
       study_.subjects.setCase(s, row.data());
@@ -43,6 +47,7 @@ public:
 private:
   DecodedStudy &study_;
   const std::string &listPath_;
+  const bool hashVoxels_;
   const VolumeExtents extents_{study_.list.x, study_.list.y, study_.list.z};
   const long subjectCount_;
   std::atomic<long> next_{0};
@@ -53,13 +58,16 @@ private:
 
 } // namespace
 
-ReadFailure decodeStudy(const std::string &listPath, int threads, DecodedStudy &study) {
+ReadFailure decodeStudy(const std::string &listPath, int threads, DecodedStudy &study,
+                        bool hashVoxels) {
   study = DecodedStudy{};
   if (ReadFailure problem = parseFileList(listPath, study.list, "File not exist.\n", false))
     return problem;
   const long subjects = static_cast<long>(study.list.subjects.size());
   study.subjects.reset(study.list.nodeCount, subjects);
-  Decoder decoder(study, listPath);
+  if (hashVoxels)
+    study.voxelHashes.assign(static_cast<std::size_t>(subjects), 0);
+  Decoder decoder(study, listPath, hashVoxels);
   const int workers = static_cast<int>(std::max(1L, std::min<long>(threads, subjects)));
   std::vector<std::thread> pool;
   for (int t = 1; t < workers; ++t)

@@ -14,6 +14,7 @@
 #include "driver/ensemble.h"
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
+#include "driver/shard_run.h"
 #include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
@@ -27,20 +28,31 @@ static int run(int argc, char **argv) {
   const std::string listPath = argv[1];
   fileExists(listPath.c_str()); // a missing list is reported before the method is looked at
   const int method = methodOfArgument(argv[2]);
+  // A shard prints what the whole run prints for its iterations, so only the first shard
+  // prints the start-up lines.
+  ShardPosition shard;
+  bool sharded = false;
+  std::string shardError;
+  if (!shardOfEnvironment(shard, sharded, shardError))
+    exitWithMessage(kExitUsage, stderr, shardError);
+  const bool printStart = !sharded || shard.index == 0 || method == 0;
 
-  std::printf("TORVA with Bootstrap or Jackknife Resamping\n**************************\n");
+  if (printStart)
+    std::printf("TORVA with Bootstrap or Jackknife Resamping\n**************************\n");
   if (method == kJackknife) {
-    std::printf("Jackknife resampling");
+    if (printStart)
+      std::printf("Jackknife resampling\n");
   } else if (method == kBootstrap) {
-    std::printf("Bootstrap resampling");
+    if (printStart)
+      std::printf("Bootstrap resampling\n");
   } else {
     std::printf("Unknown resampling method");
     exitWithStatus(kExitUsage);
   }
-  std::printf("\n");
   int iterations = 0;
   if (const std::string refused = parseResamplingSize(argv[3], iterations); !refused.empty())
     exitWithMessage(kExitUsage, stderr, refused);
+  const int sizeArgument = iterations;
   int threads = 1;
   std::string threadError;
   if (!threadCountFromEnvironment(threads, threadError))
@@ -50,7 +62,10 @@ static int run(int argc, char **argv) {
   ResultTransaction results; // every result file is put in place only when all were written
   if (const std::string refused = results.open(); !refused.empty())
     exitWithMessage(kExitInputError, stderr, refused);
-  setRunLogPath(results.stagedPath(kRunLogFileName));
+  // A shard keeps its run log in the run folder, for shard.torva; a whole run stages it.
+  const std::string runLogPath = sharded ? runFolderPath(results.folder(), kRunLogFileName)
+                                         : results.stagedPath(kRunLogFileName);
+  setRunLogPath(runLogPath);
   std::srand(0); // the bootstrap draws are the only consumer of rand(), so runs reproduce
 
   long subjects = 0;
@@ -68,12 +83,19 @@ static int run(int argc, char **argv) {
   // stop a long run halfway; the iterations are views over the decoded study.
   PhaseClock phases;
   DecodedStudy study;
-  if (ReadFailure problem = decodeStudy(listPath, threads, study))
+  if (ReadFailure problem = decodeStudy(listPath, threads, study, sharded))
     exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
   std::fputs(study.list.extraEntriesWarning.c_str(), stderr);
   phases.loading = phases.lap();
 
   ResamplingResult result;
+  if (sharded) {
+    const IterationRange range = shardRange(iterations, shard);
+    runResampling(result, study, method, range.first, range.last, threads, results.folder());
+    finishShard(listPath, study, method, sizeArgument, iterations, shard, range, result, results,
+                runLogPath);
+    exitWithStatus(kExitSuccess);
+  }
   runResampling(result, study, method, 0, iterations, threads, results.folder());
   phases.lap();
   BN bn; // the final network

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "data/decoded_study.h"
 #include "data/study_reader.h"
 #include "driver/resampling.h"
 
@@ -73,15 +74,6 @@ std::vector<std::vector<int>> drawShardSubjects(int method, int subjects,
 
 // --- Fingerprint ---------------------------------------------------------------------------
 
-std::uint64_t fnv1a64(const void *data, std::size_t size, std::uint64_t hash) {
-  const auto *bytes = static_cast<const unsigned char *>(data);
-  for (std::size_t i = 0; i < size; ++i) {
-    hash ^= bytes[i];
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
 bool fileSizeOf(const std::string &path, std::uint64_t &size) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -103,8 +95,6 @@ bool hashFileBytes(const std::string &path, std::uint64_t &hash) {
   return in.eof();
 }
 
-namespace {
-
 // The .img file holds the voxels of an Analyze pair, so its size is the one that matters.
 std::string voxelFileOf(const std::string &imagePath) {
   const auto dot = imagePath.rfind('.');
@@ -113,7 +103,31 @@ std::string voxelFileOf(const std::string &imagePath) {
   return imagePath;
 }
 
-} // namespace
+bool fingerprintOfDecoded(const std::string &listPath, const DecodedStudy &study,
+                          StudyFingerprint &fingerprint, std::string &error) {
+  StudyFingerprint result;
+  if (!hashFileBytes(listPath, result.listHash)) {
+    error = "cannot read file list " + listPath + "\n";
+    return false;
+  }
+  const std::vector<SubjectEntry> &subjects = study.list.subjects;
+  if (study.voxelHashes.size() != subjects.size()) {
+    error = "the study of " + listPath + " was decoded without its voxel hashes\n";
+    return false;
+  }
+  for (std::size_t s = 0; s < subjects.size(); ++s) {
+    ImageFingerprint image;
+    if (!fileSizeOf(voxelFileOf(subjects[s].path), image.fileSize)) {
+      error =
+          "cannot read image " + voxelFileOf(subjects[s].path) + " (listed in " + listPath + ")\n";
+      return false;
+    }
+    image.voxelHash = study.voxelHashes[s];
+    result.images.push_back(image);
+  }
+  fingerprint = std::move(result);
+  return true;
+}
 
 bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerprint &fingerprint,
                       std::string &error) {

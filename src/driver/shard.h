@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "driver/model_record.h"
+#include "util/hash.h"
 
+struct DecodedStudy;
 struct FileList;
 
 constexpr const char *kShardVariable = "TORVA_SHARD";
@@ -45,12 +47,6 @@ std::vector<std::vector<int>> keepShardDraws(std::vector<std::vector<int>> draws
 std::vector<std::vector<int>> drawShardSubjects(int method, int subjects,
                                                 const IterationRange &range);
 
-// FNV-1a, 64 bits: fast, dependency-free and stable across machines, which is all a
-// fingerprint that guards against mixing up studies needs. Pass the previous result as `hash`
-// to continue over more bytes.
-constexpr std::uint64_t kFnv1aStart = 14695981039346656037ull;
-std::uint64_t fnv1a64(const void *data, std::size_t size, std::uint64_t hash = kFnv1aStart);
-
 struct ImageFingerprint {
   std::uint64_t fileSize = 0;
   std::uint64_t voxelHash = 0; // fnv1a64 over the decoded 0/1 states, one byte per voxel
@@ -68,6 +64,14 @@ struct StudyFingerprint {
     return listHash == other.listHash && images == other.images;
   }
 };
+
+// The same fingerprint from a study decoded with its voxel hashes (decodeStudy with
+// hashVoxels), so that a shard or a merge reads every image only once.
+bool fingerprintOfDecoded(const std::string &listPath, const DecodedStudy &study,
+                          StudyFingerprint &fingerprint, std::string &error);
+
+// The file that holds an image's voxels: the ".img" of a ".hdr" name, else the path itself.
+std::string voxelFileOf(const std::string &imagePath);
 
 // Size of the file at `path` in bytes; false when it cannot be read.
 bool fileSizeOf(const std::string &path, std::uint64_t &size);

@@ -3,10 +3,25 @@
 #include <algorithm>
 #include <iterator>
 
+#include "data/decoded_study.h"
 #include "data/study_reader.h"
 #include "driver/ensemble.h"
 #include "driver/resampling.h"
 #include "roi/run_log.h"
+#include "util/progress.h"
+
+bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, int method,
+                        int size, MergeExpectation &expected, std::string &error) {
+  MergeExpectation result;
+  if (!fingerprintOfDecoded(listPath, study, result.fingerprint, error))
+    return false;
+  result.method = method;
+  result.sizeArgument = size;
+  result.iterations = method == kJackknife ? static_cast<int>(study.list.subjectCount) : size;
+  result.voxels = static_cast<std::uint64_t>(study.list.nodeCount - 1);
+  expected = std::move(result);
+  return true;
+}
 
 bool expectationOfStudy(const std::string &listPath, int method, int size,
                         MergeExpectation &expected, std::string &error) {
@@ -32,13 +47,13 @@ std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders
   return shards;
 }
 
-void writeMergedIterationFiles(const MergedRun &run) {
+void writeMergedIterationFiles(const MergedRun &run, const std::string &labelFolder) {
   std::vector<int> labels;
   for (std::size_t P = 0; P < run.labels.size(); ++P) {
     decodeLabelRuns(run.labels[P], labels);
-    writeLabelFile(labelFileName(static_cast<int>(P)), labels);
+    writeLabelFile(labelFileName(static_cast<int>(P), labelFolder), labels);
   }
-  writeResultText(kRunLogFile, run.runLog);
+  torva::startRunLogText(run.runLog);
 }
 
 MergedRun joinShards(std::vector<FoundShard> &shards) {

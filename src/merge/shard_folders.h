@@ -6,11 +6,16 @@
 
 #include "driver/shard.h"
 
+struct DecodedStudy;
+
 // What the shards of `method` and `size` on the study of `listPath` must match: its fingerprint
 // (every image decoded), its voxel count, and the iteration count, the subject count for the
 // jackknife. On failure returns false with a message naming the file.
 bool expectationOfStudy(const std::string &listPath, int method, int size,
                         MergeExpectation &expected, std::string &error);
+// The same from the study the merge decoded itself, with its voxel hashes.
+bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, int method,
+                        int size, MergeExpectation &expected, std::string &error);
 
 // Reads <folder>/shard.torva of every folder, in the order given; unreadable files are kept
 // with their error for checkShardSet to report.
@@ -23,10 +28,12 @@ struct MergedRun {
   std::string runLog;               // the last iteration's log.torva
 };
 
-// Writes what the ensemble step reads from the working folder, as the loop of a whole run leaves
-// it: every iteration's label file and the last iteration's run log. Ends the process with
-// status 1, naming the file, when one cannot be written.
-void writeMergedIterationFiles(const MergedRun &run);
+// Writes what the ensemble step reads, as the loop of a whole run leaves it: every iteration's
+// label file (in `labelFolder`, the run's folder) and the last iteration's run log (where the
+// run log goes, util/progress.h). Ends the process with status 1, naming the file, when a label
+// file cannot be written.
+void writeMergedIterationFiles(const MergedRun &run,
+                               const std::string &labelFolder = std::string());
 
 // Joins shards that checkShardSet accepted, in shard order whatever the folder order; moves
 // their contents out of `shards`.

@@ -1,0 +1,66 @@
+#include "driver/shard_run.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "data/decoded_study.h"
+#include "driver/resampling.h"
+#include "driver/result_transaction.h"
+#include "util/fatal.h"
+
+bool shardOfEnvironment(ShardPosition &position, bool &sharded, std::string &error) {
+  const char *value = std::getenv(kShardVariable);
+  sharded = value != nullptr;
+  if (!sharded)
+    return true;
+  return parseShardPosition(value, position, error);
+}
+
+bool shardOfRun(ShardFile &file, const std::string &listPath, const DecodedStudy &study, int method,
+                int sizeArgument, int iterations, const ShardPosition &position,
+                const IterationRange &range, const ResamplingResult &result,
+                const std::string &labelFolder, const std::string &runLogPath, std::string &error) {
+  file = ShardFile{};
+  if (!fingerprintOfDecoded(listPath, study, file.fingerprint, error))
+    return false;
+  file.method = method;
+  file.sizeArgument = sizeArgument;
+  file.iterations = iterations;
+  file.shard = position;
+  file.voxels = static_cast<std::uint64_t>(result.voxels);
+  file.records = result.records;
+  for (int P = range.first; P < range.last; ++P) {
+    LabelRuns runs;
+    if (!labelRunsOfFile(labelFileName(P, labelFolder), file.voxels, runs, error))
+      return false;
+    file.labels.push_back(std::move(runs));
+  }
+  file.hasRunLog = range.size() > 0 && range.last == iterations;
+  if (file.hasRunLog) {
+    std::ifstream in(runLogPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+      error = "cannot read the run log " + runLogPath + " of the shard's last iteration\n";
+      return false;
+    }
+    file.runLog = text.str();
+  }
+  return true;
+}
+
+void finishShard(const std::string &listPath, const DecodedStudy &study, int method,
+                 int sizeArgument, int iterations, const ShardPosition &position,
+                 const IterationRange &range, const ResamplingResult &result,
+                 ResultTransaction &results, const std::string &runLogPath) {
+  ShardFile file;
+  std::string error;
+  if (!shardOfRun(file, listPath, study, method, sizeArgument, iterations, position, range, result,
+                  results.folder(), runLogPath, error) ||
+      !writeShardFile(results.stagedPath(kShardFile), file, error))
+    torva::exitWithMessage(torva::kExitInputError, stderr, error);
+  if (const std::string problem = results.commit(); !problem.empty())
+    torva::exitWithMessage(torva::kExitInputError, stderr, problem);
+}

@@ -1,0 +1,84 @@
+// torvacoreel-merge fileList method resampling_size SHARD_DIR...
+//
+// Joins the shards of one run (each made with TORVA_SHARD=K/N in its own folder) and runs the
+// ensemble step as the whole run would: the result files are those of the whole run, and the
+// standard output is the whole run's after its last iteration.
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bn/bn.h"
+#include "data/decoded_study.h"
+#include "driver/command.h"
+#include "driver/ensemble.h"
+#include "driver/resampling.h"
+#include "driver/result_transaction.h"
+#include "merge/shard_folders.h"
+#include "util/extra.h"
+#include "util/fatal.h"
+#include "util/progress.h"
+
+namespace {
+
+constexpr const char *kUsage =
+    "Usage: torvacoreel-merge fileList method resampling_size SHARD_DIR...\n"
+    "Joins the shard.torva files of a run split with TORVA_SHARD=K/N and writes the run's "
+    "results\ninto the current directory. The arguments are those the shards were run with.\n";
+
+int run(int argc, char **argv) {
+  using namespace torva;
+  if (argc < 5)
+    exitWithMessage(kExitUsage, stderr, kUsage);
+  const std::string listPath = argv[1];
+  const int method = methodOfArgument(argv[2]);
+  if (method == 0)
+    exitWithMessage(kExitUsage, stderr,
+                    std::string("torvacoreel-merge: unknown resampling method '") + argv[2] +
+                        "'; it takes 1 (jackknife) or 2 (bootstrap)\n");
+  int size = 0;
+  if (const std::string refused = parseResamplingSize(argv[3], size); !refused.empty())
+    exitWithMessage(kExitUsage, stderr, refused);
+  int threads = 1;
+  std::string threadError;
+  if (!threadCountFromEnvironment(threads, threadError))
+    exitWithMessage(kExitUsage, stderr, threadError);
+  if (const std::string refused = lockWorkingFolder(); !refused.empty())
+    exitWithMessage(kExitInputError, stderr, refused);
+  ResultTransaction results;
+  if (const std::string refused = results.open(); !refused.empty())
+    exitWithMessage(kExitInputError, stderr, refused);
+  setRunLogPath(results.stagedPath(kRunLogFileName));
+
+  DecodedStudy study;
+  if (ReadFailure problem = decodeStudy(listPath, threads, study, true))
+    exitWithMessage(kExitInputError, problem.toStdout ? stdout : stderr, problem.message);
+  MergeExpectation expected;
+  std::string error;
+  if (!expectationOfStudy(listPath, study, method, size, expected, error))
+    exitWithMessage(kExitInputError, stderr, error);
+  std::vector<FoundShard> shards =
+      readShardFolders(std::vector<std::string>(argv + 4, argv + argc));
+  if (const std::string problem = checkShardSet(shards, expected); !problem.empty())
+    exitWithMessage(kExitInputError, stderr, problem);
+  MergedRun merged = joinShards(shards);
+  writeMergedIterationFiles(merged, results.folder());
+
+  BN bn;
+  runEnsemble(merged.records, expected.iterations, study, listPath,
+              static_cast<long>(expected.voxels), bn, results);
+  exitWithStatus(kExitSuccess);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc &) {
+    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("allocation failed"));
+  } catch (const std::length_error &) {
+    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("size too large"));
+  }
+}
