@@ -8,6 +8,7 @@ struct Rgb {
   unsigned char g = 0;
   unsigned char b = 0;
   bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+  bool operator!=(const Rgb &o) const { return !(*this == o); }
 };
 
 constexpr int kRegionPaletteSize = 12;

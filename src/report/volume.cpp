@@ -79,7 +79,7 @@ std::string Volume::sizeText() const {
 std::string readVolume(const std::string &path, Volume &volume) {
   volume = Volume{};
   if (is_nifti_file(path.c_str()) < 0)
-    return path + " is missing or is not a NIfTI-1 or Analyze image\n";
+    return path + " is missing, short, or not a NIfTI-1 or Analyze image\n";
   std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 1));
   if (!image || image->data == nullptr)
     return path + " cannot be read as a NIfTI-1 image\n";
