@@ -10,6 +10,7 @@
 
 #include "report/colour_maps.h"
 #include "report/result_folder.h"
+#include "support/nifti_image.h"
 #include "support/png_image.h"
 #include "support/temp_dir.h"
 
@@ -211,6 +212,22 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"MissingSubjectImage", "rm s3.nii", "--study study.list", "s3.nii"},
         BadInput{"MissingBackground", "true", "--background t1.nii", "t1.nii"}),
     [](const ::testing::TestParamInfo<BadInput> &info) { return info.param.name; });
+
+// A compressed template: its intensities, not the overlap, make the grey. Voxel 2 = (2, 0, 0) is
+// the brightest (pixels 8..15 across, 16..23 down in the first tile), voxel 3 = (3, 0, 0) black.
+TEST_F(ReportCommand, CompressedTemplateIsTheBackground) {
+  std::vector<double> intensity(24, 10.0);
+  intensity[2] = 900.0;
+  intensity[3] = 0.0;
+  ASSERT_TRUE(testsupport::writeTestImage("t1.nii.gz", DT_FLOAT32, 4, 3, 2, intensity));
+  ASSERT_EQ(runCommand(kReport + " --background t1.nii.gz --study study.list --out rep run"), 0)
+      << readFile("stderr.txt");
+  const auto axial = decodePng("rep/axial.png");
+  ASSERT_TRUE(axial.ok);
+  EXPECT_EQ(axial.at(12, 20), (std::vector<int>{235, 235, 235}));
+  EXPECT_EQ(axial.at(4, 20), (std::vector<int>{20, 20, 20}));
+  EXPECT_NE(readFile("rep/report.html").find("template t1.nii.gz"), std::string::npos);
+}
 
 // Images on a 4 x 6 x 1 grid against the 4 x 3 x 2 results: both sizes are named.
 TEST(ReportGridMismatch, BackgroundAndFrequencyMapMustMatchTheResultGrid) {
