@@ -1,10 +1,10 @@
 #include "driver/result_files.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "util/number_text.h"
 
 namespace {
 
@@ -30,10 +30,7 @@ public:
     std::string token;
     if (!next(token, what))
       return false;
-    errno = 0;
-    char *end = nullptr;
-    value = std::strtol(token.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0')
+    if (!wholeNumberOf(token, value))
       return fail(std::string("the ") + what + " '" + token + "' is not an integer");
     return true;
   }
@@ -42,9 +39,7 @@ public:
     std::string token;
     if (!next(token, what))
       return false;
-    char *end = nullptr;
-    value = std::strtod(token.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(value))
+    if (!numberOf(token, value) || !std::isfinite(value))
       return fail(std::string("the ") + what + " '" + token + "' is not a number");
     return true;
   }
