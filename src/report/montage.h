@@ -39,9 +39,9 @@ struct MontageLayout {
 constexpr int kMaxMontageSlices = 12;
 
 // The slices that hold region voxels (every slice when none does), thinned evenly to at most
-// kMaxMontageSlices, on a grid of at most six columns, each voxel at least ~`minTile` pixels wide
-// per tile side.
-MontageLayout planMontage(const Volume &grid, const std::vector<int> &labels, int minTile = 160);
+// kMaxMontageSlices, on a grid of at most six columns; a tile is about `minTile` pixels on its
+// longer side (1 to 8 pixels per voxel).
+MontageLayout planMontage(const Volume &grid, const std::vector<int> &labels, int minTile = 240);
 
 // Top of the grey scale: the 99th percentile of the finite values (so a few bright voxels do not
 // darken the rest), or their maximum when that percentile is not positive; 0 for no signal.

@@ -98,6 +98,8 @@ std::vector<std::vector<std::string>> regionCells(const std::vector<RegionRow> &
     appendPoint(line, row.high);
     line.push_back(oneDecimal(row.freqMean));
     line.push_back(oneDecimal(row.freqMax));
+    if (row.voxels == 0) // no centre, box or frequency to give; blank rather than a false 0.0
+      std::fill(line.begin() + 7, line.end(), std::string());
     if (withStudy) {
       const OutcomeSplit &s = row.split;
       line.push_back(std::to_string(s.lesioned));

@@ -94,6 +94,10 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
                                  results.variables.representatives, study))
            .empty())
     return error;
+  if (!options.study.empty() && study.subjects != results.variables.subjects())
+    return "file list " + options.study + " holds " + std::to_string(study.subjects) +
+           " subjects, but the run's " + resultPath(options.results, "log.el.torva") + " holds " +
+           std::to_string(results.variables.subjects()) + "\n";
   std::vector<double> background;
   std::string backgroundName;
   if (!(error =

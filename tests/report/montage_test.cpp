@@ -28,7 +28,7 @@ TEST(MontagePlan, ThinsTheRegionSlicesEvenlyIncludingBothEnds) {
   EXPECT_EQ(layout.slices[1], 5);
   EXPECT_EQ(layout.slices.back(), 27);
   EXPECT_EQ(layout.columns, 6);
-  EXPECT_EQ(layout.scale, 8); // 160 / 10 = 16, capped at 8
+  EXPECT_EQ(layout.scale, 8); // 240 / 10 = 24, capped at 8
   EXPECT_EQ(layout.width, 6 * 80 + 5 * 2);
   EXPECT_EQ(layout.height, 2 * 80 + 2);
 }

@@ -69,7 +69,7 @@ TEST_F(ReportCommand, WithoutTheStudyTheOutcomeColumnsAreLeftOut) {
   EXPECT_EQ(testsupport::countOf(csv, "\n"), 3);
 }
 
-// Both slices hold regions: two tiles of 4 x 3 voxels drawn 8 pixels wide (160 / 4 = 40, capped
+// Both slices hold regions: two tiles of 4 x 3 voxels drawn 8 pixels wide (240 / 4 = 60, capped
 // at 8), side by side with a 2-pixel gap: 2 * 32 + 2 = 66 by 3 * 8 = 24. Slice k = 0 (z = 30 mm)
 // is the left tile. Anterior (large j) is up, so row j = 0 is pixels 16..23.
 TEST_F(ReportCommand, MontagesHaveTheSizeAndRegionColoursOfTheGrid) {
@@ -209,6 +209,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "", "run/roi.el.torva"},
         BadInput{"StudyOnAnotherGrid", "sed -i 's/size 4 3 2/size 4 6 1/' study.list",
                  "--study study.list", "4 x 6 x 1"},
+        BadInput{"StudyOfOtherSubjects", "sed -i 's/subjects 5/subjects 4/' study.list",
+                 "--study study.list", "study.list holds 4 subjects"},
         BadInput{"MissingSubjectImage", "rm s3.nii", "--study study.list", "s3.nii"},
         BadInput{"MissingBackground", "true", "--background t1.nii", "t1.nii"}),
     [](const ::testing::TestParamInfo<BadInput> &info) { return info.param.name; });
