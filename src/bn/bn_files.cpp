@@ -1,6 +1,5 @@
 // The network's two file formats: an XDSL document for network viewers and a plain text
 // format of numbers that readFile reads back.
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "bn/bn.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -175,10 +175,7 @@ public:
     std::string token;
     if (!next(token, what))
       return false;
-    errno = 0;
-    char *end = nullptr;
-    value = std::strtol(token.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0)
+    if (!wholeNumberOf(token, value))
       return fail(what, "'" + token + "' is not a whole number");
     return true;
   }
@@ -187,9 +184,7 @@ public:
     std::string token;
     if (!next(token, what))
       return false;
-    char *end = nullptr;
-    value = std::strtod(token.c_str(), &end);
-    if (*end != '\0' || end == token.c_str())
+    if (!numberOf(token, value))
       return fail(what, "'" + token + "' is not a number");
     return true;
   }

@@ -1,0 +1,147 @@
+#include "report/report.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "report/html_page.h"
+#include "report/montage.h"
+#include "report/png_writer.h"
+#include "report/region_table.h"
+#include "report/run_results.h"
+#include "report/study_summary.h"
+
+const char *const kReportUsage =
+    "usage: torvacoreel-report [--study torva.prj.filelist] [--background template.nii[.gz]] "
+    "[--out report] [RESULTS_DIR]\n";
+
+namespace {
+
+std::string writeText(const std::string &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  return out ? std::string() : "cannot write " + path + "\n";
+}
+
+// The grey under the maps: the template when given, else the lesion overlap of the study.
+std::string loadBackground(const ReportOptions &options, const Volume &grid,
+                           const std::string &gridPath, const StudySummary &study,
+                           std::vector<double> &values, std::string &name) {
+  values.clear();
+  name.clear();
+  if (!options.background.empty()) {
+    Volume background;
+    std::string error = readVolume(options.background, background);
+    if (!error.empty())
+      return error;
+    if (background.x != grid.x || background.y != grid.y || background.z != grid.z)
+      return "background " + options.background + " is " + background.sizeText() +
+             ", but the result image " + gridPath + " is " + grid.sizeText() + "\n";
+    values = std::move(background.values);
+    name = "template " + options.background;
+  } else if (!options.study.empty()) {
+    values.assign(study.overlap.begin(), study.overlap.end());
+    name = "lesion overlap (subjects lesioned per voxel)";
+  } else {
+    values.assign(static_cast<std::size_t>(grid.voxels()), 0.0);
+  }
+  return std::string();
+}
+
+std::string commandText(const std::vector<std::string> &words) {
+  std::string text;
+  for (const std::string &word : words)
+    text += (text.empty() ? "" : " ") + shellQuoted(word);
+  return text;
+}
+
+} // namespace
+
+std::string parseReportOptions(const std::vector<std::string> &args, ReportOptions &options) {
+  options = ReportOptions{};
+  bool resultsGiven = false;
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    const std::string &arg = args[a];
+    std::string *value = arg == "--study"        ? &options.study
+                         : arg == "--background" ? &options.background
+                         : arg == "--out"        ? &options.out
+                                                 : nullptr;
+    if (value != nullptr) {
+      if (a + 1 >= args.size() || args[a + 1].empty())
+        return "the option " + arg + " needs a value\n";
+      *value = args[++a];
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return "unknown option " + arg + "\n";
+    } else if (resultsGiven) {
+      return "only one results folder can be given (" + options.results + " and " + arg + ")\n";
+    } else {
+      options.results = arg;
+      resultsGiven = true;
+    }
+  }
+  return std::string();
+}
+
+std::string writeReport(const ReportOptions &options, std::string &table) {
+  RunResults results;
+  std::string error = loadRunResults(options.results, results);
+  if (!error.empty())
+    return error;
+  const std::string gridPath = resultPath(options.results, "prob_map_torvael.nii");
+  StudySummary study;
+  if (!options.study.empty() &&
+      !(error = loadStudySummary(options.study, results.frequency, gridPath,
+                                 results.variables.representatives, study))
+           .empty())
+    return error;
+  if (!options.study.empty() && study.subjects != results.variables.subjects())
+    return "file list " + options.study + " holds " + std::to_string(study.subjects) +
+           " subjects, but the run's " + resultPath(options.results, "log.el.torva") + " holds " +
+           std::to_string(results.variables.subjects()) + "\n";
+  std::vector<double> background;
+  std::string backgroundName;
+  if (!(error =
+            loadBackground(options, results.frequency, gridPath, study, background, backgroundName))
+           .empty())
+    return error;
+
+  std::error_code made;
+  std::filesystem::create_directories(options.out, made);
+  if (made)
+    return "cannot create the output folder " + options.out + ": " + made.message() + "\n";
+
+  const bool withStudy = !options.study.empty();
+  const std::vector<RegionRow> rows =
+      regionRows(results.roi.labels, results.regions(), results.variables.representatives,
+                 results.frequency, withStudy ? &study : nullptr);
+  if (!(error = writeText(resultPath(options.out, "regions.csv"),
+                          regionsCsv(regionCells(rows, withStudy, false))))
+           .empty())
+    return error;
+
+  ReportPage page;
+  page.table = regionCells(rows, withStudy, true);
+  table = rows.empty() ? "The most frequent model has no regions.\n" : alignedTable(page.table);
+  page.layout = planMontage(results.frequency, results.roi.labels);
+  page.backgroundTop = greyScaleTop(background);
+  const std::vector<unsigned char> grey = greyLevels(background, page.backgroundTop);
+  page.regionsImage = "axial.png";
+  page.frequencyImage = "frequency.png";
+  if (!(error = writePng(resultPath(options.out, page.regionsImage),
+                         renderRegions(page.layout, grey, results.roi.labels)))
+           .empty() ||
+      !(error = writePng(resultPath(options.out, page.frequencyImage),
+                         renderFrequency(page.layout, grey, results.frequency.values)))
+           .empty())
+    return error;
+
+  page.run = describeRun(results);
+  page.summary = results.summary;
+  page.subjects = results.variables.subjects();
+  page.regions = results.regions();
+  page.representatives = results.variables.representatives;
+  page.network = &results.network;
+  page.backgroundName = backgroundName;
+  page.commands.push_back(commandText(options.commandLine));
+  return writeText(resultPath(options.out, "report.html"), reportHtml(page));
+}

@@ -1,0 +1,101 @@
+#include "report/volume.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
+#include <nifti1_io.h>
+
+namespace {
+
+struct NiftiImageDeleter {
+  void operator()(nifti_image *image) const { nifti_image_free(image); }
+};
+
+template <typename T> void copyValues(const void *data, long count, std::vector<double> &values) {
+  const T *typed = static_cast<const T *>(data);
+  values.resize(static_cast<std::size_t>(count));
+  for (long i = 0; i < count; ++i)
+    values[i] = static_cast<double>(typed[i]);
+}
+
+bool convertValues(const nifti_image &image, long count, std::vector<double> &values) {
+  switch (image.datatype) {
+  case DT_UINT8:
+    copyValues<std::uint8_t>(image.data, count, values);
+    return true;
+  case DT_INT8:
+    copyValues<std::int8_t>(image.data, count, values);
+    return true;
+  case DT_INT16:
+    copyValues<std::int16_t>(image.data, count, values);
+    return true;
+  case DT_UINT16:
+    copyValues<std::uint16_t>(image.data, count, values);
+    return true;
+  case DT_INT32:
+    copyValues<std::int32_t>(image.data, count, values);
+    return true;
+  case DT_FLOAT32:
+    copyValues<float>(image.data, count, values);
+    return true;
+  case DT_FLOAT64:
+    copyValues<double>(image.data, count, values);
+    return true;
+  default:
+    return false;
+  }
+}
+
+// Stored values times scl_slope plus scl_inter, as a template's intensities are meant.
+void applyScaling(const nifti_image &image, std::vector<double> &values) {
+  if (image.scl_slope == 0.0f || (image.scl_slope == 1.0f && image.scl_inter == 0.0f))
+    return;
+  for (double &value : values)
+    value = value * image.scl_slope + image.scl_inter;
+}
+
+} // namespace
+
+std::array<double, 3> Volume::world(double i, double j, double k) const {
+  std::array<double, 3> mm{};
+  for (int row = 0; row < 3; ++row)
+    mm[row] = affine[row][0] * i + affine[row][1] * j + affine[row][2] * k + affine[row][3];
+  return mm;
+}
+
+double Volume::voxelVolume() const {
+  const Affine &a = affine;
+  const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                     a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                     a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+  return std::fabs(det);
+}
+
+std::string Volume::sizeText() const {
+  return std::to_string(x) + " x " + std::to_string(y) + " x " + std::to_string(z);
+}
+
+std::string readVolume(const std::string &path, Volume &volume) {
+  volume = Volume{};
+  if (is_nifti_file(path.c_str()) < 0)
+    return path + " is missing, short, or not a NIfTI-1 or Analyze image\n";
+  std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 1));
+  if (!image || image->data == nullptr)
+    return path + " cannot be read as a NIfTI-1 image\n";
+  volume.x = static_cast<int>(image->nx);
+  volume.y = image->dim[0] >= 2 ? static_cast<int>(image->ny) : 1;
+  volume.z = image->dim[0] >= 3 ? static_cast<int>(image->nz) : 1;
+  if (volume.x < 1 || volume.y < 1 || volume.z < 1 ||
+      static_cast<long>(image->nvox) < volume.voxels())
+    return path + " holds no complete 3-D volume\n";
+  if (!convertValues(*image, volume.voxels(), volume.values))
+    return path + " has the data type " + nifti_datatype_string(image->datatype) +
+           ", which cannot be displayed\n";
+  applyScaling(*image, volume.values);
+  const mat44 &m = image->sform_code > 0 ? image->sto_xyz : image->qto_xyz;
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 4; ++col)
+      volume.affine[row][col] = m.m[row][col];
+  return std::string();
+}
