@@ -8,6 +8,7 @@
 #include "bn/bn.h"
 #include "report/colour_maps.h"
 #include "report/outcome_tables.h"
+#include "util/shell_quote.h"
 
 namespace {
 
@@ -207,18 +208,6 @@ std::string escapeHtml(const std::string &text) {
     }
   }
   return safe;
-}
-
-std::string shellQuoted(const std::string &argument) {
-  const bool plain = !argument.empty() && argument.find_first_not_of(
-                                              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                              "0123456789_-./=:,+@%") == std::string::npos;
-  if (plain)
-    return argument;
-  std::string quoted = "'";
-  for (const char c : argument)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 std::string reportHtml(const ReportPage &page) {

@@ -2,6 +2,8 @@
 // report.html: one page without any network resource; pictures are PNG files beside it, charts
 // are inline SVG, and all text is in the page rather than in pixels.
 #include <string>
+
+#include "util/shell_quote.h"
 #include <vector>
 
 #include "driver/result_files.h"
@@ -30,6 +32,3 @@ std::string reportHtml(const ReportPage &page);
 
 // Text made safe for HTML element content and attribute values.
 std::string escapeHtml(const std::string &text);
-
-// One argument as a POSIX shell would need it typed: quoted only when it has to be.
-std::string shellQuoted(const std::string &argument);

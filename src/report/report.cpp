@@ -51,7 +51,7 @@ std::string loadBackground(const ReportOptions &options, const Volume &grid,
 std::string commandText(const std::vector<std::string> &words) {
   std::string text;
   for (const std::string &word : words)
-    text += (text.empty() ? "" : " ") + shellQuoted(word);
+    text += (text.empty() ? "" : " ") + shellWord(word);
   return text;
 }
 

@@ -1,6 +1,7 @@
 #include "slurm/job_scripts.h"
 
 #include "data/study_reader.h"
+#include "util/shell_quote.h"
 
 RunLayout planLayout(const std::string &runFolder, int shards, const std::string &programFolder) {
   RunLayout layout;
@@ -22,17 +23,6 @@ long long estimateMemoryMiB(const FileList &list, int threads) {
   const long long perThread = 192 * voxels;
   const long long bytes = studyBits + threads * perThread + (64LL << 20);
   return (bytes + (1LL << 20) - 1) >> 20;
-}
-
-std::string shellQuoted(const std::string &text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
-  return quoted + "'";
 }
 
 namespace {

@@ -2,6 +2,8 @@
 // The two batch scripts of a run on a Slurm cluster: a job array with one shard per task, each
 // in its own folder, and a merge job run in the run folder once every task has succeeded.
 #include <string>
+
+#include "util/shell_quote.h"
 #include <vector>
 
 #include "slurm/slurm_request.h"
@@ -36,6 +38,3 @@ std::string shardArrayScript(const SlurmRequest &request, const RunLayout &layou
                              const std::string &memory);
 std::string mergeScript(const SlurmRequest &request, const RunLayout &layout,
                         const std::string &memory);
-
-// `text` in single quotes for the shell.
-std::string shellQuoted(const std::string &text);
