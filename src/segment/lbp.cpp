@@ -440,7 +440,12 @@ void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
   const std::size_t messageValues = static_cast<std::size_t>(graph.slotOffset[N]) * K;
   std::vector<double> &cur = workspace.current;
   std::vector<double> &next = workspace.next;
-  cur.assign(messageValues, 1.0);
+  // Every message starts at 1.0. The first sweep reads none of them (sendFirstSweep), so only
+  // an inference without sweeps, whose beliefs read them, needs them filled.
+  if (iterations > 0)
+    cur.resize(messageValues);
+  else
+    cur.assign(messageValues, 1.0);
   next.resize(messageValues);
   SweepScratch scratch(graph.maxDegree, K);
   const double *T = transition.data();
