@@ -13,9 +13,6 @@
 
 namespace {
 
-// Largest table readFile accepts, so that a corrupt state count cannot exhaust memory.
-constexpr long kMaxTableEntries = 1L << 26;
-
 void appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 void appendf(std::string &out, const char *format, ...) {
