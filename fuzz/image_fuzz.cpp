@@ -18,33 +18,31 @@ namespace {
 constexpr long kVoxels = 8 * 8 * 4;
 constexpr std::size_t kHeaderBytes = 348;
 
-std::int32_t int32At(const std::uint8_t *header, std::size_t at, bool swapped) {
-  std::uint32_t value = 0;
-  std::memcpy(&value, header + at, sizeof value);
-  return static_cast<std::int32_t>(swapped ? __builtin_bswap32(value) : value);
-}
-
 std::int16_t int16At(const std::uint8_t *header, std::size_t at, bool swapped) {
   std::uint16_t value = 0;
   std::memcpy(&value, header + at, sizeof value);
   return static_cast<std::int16_t>(swapped ? __builtin_bswap16(value) : value);
 }
 
-// Whether the image library would read at most 16 MiB of voxel data for this header. A header
-// may declare up to 32767^7 voxels, which the library allocates before it finds the file
-// short; the fuzzer is after the reader's faults, not the machine's memory. Headers of another
-// size are left in: the library refuses them before reading data.
-bool dataSizeIsModest(const std::uint8_t *header) {
-  const bool swapped = int32At(header, 0, false) != 348;
-  if (int32At(header, 0, swapped) != 348)
-    return true;
+double declaredVoxels(const std::uint8_t *header, bool swapped) {
   double voxels = 1;
   for (std::size_t d = 1; d <= 7; ++d) {
     const int extent = std::abs(static_cast<int>(int16At(header, 40 + 2 * d, swapped)));
     voxels *= extent > 0 ? extent : 1;
   }
+  return voxels;
+}
+
+// Whether the image library would read at most 16 MiB of voxel data for this header. A header
+// may declare up to 32767^7 voxels, which the library allocates before it finds the file
+// short; the fuzzer is after the reader's faults, not the machine's memory. The library takes
+// the byte order from dim[0], whatever the header size field says, so both orders must be
+// modest.
+bool dataSizeIsModest(const std::uint8_t *header) {
   constexpr double kLargestVoxelBytes = 32; // complex of two 128-bit floats
-  return voxels * kLargestVoxelBytes <= 16.0 * 1024 * 1024;
+  constexpr double kLimit = 16.0 * 1024 * 1024;
+  return declaredVoxels(header, false) * kLargestVoxelBytes <= kLimit &&
+         declaredVoxels(header, true) * kLargestVoxelBytes <= kLimit;
 }
 
 } // namespace
