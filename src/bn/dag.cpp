@@ -25,6 +25,15 @@ int Dag::getSize() const { return size; }
 
 void Dag::clear() { links.clear(); }
 
+namespace {
+
+// Per thread, so graphs used on several threads need no synchronisation for it.
+thread_local long long visits = 0;
+
+} // namespace
+
+long long Dag::arcVisits() { return visits; }
+
 void Dag::set(int from, int to, int value) {
   if (from < 0 || from >= size || to < 0 || to >= size) {
     std::cerr << "DAG::set out of bound\n";
