@@ -8,11 +8,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
 DEMO_DIR := demo
-FUZZ_BUILD := build-fuzz
-FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := $(sort $(basename $(notdir $(wildcard fuzz/*_fuzz.cpp))))
 
-.PHONY: all deps test-deps install-packages build build-asan test demo bench fuzz clean
+.PHONY: all deps test-deps install-packages build build-asan test demo bench clean
 
 all: build
 
@@ -71,6 +68,11 @@ demo: build
 	@echo "Results are in $(DEMO_DIR)/: model.el.torva, bn.el.torva, bn.el.xdsl, log.el.torva, roi.el.torva,"
 	@echo "  label_field_torvael.nii and prob_map_torvael.nii (also as .hdr/.img pairs)"
 
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := $(sort $(basename $(notdir $(wildcard fuzz/*_fuzz.cpp))))
+.PHONY: fuzz fuzz-clean
+
 # Each fuzz target runs FUZZ_SECONDS from its seeds in fuzz/corpus/<target> (new inputs go to
 # build-fuzz/corpus, so the seeds stay as committed); any crash, hang or leak fails the target.
 $(FUZZ_BUILD)/CMakeCache.txt:
@@ -94,8 +96,12 @@ fuzz: test-deps $(FUZZ_BUILD)/CMakeCache.txt
 	  exit 1; \
 	fi
 
+clean: fuzz-clean
+fuzz-clean:
+	@rm -rf $(FUZZ_BUILD)
+
 bench: build
 	@$(BUILD)/torvacoreel_bench
 
 clean:
-	@rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(DEMO_DIR)
+	@rm -rf $(BUILD) $(ASAN_BUILD) $(DEMO_DIR)
