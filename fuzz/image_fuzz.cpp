@@ -35,9 +35,9 @@ double declaredVoxels(const std::uint8_t *header, bool swapped) {
 
 // Whether the image library would read at most 16 MiB of voxel data for this header. A header
 // may declare up to 32767^7 voxels, which the library allocates before it finds the file
-// short; the fuzzer is after the reader's faults, not the machine's memory. The library takes
-// the byte order from dim[0], whatever the header size field says, so both orders must be
-// modest.
+// short, and the reader does not yet check the header against the file size before calling
+// it; until it does, such inputs are skipped here. The library takes the byte order from
+// dim[0], whatever the header size field says, so both orders must be modest.
 bool dataSizeIsModest(const std::uint8_t *header) {
   constexpr double kLargestVoxelBytes = 32; // complex of two 128-bit floats
   constexpr double kLimit = 16.0 * 1024 * 1024;
