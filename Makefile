@@ -35,6 +35,38 @@ install-packages:
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
 	fi
 
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := $(sort $(basename $(notdir $(wildcard fuzz/*_fuzz.cpp))))
+.PHONY: fuzz fuzz-clean
+
+# Each fuzz target runs FUZZ_SECONDS from its seeds in fuzz/corpus/<target> (new inputs go to
+# build-fuzz/corpus, so the seeds stay as committed); any crash, hang or leak fails the target.
+$(FUZZ_BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DTORVA_FUZZ=ON >/dev/null
+
+fuzz: test-deps $(FUZZ_BUILD)/CMakeCache.txt
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target torva_fuzzers -- --no-print-directory \
+	  | grep -vE '^\[ *[0-9]+%\]|^-- ' || true
+	@failed=""; \
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/findings/$$t; \
+	  echo "== $$t ($(FUZZ_SECONDS) s)"; \
+	  $(FUZZ_BUILD)/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -close_fd_mask=3 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/findings/$$t/ \
+	    $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t > $(FUZZ_BUILD)/$$t.log 2>&1 || failed="$$failed $$t"; \
+	  grep -E '^#[0-9]+' $(FUZZ_BUILD)/$$t.log | tail -1; \
+	done; \
+	if [ -n "$$failed" ]; then \
+	  echo "findings in:$$failed (inputs in $(FUZZ_BUILD)/findings/, reports in $(FUZZ_BUILD)/<target>.log)"; \
+	  exit 1; \
+	fi
+
+clean: fuzz-clean
+fuzz-clean:
+	@rm -rf $(FUZZ_BUILD)
+
 $(BUILD)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 

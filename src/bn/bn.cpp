@@ -44,20 +44,23 @@ void BN::setDag(const Dag &newDag) {
 
 void BN::getCPDVectorSize(std::vector<int> &sizes) const {
   sizes.clear();
+  dag.getParentLists(parentOffsets, family);
+  // A refused setSize can leave the graph with fewer nodes than the network.
+  const int listed = static_cast<int>(parentOffsets.size()) - 1;
   for (int i = 0; i < nNodes; ++i) {
-    dag.getParents(family, i);
     int entries = ns[i];
-    for (const int parent : family)
-      entries *= ns[parent];
+    if (i < listed)
+      for (int p = parentOffsets[i]; p < parentOffsets[i + 1]; ++p)
+        entries *= ns[family[p]];
     sizes.push_back(entries);
   }
 }
 
 const std::vector<double> *BN::findCPD(int node) const {
-  for (const std::vector<double> &table : cpd)
-    if (!table.empty() && static_cast<int>(table[0]) == node)
-      return &table;
-  return nullptr;
+  if (node < 0 || static_cast<std::size_t>(node) >= cpd.size())
+    return nullptr;
+  const std::vector<double> &table = cpd[static_cast<std::size_t>(node)];
+  return !table.empty() && static_cast<int>(table[0]) == node ? &table : nullptr;
 }
 
 std::vector<double> *BN::findCPD(int node) {
@@ -78,12 +81,10 @@ void BN::getSuffStatNode(const Samples &data, int node) {
   if (!data.getDistribution(counts, family, strides))
     return;
   // Replaced in place: the table keeps its capacity, so a candidate scan allocates nothing.
-  for (std::vector<double> &table : cpd) {
-    if (table.empty() || static_cast<int>(table[0]) != node)
-      continue;
-    table.resize(2 + counts.size());
-    table[1] = static_cast<double>(counts.size());
-    std::copy(counts.begin(), counts.end(), table.begin() + 2);
+  if (std::vector<double> *table = findCPD(node)) {
+    table->resize(2 + counts.size());
+    (*table)[1] = static_cast<double>(counts.size());
+    std::copy(counts.begin(), counts.end(), table->begin() + 2);
   }
 }
 
@@ -101,9 +102,8 @@ void BN::paramLearning(const Samples & /*data*/) {
     const int r = ns[i];
     if (r <= 0)
       continue;
-    for (std::vector<double> &table : cpd) {
-      if (table.empty() || static_cast<int>(table[0]) != i)
-        continue;
+    if (std::vector<double> *found = findCPD(i)) {
+      std::vector<double> &table = *found;
       const std::size_t q = (table.size() - 2) / static_cast<std::size_t>(r);
       for (std::size_t j = 0; j < q; ++j) {
         double sum = 0.0;

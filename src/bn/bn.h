@@ -55,9 +55,15 @@ public:
   // node, or a file that cannot be created, is reported and nothing is written.
   void toFileXDSL(const char *path) const;
   void toFileBNT(const char *path) const;
-  // Reads the text format; false (with a message naming the file, and an empty network) on a
-  // file that cannot be opened, ends early or holds something other than the expected numbers.
+  // Reads the text format. On a file that cannot be opened, ends early, holds something other
+  // than the expected numbers or declares tables of more than kMaxReadEntries entries in all,
+  // returns false with `error` naming the file and leaves the network empty.
+  bool readFile(const char *path, std::string &error);
+  // The same, with the error printed on standard error.
   bool readFile(const char *path);
+  // Bound on the entries of all tables of a network read from a file (512 MiB of values), so a
+  // corrupt state count cannot exhaust memory.
+  static constexpr long kMaxReadEntries = 1L << 26;
 
   int getNodeCount() const { return nNodes; }
   const std::vector<int> &getNs() const { return ns; }
@@ -69,7 +75,8 @@ public:
 private:
   friend void copy_bn(BN &dst, const BN &src);
 
-  // First table whose position 0 names `node`, or nullptr.
+  // The table of `node`, or nullptr. setDag builds table i for node i and nothing reorders them,
+  // so the lookup is by position.
   const std::vector<double> *findCPD(int node) const;
   std::vector<double> *findCPD(int node);
   // Configuration index of `record` in the family table of `node` (parents ascending, then
@@ -88,6 +95,7 @@ private:
 
   // Scratch reused by the per-candidate count and the update operations.
   mutable std::vector<int> family;
+  mutable std::vector<int> parentOffsets;
   mutable std::vector<long> strides;
   std::vector<double> counts;
 };

@@ -1,5 +1,7 @@
 // The network's two file formats: an XDSL document for network viewers and a plain text
 // format of numbers that readFile reads back.
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +13,6 @@
 #include "util/number_text.h"
 
 namespace {
-
-// Largest table readFile accepts, so that a corrupt state count cannot exhaust memory.
-constexpr long kMaxTableEntries = 1L << 26;
 
 void appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -57,28 +56,30 @@ void appendDisplayBlock(std::string &out, const std::string &name) {
 bool BN::tablesComplete(const char *operation) const {
   std::vector<int> sizes;
   getCPDVectorSize(sizes);
+  // Tables per node and each node's first, from one pass over the tables.
+  std::vector<int> found(static_cast<std::size_t>(nNodes), 0);
+  std::vector<const std::vector<double> *> first(static_cast<std::size_t>(nNodes), nullptr);
+  for (const std::vector<double> &table : cpd) {
+    const int node = table.empty() ? -1 : static_cast<int>(table[0]);
+    if (node >= 0 && node < nNodes && found[node]++ == 0)
+      first[node] = &table;
+  }
   for (int i = 0; i < nNodes; ++i) {
     if (ns[i] < 1) {
       std::fprintf(stderr, "%s: node %d has %d states; nothing written\n", operation, i, ns[i]);
       return false;
     }
-    int found = 0;
-    const std::vector<double> *first = nullptr;
-    for (const std::vector<double> &table : cpd) {
-      if (!table.empty() && static_cast<int>(table[0]) == i && found++ == 0)
-        first = &table;
-    }
-    if (found != 1) {
+    if (found[i] != 1) {
       std::fprintf(stderr, "%s: node %d has %d tables instead of one; nothing written\n", operation,
-                   i, found);
+                   i, found[i]);
       return false;
     }
     const std::size_t expected = 2 + static_cast<std::size_t>(sizes[i]);
-    if (first->size() != expected || (*first)[1] != static_cast<double>(sizes[i])) {
+    if (first[i]->size() != expected || (*first[i])[1] != static_cast<double>(sizes[i])) {
       std::fprintf(stderr,
                    "%s: the table of node %d holds %zu entries; its parents give %d; nothing "
                    "written\n",
-                   operation, i, first->size() - 2, sizes[i]);
+                   operation, i, first[i]->size() - 2, sizes[i]);
       return false;
     }
   }
@@ -95,19 +96,20 @@ void BN::toFileXDSL(const char *path) const {
   out += "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
   out += "<smile version=\"1.0\" id=\"Network1\" numsamples=\"1000\">\n";
   out += "<nodes>\n";
+  std::vector<int> offsets;
   std::vector<int> parents;
+  dag.getParentLists(offsets, parents);
   for (int i = 0; i < nNodes; ++i) {
     out += "<cpt id=\"" + names[i] + "\">\n";
     const int r = ns[i];
     // State ids must begin with a letter for the document to be valid.
     for (int s = 0; s < r; ++s)
       appendf(out, "<state id=\"s%d\" />\n", s);
-    dag.getParents(parents, i);
-    if (!parents.empty()) {
+    if (offsets[i] < offsets[i + 1]) {
       out += "<parents>";
-      for (std::size_t p = parents.size(); p-- > 0;) {
+      for (int p = offsets[i + 1]; p-- > offsets[i];) {
         out += names[parents[p]];
-        if (p > 0)
+        if (p > offsets[i])
           out += ' ';
       }
       out += "</parents>\n";
@@ -146,12 +148,13 @@ void BN::toFileBNT(const char *path) const {
   for (int i = 0; i < nNodes; ++i)
     out << ns[i] << " ";
   out << "\n";
+  std::vector<int> offsets;
   std::vector<int> parents;
+  dag.getParentLists(offsets, parents);
   for (int i = 0; i < nNodes; ++i) {
-    dag.getParents(parents, i);
-    out << parents.size() << " ";
-    for (const int parent : parents)
-      out << parent << " ";
+    out << static_cast<std::size_t>(offsets[i + 1] - offsets[i]) << " ";
+    for (int p = offsets[i]; p < offsets[i + 1]; ++p)
+      out << parents[p] << " ";
     out << "\n";
   }
   for (int i = 0; i < nNodes; ++i) {
@@ -166,10 +169,12 @@ void BN::toFileBNT(const char *path) const {
 
 namespace {
 
-// Whitespace-separated numbers of a text-format file, with the item count for messages.
+// Whitespace-separated numbers of a text-format file, with the item count for messages. The
+// first failure is kept in `error`.
 class NumberReader {
 public:
-  NumberReader(std::istream &in, const char *path) : in_(in), path_(path) {}
+  NumberReader(std::istream &in, const char *path, std::string &error)
+      : in_(in), path_(path), error_(error) {}
 
   bool readInt(long &value, const char *what) {
     std::string token;
@@ -190,8 +195,8 @@ public:
   }
 
   bool fail(const char *what, const std::string &problem) {
-    std::fprintf(stderr, "BN::readFile: %s: item %ld (%s): %s\n", path_, items_, what,
-                 problem.c_str());
+    error_ = std::string("BN::readFile: ") + path_ + ": item " + std::to_string(items_) + " (" +
+             what + "): " + problem + "\n";
     return false;
   }
 
@@ -205,6 +210,7 @@ private:
 
   std::istream &in_;
   const char *path_;
+  std::string &error_;
   long items_ = 0;
 };
 
@@ -220,74 +226,100 @@ bool entryCountMatches(double written, std::size_t entries) {
 } // namespace
 
 bool BN::readFile(const char *path) {
+  std::string error;
+  const bool read = readFile(path, error);
+  if (!read)
+    std::fputs(error.c_str(), stderr);
+  return read;
+}
+
+// The tables are filled from the values as they come, and installed only when the whole file
+// has been read: the memory used grows with the file, not with the sizes it declares.
+bool BN::readFile(const char *path, std::string &error) {
+  setSize(0, {});
   std::ifstream in(path);
   if (!in) {
-    std::fprintf(stderr, "BN::readFile: cannot open %s\n", path);
-    setSize(0, {});
+    error = std::string("BN::readFile: cannot open ") + path + "\n";
     return false;
   }
-  NumberReader reader(in, path);
-  const auto failed = [this]() {
-    setSize(0, {});
-    return false;
-  };
-  const auto reject = [&](const char *what, const char *problem) {
-    reader.fail(what, problem);
-    return failed();
+  NumberReader reader(in, path, error);
+  const auto reject = [&](const char *what, const std::string &problem) {
+    return reader.fail(what, problem);
   };
 
   long n = 0;
   if (!reader.readInt(n, "node count"))
-    return failed();
+    return false;
   if (n < 0 || n > 100000000)
     return reject("node count", "must lie in 0 .. 100000000");
   std::vector<int> states;
   for (long i = 0; i < n; ++i) {
     long r = 0;
     if (!reader.readInt(r, "state count"))
-      return failed();
-    if (r < 1 || r > kMaxTableEntries)
+      return false;
+    if (r < 1 || r > kMaxReadEntries)
       return reject("state count", "must lie in 1 .. 67108864");
     states.push_back(static_cast<int>(r));
   }
-  setSize(static_cast<int>(n), states);
 
-  Dag graph(static_cast<int>(n));
+  // Arcs in file order, as setting them one by one would store them.
+  std::vector<int> arcs;
+  std::vector<long> sizes(static_cast<std::size_t>(n));
+  std::vector<long> listedFor(static_cast<std::size_t>(n), -1);
+  long total = 0;
   for (long i = 0; i < n; ++i) {
     long count = 0;
     if (!reader.readInt(count, "parent count"))
-      return failed();
+      return false;
     if (count < 0 || count > n)
       return reject("parent count", "must lie in 0 .. the node count");
     long entries = states[i];
     for (long p = 0; p < count; ++p) {
       long parent = 0;
       if (!reader.readInt(parent, "parent id"))
-        return failed();
+        return false;
       if (parent < 0 || parent >= n)
         return reject("parent id", "is not a node of the network");
       // A repeated parent would make the table smaller than the values that follow.
-      if (graph.get(static_cast<int>(parent), static_cast<int>(i)) == 1)
+      if (listedFor[parent] == i)
         return reject("parent id", "is listed twice");
-      graph.set(static_cast<int>(parent), static_cast<int>(i), 1);
+      listedFor[parent] = i;
+      arcs.push_back(static_cast<int>(parent));
+      arcs.push_back(static_cast<int>(i));
       entries *= states[parent];
-      if (entries > kMaxTableEntries)
+      if (entries > kMaxReadEntries)
         return reject("parent id", "makes the table too large");
     }
+    sizes[i] = entries;
+    total += entries;
+    if (total > kMaxReadEntries)
+      return reject("parent list", "gives the tables " + std::to_string(total) +
+                                       " entries in all (" + std::to_string(total / (1L << 17)) +
+                                       " MiB); at most 67108864 are read");
   }
-  setDag(graph);
 
-  for (int i = 0; i < n; ++i) {
+  std::vector<std::vector<double>> tables(static_cast<std::size_t>(n));
+  for (long i = 0; i < n; ++i) {
     double entries = 0;
     if (!reader.readDouble(entries, "entry count"))
-      return failed();
-    std::vector<double> &table = *findCPD(i);
+      return false;
     // A count that disagrees with the parents would shift every later value.
-    if (!entryCountMatches(entries, table.size() - 2))
+    if (!entryCountMatches(entries, static_cast<std::size_t>(sizes[i])))
       return reject("entry count", "differs from the table size its state counts and parents give");
-    for (std::size_t e = 2; e < table.size(); ++e)
-      if (!reader.readDouble(table[e], "table entry"))
-        return failed();
+    std::vector<double> &table = tables[i];
+    table.reserve(2 + static_cast<std::size_t>(std::min(sizes[i], 65536L)));
+    table.push_back(static_cast<double>(i));
+    table.push_back(static_cast<double>(sizes[i]));
+    for (long e = 0; e < sizes[i]; ++e) {
+      double value = 0;
+      if (!reader.readDouble(value, "table entry"))
+        return false;
+      table.push_back(value);
+    }
   }
+
+  setSize(static_cast<int>(n), states);
+  dag.setLinks(arcs);
+  cpd = std::move(tables);
   return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Structure of a Bayesian network: a node count and a flat list of arcs (parent, child) in
-// insertion order. The networks built here have a handful of nodes, so arcs are searched
-// linearly and no adjacency index is kept.
+// insertion order. The networks the analysis builds have a handful of nodes, so single queries
+// search the arcs linearly and no adjacency index is kept; whole-network work (sizing every
+// table, writing and reading files) takes all parent lists in one pass instead.
 #include <vector>
 
 class Dag {
@@ -27,6 +28,9 @@ public:
   // Parents (children) of `node`, ascending: the table layout and the writers rely on it.
   void getParents(std::vector<int> &out, int node) const;
   void getChildren(std::vector<int> &out, int node) const;
+  // Parents of every node from one pass over the arcs, each list ascending as getParents gives
+  // it: node i's are parents[offsets[i] .. offsets[i+1]-1].
+  void getParentLists(std::vector<int> &offsets, std::vector<int> &parents) const;
   // The arc list as pairs in stored order; returns the number of arcs.
   int getLinks(std::vector<int> &out) const;
   // Replaces the arc list as it stands, without checks.
@@ -37,6 +41,10 @@ public:
   // One line "parent --> child" per arc, in stored order, on standard output.
   void display() const;
   void showArc() const;
+
+  // Arc entries examined by the queries of any graph on the calling thread so far, so tests
+  // can check that a whole-network operation stays linear in the arcs.
+  static long long arcVisits();
 
 private:
   int size = 0;

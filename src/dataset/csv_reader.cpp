@@ -50,6 +50,11 @@ std::string readCsvText(const std::string &path, bool header, CsvText &text) {
   std::string line;
   std::vector<std::string> fields;
   while (std::getline(in, line)) {
+    // Names and texts are printed as C strings, so a NUL would cut one short and make two
+    // different cells print alike.
+    if (line.find('\0') != std::string::npos)
+      return "the CSV file " + path + " holds a NUL byte on line " +
+             std::to_string(text.lineCount + 1) + "\n";
     splitFields(line, fields);
     if (text.lineCount == 0)
       text.firstLine = fields;

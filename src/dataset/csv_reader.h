@@ -11,7 +11,7 @@ struct CsvText {
 };
 
 // Reads the file at `path`; with `header` the first line is kept out of `cells`. Returns an
-// error message naming the file, or an empty string.
+// error message naming the file (and the line of a NUL byte), or an empty string.
 std::string readCsvText(const std::string &path, bool header, CsvText &text);
 
 // Fields of one line: n commas give n + 1 fields, each trimmed of surrounding white space.

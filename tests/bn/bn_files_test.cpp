@@ -284,3 +284,64 @@ TEST(TextReader, BadFilesAreReportedAndLeaveTheNetworkEmpty) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open absent.txt"),
             std::string::npos);
 }
+
+// A network of many nodes is read and written with a bounded number of looks at each arc; the
+// quadratic form looks at every arc once per node (here 2000 x 1999 times).
+TEST(TextFormat, ReadingAndWritingLookAtEachArcAFewTimes) {
+  ScopedTempDir dir;
+  const int nodes = 2000;
+  BN chain;
+  chain.setSize(nodes, std::vector<int>(nodes, 2));
+  Dag dag(nodes);
+  std::vector<int> arcs;
+  for (int i = 1; i < nodes; ++i) {
+    arcs.push_back(i - 1);
+    arcs.push_back(i);
+  }
+  dag.setLinks(arcs);
+  chain.setDag(dag);
+  const long long arcCount = nodes - 1;
+  long long before = Dag::arcVisits();
+  chain.toFileBNT("chain.txt");
+  chain.toFileXDSL("chain.xdsl");
+  EXPECT_LE(Dag::arcVisits() - before, 10 * arcCount);
+
+  BN read;
+  before = Dag::arcVisits();
+  ASSERT_TRUE(read.readFile("chain.txt"));
+  read.toFileBNT("again.txt");
+  EXPECT_LE(Dag::arcVisits() - before, 5 * arcCount);
+  EXPECT_EQ(readFile("again.txt"), readFile("chain.txt"));
+  std::vector<int> parents;
+  read.getDag().getParents(parents, 1234);
+  EXPECT_EQ(parents, (std::vector<int>{1233}));
+}
+
+// 40 nodes of 67108864 states would need 40 x 512 MiB of tables: refused from the header, with
+// the total, before any table exists. Two such tables of 2^25 entries are exactly the bound.
+TEST(TextReader, TotalTableSizeIsBounded) {
+  ScopedTempDir dir;
+  std::string huge = "40\n";
+  for (int i = 0; i < 40; ++i)
+    huge += "67108864 ";
+  huge += "\n";
+  for (int i = 0; i < 40; ++i)
+    huge += "0 \n";
+  writeFile("huge.txt", huge);
+  BN bn;
+  learnTwoNodeNetwork(bn);
+  std::string error;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(bn.readFile("huge.txt", error));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "the error goes to the caller";
+  EXPECT_EQ(error, "BN::readFile: huge.txt: item 43 (parent list): gives the tables 134217728 "
+                   "entries in all (1024 MiB); at most 67108864 are read\n");
+  EXPECT_EQ(bn.getNodeCount(), 0);
+
+  writeFile("at.txt", "2\n33554432 33554432 \n0 \n0 \n");
+  EXPECT_FALSE(bn.readFile("at.txt", error));
+  EXPECT_NE(error.find("item 6 (entry count): the file ends early"), std::string::npos) << error;
+  writeFile("over.txt", "3\n33554432 33554432 1 \n0 \n0 \n1 0 \n");
+  EXPECT_FALSE(bn.readFile("over.txt", error));
+  EXPECT_NE(error.find("100663296 entries in all (768 MiB)"), std::string::npos) << error;
+}

@@ -137,3 +137,25 @@ TEST(DagCopy, CopiesAreIndependent) {
     EXPECT_EQ(linksOf(*copy), (std::vector<int>{0, 2}));
   }
 }
+
+// The one-pass lists must agree with getParents node by node, including arcs whose child lies
+// outside the graph (left out) and parents listed in any order.
+TEST(DagParentLists, AgreeWithGetParentsForEveryNode) {
+  Dag dag(5);
+  dag.setLinks({4, 2, 1, 2, 0, 1, 3, 2, 2, 4, 0, 9, 1, -1, 3, 0});
+  std::vector<int> offsets = {7};
+  std::vector<int> parents = {7, 7};
+  dag.getParentLists(offsets, parents);
+  ASSERT_EQ(offsets, (std::vector<int>{0, 1, 2, 5, 5, 6}));
+  EXPECT_EQ(parents, (std::vector<int>{3, 0, 1, 3, 4, 2}));
+  for (int node = 0; node < 5; ++node)
+    EXPECT_EQ(
+        std::vector<int>(parents.begin() + offsets[node], parents.begin() + offsets[node + 1]),
+        parentsOf(dag, node))
+        << "node " << node;
+
+  Dag empty(3);
+  empty.getParentLists(offsets, parents);
+  EXPECT_EQ(offsets, (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_TRUE(parents.empty());
+}

@@ -135,6 +135,27 @@ TEST(ReadCsv, UnopenableFileEndsWithStatusOneNamingIt) {
   EXPECT_EXIT(data.readCSV("empty.csv", 1), testing::ExitedWithCode(1), "empty\\.csv");
 }
 
+// "ab\0x" and "ab\0y" would both print as "ab": the file is refused, naming the line, before
+// any progress line and without touching the data set.
+TEST(ReadCsv, NulByteIsRefusedNamingTheLine) {
+  testsupport::ScopedTempDir dir;
+  Dataset data;
+  ASSERT_FALSE(load(data, "a,1\nb,2\n", 0));
+  const std::string withNul = std::string("name,v\nab\0x,1\nab\0y,2\n", 21);
+  writeFile("data.csv", withNul);
+  CaptureStdout();
+  CsvFailure failure = data.loadCSV("data.csv", 1);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_FALSE(failure.toStdout);
+  EXPECT_EQ(failure.message, "the CSV file data.csv holds a NUL byte on line 2\n");
+  long nodes = 0;
+  long cases = 0;
+  data.getSize(nodes, cases);
+  EXPECT_EQ(nodes, 2);
+  EXPECT_EQ(cases, 2);
+  EXPECT_EXIT(data.readCSV("data.csv", 1), testing::ExitedWithCode(1), "NUL byte on line 2");
+}
+
 TEST(ReadCsv, NumericAndTextColumnsByFirstRow) {
   testsupport::ScopedTempDir dir;
   Dataset data;
