@@ -39,45 +39,36 @@ StudyView::StudyView(const PackedStudy &subjects, const std::vector<int> &chosen
   }
 }
 
-TORVA_POPCOUNT_KERNEL long StudyView::countOnes(const std::uint64_t *a) const {
-  const int W = words();
+namespace {
+
+// sum_j 2^j * popcount(bits(w) & plane_j(w)) over the words w: the cases in which `bits` is 1.
+template <class Bits> long weightedCount(const StudyView &view, Bits bits) {
+  const int W = view.words();
   long total = 0;
-  for (int j = 0; j < planeCount(); ++j) {
-    const std::uint64_t *p = plane(j);
+  for (int j = 0; j < view.planeCount(); ++j) {
+    const std::uint64_t *p = view.plane(j);
     long ones = 0;
     for (int w = 0; w < W; ++w)
-      ones += popcount(a[w] & p[w]);
+      ones += popcount(bits(w) & p[w]);
     total += ones << j;
   }
   return total;
+}
+
+} // namespace
+
+TORVA_POPCOUNT_KERNEL long StudyView::countOnes(const std::uint64_t *a) const {
+  return weightedCount(*this, [a](int w) { return a[w]; });
 }
 
 TORVA_POPCOUNT_KERNEL long StudyView::countCommon(const std::uint64_t *a,
                                                   const std::uint64_t *b) const {
-  const int W = words();
-  long total = 0;
-  for (int j = 0; j < planeCount(); ++j) {
-    const std::uint64_t *p = plane(j);
-    long ones = 0;
-    for (int w = 0; w < W; ++w)
-      ones += popcount(a[w] & b[w] & p[w]);
-    total += ones << j;
-  }
-  return total;
+  return weightedCount(*this, [a, b](int w) { return a[w] & b[w]; });
 }
 
 TORVA_POPCOUNT_KERNEL long StudyView::countDifferent(const std::uint64_t *a,
                                                      const std::uint64_t *b) const {
-  const int W = words();
-  long total = 0;
-  for (int j = 0; j < planeCount(); ++j) {
-    const std::uint64_t *p = plane(j);
-    long ones = 0;
-    for (int w = 0; w < W; ++w)
-      ones += popcount((a[w] ^ b[w]) & p[w]);
-    total += ones << j;
-  }
-  return total;
+  return weightedCount(*this, [a, b](int w) { return a[w] ^ b[w]; });
 }
 
 TORVA_POPCOUNT_KERNEL bool StudyView::equalOnCases(const std::uint64_t *a,

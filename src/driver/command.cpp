@@ -7,12 +7,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/resampling.h"
+#include "util/fatal.h"
 
 namespace {
 
@@ -148,4 +151,14 @@ void writePhaseTimes(const PhaseClock &clock, const PhaseTimes &loop) {
   std::fprintf(out, "loading %.3f\nscreening_scan %.3f\nsegmentation %.3f\nensemble %.3f\n",
                clock.loading, loop.screeningAndScan, loop.segmentation, clock.ensemble);
   std::fclose(out);
+}
+
+int runReportingOutOfMemory(int (*body)(int, char **), int argc, char **argv) {
+  try {
+    return body(argc, argv);
+  } catch (const std::bad_alloc &) {
+    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("allocation failed"));
+  } catch (const std::length_error &) {
+    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("size too large"));
+  }
 }

@@ -31,6 +31,10 @@ std::string lockWorkingFolder();
 // Message for an allocation failure that escaped every size check.
 std::string outOfMemoryMessage(const char *what);
 
+// Runs a command's body; an allocation failure that escapes the size checks ends the process
+// with outOfMemoryMessage and status 1 instead of an abort.
+int runReportingOutOfMemory(int (*body)(int, char **), int argc, char **argv);
+
 // Wall-clock laps of the phases of a run, for TORVA_PHASE_TIMES.
 struct PhaseClock {
   PhaseClock();

@@ -4,8 +4,6 @@
 // jackknife or bootstrap resamples of the subjects.
 #include <cstdio>
 #include <cstdlib>
-#include <new>
-#include <stdexcept>
 #include <string>
 
 #include "bn/bn.h"
@@ -105,13 +103,4 @@ static int run(int argc, char **argv) {
   exitWithStatus(kExitSuccess);
 }
 
-// Allocation failures that escape the size checks end as a message, not an abort.
-int main(int argc, char **argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::bad_alloc &) {
-    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("allocation failed"));
-  } catch (const std::length_error &) {
-    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("size too large"));
-  }
-}
+int main(int argc, char **argv) { return runReportingOutOfMemory(run, argc, argv); }

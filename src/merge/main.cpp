@@ -4,8 +4,6 @@
 // ensemble step as the whole run would: the result files are those of the whole run, and the
 // standard output is the whole run's after its last iteration.
 #include <cstdio>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -73,12 +71,4 @@ int run(int argc, char **argv) {
 
 } // namespace
 
-int main(int argc, char **argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::bad_alloc &) {
-    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("allocation failed"));
-  } catch (const std::length_error &) {
-    torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("size too large"));
-  }
-}
+int main(int argc, char **argv) { return runReportingOutOfMemory(run, argc, argv); }

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "data/samples.h"
+#include "roi/study_builder.h"
 
 namespace {
 
@@ -21,20 +22,6 @@ void randomSubjects(Samples &subjects, std::mt19937 &random, long count, int x, 
       const bool empty = i % 7 == 3;
       subjects.setCell(c, i, empty ? '0' : static_cast<char>('0' + random() % 2));
     }
-}
-
-// The plain route's matrix: case c is the subject chosen[c].
-void materialize(Samples &matrix, const Samples &subjects, const std::vector<int> &chosen) {
-  long nodes = 0;
-  long cases = 0;
-  subjects.getSize(nodes, cases);
-  std::vector<int> xyz;
-  subjects.getXYZSiz(xyz);
-  matrix.setSize(nodes, static_cast<long>(chosen.size()));
-  matrix.setXYZSiz(xyz[0], xyz[1], xyz[2]);
-  for (std::size_t c = 0; c < chosen.size(); ++c)
-    for (long i = 0; i < nodes; ++i)
-      matrix.setCell(static_cast<long>(c), i, subjects.cell(chosen[c], i));
 }
 
 long countCases(const Samples &m, long a, long b, char how) {
@@ -86,7 +73,7 @@ TEST_P(ViewMatchesMatrix, CountsColumnsSubsetsAndScreening) {
 
   for (const std::vector<int> &chosen : selections) {
     Samples matrix;
-    materialize(matrix, subjects, chosen);
+    roitest::materialize(matrix, subjects, chosen);
     const StudyView view(packed, chosen, 5, 4, 3);
     ASSERT_EQ(view.cases(), static_cast<long>(chosen.size()));
     const long nodes = 61;

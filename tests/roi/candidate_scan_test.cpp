@@ -18,20 +18,6 @@ struct ScanResult {
   std::string output;
 };
 
-// The matrix whose case c is the case chosen[c] of `subjects`, as a bootstrap iteration reads it.
-void materialize(Samples &matrix, const Samples &subjects, const std::vector<int> &chosen) {
-  long nodes = 0;
-  long cases = 0;
-  subjects.getSize(nodes, cases);
-  std::vector<int> xyz;
-  subjects.getXYZSiz(xyz);
-  matrix.setSize(nodes, static_cast<long>(chosen.size()));
-  matrix.setXYZSiz(xyz[0], xyz[1], xyz[2]);
-  for (std::size_t c = 0; c < chosen.size(); ++c)
-    for (long i = 0; i < nodes; ++i)
-      matrix.setCell(static_cast<long>(c), i, subjects.cell(chosen[c], i));
-}
-
 // Round `round` as the search sets it up (representatives R, candidate slot, function variable)
 // on the iteration's matrix `study`, scanned by the plain evaluator, or by the packed evaluator
 // on the view of `subjects` through `chosen` that stands for the same matrix.
@@ -98,7 +84,7 @@ ScanResult scanRound(const Samples &subjects, const std::vector<int> &chosen,
     for (long c = 0; c < count; ++c)
       all.push_back(static_cast<int>(c));
   }
-  materialize(study, subjects, all);
+  roitest::materialize(study, subjects, all);
   return scanMatrixOrView(study, subjects, all, R, V, packedRoute);
 }
 

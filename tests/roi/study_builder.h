@@ -21,4 +21,19 @@ inline void makeStudy(Samples &study, int x, int y, int z, const std::vector<std
   study.setOneNode(fv.data(), nodes - 1);
 }
 
+// The matrix whose case c is the case chosen[c] of `subjects`, as a resampling iteration reads
+// it (repeats included).
+inline void materialize(Samples &matrix, const Samples &subjects, const std::vector<int> &chosen) {
+  long nodes = 0;
+  long cases = 0;
+  subjects.getSize(nodes, cases);
+  std::vector<int> xyz;
+  subjects.getXYZSiz(xyz);
+  matrix.setSize(nodes, static_cast<long>(chosen.size()));
+  matrix.setXYZSiz(xyz[0], xyz[1], xyz[2]);
+  for (std::size_t c = 0; c < chosen.size(); ++c)
+    for (long i = 0; i < nodes; ++i)
+      matrix.setCell(static_cast<long>(c), i, subjects.cell(chosen[c], i));
+}
+
 } // namespace roitest
