@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "driver/resampling.h"
+#include "driver/result_transaction.h"
 #include "util/fatal.h"
 
 namespace {
@@ -161,4 +162,14 @@ int runReportingOutOfMemory(int (*body)(int, char **), int argc, char **argv) {
   } catch (const std::length_error &) {
     torva::exitWithMessage(torva::kExitInputError, stderr, outOfMemoryMessage("size too large"));
   }
+}
+
+void startAnalysisRun(int &threads, ResultTransaction &results) {
+  std::string threadError;
+  if (!threadCountFromEnvironment(threads, threadError))
+    torva::exitWithMessage(torva::kExitUsage, stderr, threadError);
+  if (const std::string refused = lockWorkingFolder(); !refused.empty())
+    torva::exitWithMessage(torva::kExitInputError, stderr, refused);
+  if (const std::string refused = results.open(); !refused.empty())
+    torva::exitWithMessage(torva::kExitInputError, stderr, refused);
 }

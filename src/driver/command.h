@@ -53,3 +53,10 @@ struct PhaseTimes;
 // phases into it, one "name seconds" line each: loading, screening_scan and segmentation
 // (thread time summed over the iterations), ensemble. Best effort, for the benchmarks.
 void writePhaseTimes(const PhaseClock &clock, const PhaseTimes &loop);
+
+class ResultTransaction;
+
+// Start-up shared by the commands that run an analysis in the working folder: the thread count
+// (TORVA_THREADS), the folder's lock and the run's result folder. Ends the process with the
+// message of the first that fails (status 2 for the thread count, 1 otherwise).
+void startAnalysisRun(int &threads, ResultTransaction &results);

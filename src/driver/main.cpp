@@ -52,14 +52,8 @@ static int run(int argc, char **argv) {
     exitWithMessage(kExitUsage, stderr, refused);
   const int sizeArgument = iterations;
   int threads = 1;
-  std::string threadError;
-  if (!threadCountFromEnvironment(threads, threadError))
-    exitWithMessage(kExitUsage, stderr, threadError);
-  if (const std::string refused = lockWorkingFolder(); !refused.empty())
-    exitWithMessage(kExitInputError, stderr, refused);
   ResultTransaction results; // every result file is put in place only when all were written
-  if (const std::string refused = results.open(); !refused.empty())
-    exitWithMessage(kExitInputError, stderr, refused);
+  startAnalysisRun(threads, results);
   // A shard keeps its run log in the run folder, for shard.torva; a whole run stages it.
   const std::string runLogPath = sharded ? runFolderPath(results.folder(), kRunLogFileName)
                                          : results.stagedPath(kRunLogFileName);

@@ -39,14 +39,8 @@ int run(int argc, char **argv) {
   if (const std::string refused = parseResamplingSize(argv[3], size); !refused.empty())
     exitWithMessage(kExitUsage, stderr, refused);
   int threads = 1;
-  std::string threadError;
-  if (!threadCountFromEnvironment(threads, threadError))
-    exitWithMessage(kExitUsage, stderr, threadError);
-  if (const std::string refused = lockWorkingFolder(); !refused.empty())
-    exitWithMessage(kExitInputError, stderr, refused);
   ResultTransaction results;
-  if (const std::string refused = results.open(); !refused.empty())
-    exitWithMessage(kExitInputError, stderr, refused);
+  startAnalysisRun(threads, results);
   setRunLogPath(results.stagedPath(kRunLogFileName));
 
   DecodedStudy study;
