@@ -72,15 +72,25 @@ struct SweepScratch {
         sums(K), ones(K, 1.0) {}
 };
 
-void gatherIncoming(SweepScratch &scratch, const LbpGraph &graph, const std::vector<double> &cur,
+// Where a sweep reads the message that reaches each slot g: base + index[g] * K, or all ones
+// when index[g] < 0. The slot messages of a sweep are read through readSlot; the messages of the
+// first sweep, one per sending node, through neighbourNode.
+struct MessageSource {
+  const double *base;
+  const int *index;
+  const double *ones;
+
+  const double *at(int g, int K) const {
+    return index[g] < 0 ? ones : base + static_cast<std::size_t>(index[g]) * K;
+  }
+};
+
+void gatherIncoming(SweepScratch &scratch, const LbpGraph &graph, const MessageSource &source,
                     int n, int K) {
   const int first = graph.slotOffset[n];
   const int degree = graph.slotOffset[n + 1] - first;
-  for (int x = 0; x < degree; ++x) {
-    const int from = graph.readSlot[first + x];
-    scratch.incoming[x] =
-        from < 0 ? scratch.ones.data() : cur.data() + static_cast<std::size_t>(from) * K;
-  }
+  for (int x = 0; x < degree; ++x)
+    scratch.incoming[x] = source.at(first + x, K);
 }
 
 // Q[s] = sum_t T[s + t*K] * P[t], each sum accumulated from 0.0 for t = 0 upward. The SSE2 path
@@ -112,8 +122,8 @@ inline void columnMajorProduct(double *Q, const double *T, const double *P, int 
 // label loops are innermost so that they vectorise without reordering any sum. KC > 0 fixes the
 // label count at compile time; KC = 0 takes it from K.
 template <int KC>
-void sendMessages(std::vector<double> &next, SweepScratch &scratch, const LbpGraph &graph,
-                  const double *E, const double *T, int n, int runtimeK) {
+void sendMessages(double *next, SweepScratch &scratch, const LbpGraph &graph, const double *E,
+                  const double *T, int n, int runtimeK) {
   const int K = KC > 0 ? KC : runtimeK;
   const int first = graph.slotOffset[n];
   const int degree = graph.slotOffset[n + 1] - first;
@@ -143,7 +153,7 @@ void sendMessages(std::vector<double> &next, SweepScratch &scratch, const LbpGra
         P[s] *= msg[s];
     }
     columnMajorProduct<KC>(Q, T, P, K);
-    double *out = next.data() + static_cast<std::size_t>(graph.writeSlot[first + x]) * K;
+    double *out = next + static_cast<std::size_t>(graph.writeSlot[first + x]) * K;
     double sum = 0.0;
     for (int s = 0; s < K; ++s) {
       out[s] = E[s] * Q[s];
@@ -178,14 +188,25 @@ struct Sse2Lanes {
 };
 
 #define TORVA_GROUP_KERNEL sendMessagesOfGroupSse2
+#define TORVA_BELIEF_KERNEL beliefsOfGroupSse2
+#define TORVA_GROUP_GATHER gatherGroupSse2
 #include "segment/lbp_group_kernel.inc"
 #undef TORVA_GROUP_KERNEL
+#undef TORVA_BELIEF_KERNEL
+#undef TORVA_GROUP_GATHER
 
 template <int K>
-void sendGroupsSse2(double *next, const double *cur, const LbpGraph &graph, const double *E,
-                    const double *T, const double *ones) {
+void sendGroupsSse2(double *next, const MessageSource &source, const LbpGraph &graph,
+                    const double *E, const double *T) {
   for (std::size_t g = 0; g + 1 < graph.groupedNodes.size(); g += 2)
-    sendMessagesOfGroupSse2<K, Sse2Lanes>(next, cur, graph, E, T, ones, &graph.groupedNodes[g]);
+    sendMessagesOfGroupSse2<K, Sse2Lanes>(next, source, graph, E, T, &graph.groupedNodes[g]);
+}
+
+template <int K>
+void beliefGroupsSse2(double *beliefs, const MessageSource &source, const LbpGraph &graph,
+                      const double *E) {
+  for (std::size_t g = 0; g + 1 < graph.groupedNodes.size(); g += 2)
+    beliefsOfGroupSse2<K, Sse2Lanes>(beliefs, source, graph, E, &graph.groupedNodes[g]);
 }
 
 #if !defined(__clang__)
@@ -215,14 +236,73 @@ struct AvxLanes {
 };
 
 #define TORVA_GROUP_KERNEL sendMessagesOfGroupAvx
+#define TORVA_BELIEF_KERNEL beliefsOfGroupAvx
+#define TORVA_GROUP_GATHER gatherGroupAvx
 #include "segment/lbp_group_kernel.inc"
 #undef TORVA_GROUP_KERNEL
+#undef TORVA_BELIEF_KERNEL
+#undef TORVA_GROUP_GATHER
 
 template <int K>
-void sendGroupsAvx(double *next, const double *cur, const LbpGraph &graph, const double *E,
-                   const double *T, const double *ones) {
+void sendGroupsAvx(double *next, const MessageSource &source, const LbpGraph &graph,
+                   const double *E, const double *T) {
   for (std::size_t g = 0; g + 3 < graph.groupedNodes.size(); g += 4)
-    sendMessagesOfGroupAvx<K, AvxLanes>(next, cur, graph, E, T, ones, &graph.groupedNodes[g]);
+    sendMessagesOfGroupAvx<K, AvxLanes>(next, source, graph, E, T, &graph.groupedNodes[g]);
+}
+
+template <int K>
+void beliefGroupsAvx(double *beliefs, const MessageSource &source, const LbpGraph &graph,
+                     const double *E) {
+  for (std::size_t g = 0; g + 3 < graph.groupedNodes.size(); g += 4)
+    beliefsOfGroupAvx<K, AvxLanes>(beliefs, source, graph, E, &graph.groupedNodes[g]);
+}
+#pragma GCC pop_options
+
+#define TORVA_AVX512_LANES 1
+// Eight nodes at a time with AVX-512, chosen at run time like AVX. The fused multiply-add it
+// brings is never formed: the build keeps every product and sum apart (-ffp-contract=off).
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+struct Avx512Lanes {
+  static constexpr int W = 8;
+  using V = __m512d;
+  static V one() { return _mm512_set1_pd(1.0); }
+  static V zero() { return _mm512_setzero_pd(); }
+  static V broadcast(double x) { return _mm512_set1_pd(x); }
+  static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
+  static V add(V a, V b) { return _mm512_add_pd(a, b); }
+  static V div(V a, V b) { return _mm512_div_pd(a, b); }
+  static V gather(const double *const *p, int s) {
+    return _mm512_set_pd(p[7][s], p[6][s], p[5][s], p[4][s], p[3][s], p[2][s], p[1][s], p[0][s]);
+  }
+  static void scatter(V v, double *const *to, int s) {
+    alignas(64) double lanes[8];
+    _mm512_store_pd(lanes, v);
+    for (int i = 0; i < 8; ++i)
+      to[i][s] = lanes[i];
+  }
+};
+
+#define TORVA_GROUP_KERNEL sendMessagesOfGroupAvx512
+#define TORVA_BELIEF_KERNEL beliefsOfGroupAvx512
+#define TORVA_GROUP_GATHER gatherGroupAvx512
+#include "segment/lbp_group_kernel.inc"
+#undef TORVA_GROUP_KERNEL
+#undef TORVA_BELIEF_KERNEL
+#undef TORVA_GROUP_GATHER
+
+template <int K>
+void sendGroupsAvx512(double *next, const MessageSource &source, const LbpGraph &graph,
+                      const double *E, const double *T) {
+  for (std::size_t g = 0; g + 7 < graph.groupedNodes.size(); g += 8)
+    sendMessagesOfGroupAvx512<K, Avx512Lanes>(next, source, graph, E, T, &graph.groupedNodes[g]);
+}
+
+template <int K>
+void beliefGroupsAvx512(double *beliefs, const MessageSource &source, const LbpGraph &graph,
+                        const double *E) {
+  for (std::size_t g = 0; g + 7 < graph.groupedNodes.size(); g += 8)
+    beliefsOfGroupAvx512<K, Avx512Lanes>(beliefs, source, graph, E, &graph.groupedNodes[g]);
 }
 #pragma GCC pop_options
 #endif
@@ -231,28 +311,26 @@ void sendGroupsAvx(double *next, const double *cur, const LbpGraph &graph, const
 // The first sweep, when every message is still 1.0: each product of incoming messages is
 // exactly 1.0, so a node sends the same message through all its slots, E_n(s) Q(s) normalised
 // with Q(s) = sum_t T(s, t) * 1.0. It is computed once per node with the same operations as
-// sendMessages and copied to every slot.
+// sendMessages and kept once per node; the second sweep reads it through neighbourNode.
 template <int KC>
-void sendFirstSweep(std::vector<double> &next, SweepScratch &scratch, const LbpGraph &graph,
+void sendFirstSweep(std::vector<double> &nodeMessages, SweepScratch &scratch, const LbpGraph &graph,
                     const double *evidence, const double *T, int runtimeK) {
   const int K = KC > 0 ? KC : runtimeK;
   constexpr int kLocal = KC > 0 ? KC : 1;
   double localP[kLocal];
   double localQ[kLocal];
-  double localOut[kLocal];
   double *P = KC > 0 ? localP : scratch.without.data();
   double *Q = KC > 0 ? localQ : scratch.sums.data();
-  double *out = KC > 0 ? localOut : scratch.prefix.data();
   for (int s = 0; s < K; ++s)
     P[s] = 1.0;
   columnMajorProduct<KC>(Q, T, P, K);
   const int N = graph.nodeCount();
+  nodeMessages.resize(static_cast<std::size_t>(N) * K);
   for (int n = 0; n < N; ++n) {
-    const int first = graph.slotOffset[n];
-    const int degree = graph.slotOffset[n + 1] - first;
-    if (degree == 0)
-      continue;
+    if (graph.slotOffset[n + 1] == graph.slotOffset[n])
+      continue; // sends nothing
     const double *E = evidence + static_cast<std::size_t>(n) * K;
+    double *out = nodeMessages.data() + static_cast<std::size_t>(n) * K;
     double sum = 0.0;
     for (int s = 0; s < K; ++s) {
       out[s] = E[s] * Q[s];
@@ -260,65 +338,115 @@ void sendFirstSweep(std::vector<double> &next, SweepScratch &scratch, const LbpG
     }
     for (int s = 0; s < K; ++s)
       out[s] /= sum;
-    for (int x = 0; x < degree; ++x)
-      std::copy(out, out + K,
-                next.data() + static_cast<std::size_t>(graph.writeSlot[first + x]) * K);
   }
 }
 
+// One sweep after the first: the messages read from `source` give every slot of `next`. Nodes
+// are independent within a sweep (each reads only the previous sweep's messages), so the order
+// of visiting them does not matter.
 template <int KC>
-void runSweeps(std::vector<double> &cur, std::vector<double> &next, SweepScratch &scratch,
-               const LbpGraph &graph, const double *evidence, const double *T, int iterations,
-               int K) {
+void sendSweep(double *next, const MessageSource &source, SweepScratch &scratch,
+               const LbpGraph &graph, const double *evidence, const double *T, int K) {
+#ifdef TORVA_LANES
+  if constexpr (KC > 0) {
+#ifdef TORVA_AVX512_LANES
+    if (graph.groupWidth == 8)
+      sendGroupsAvx512<KC>(next, source, graph, evidence, T);
+#endif
+#ifdef TORVA_AVX_LANES
+    if (graph.groupWidth == 4)
+      sendGroupsAvx<KC>(next, source, graph, evidence, T);
+#endif
+    if (graph.groupWidth == 2)
+      sendGroupsSse2<KC>(next, source, graph, evidence, T);
+    for (const int n : graph.ungroupedNodes) {
+      gatherIncoming(scratch, graph, source, n, K);
+      sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
+    }
+    return;
+  }
+#endif
+  const int N = graph.nodeCount();
+  for (int n = 0; n < N; ++n) {
+    gatherIncoming(scratch, graph, source, n, K);
+    sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
+  }
+}
+
+// The sweeps; returns where the last sweep's messages are read.
+template <int KC>
+MessageSource runSweeps(LbpWorkspace &workspace, SweepScratch &scratch, const LbpGraph &graph,
+                        const double *evidence, const double *T, int iterations, int K) {
+  std::vector<double> &cur = workspace.current;
+  std::vector<double> &next = workspace.next;
+  MessageSource source{cur.data(), graph.readSlot.data(), scratch.ones.data()};
   for (int t = 0; t < iterations; ++t) {
     torva::progress() << "Iteration " << t << " ";
     if (t == 0) {
-      sendFirstSweep<KC>(next, scratch, graph, evidence, T, K);
-      std::swap(cur, next);
+      sendFirstSweep<KC>(workspace.nodeMessages, scratch, graph, evidence, T, K);
+      source = {workspace.nodeMessages.data(), graph.neighbourNode.data(), scratch.ones.data()};
       continue;
     }
-    // Nodes are independent within a sweep (each reads only the previous sweep's messages),
-    // so the order of visiting them does not matter.
-#ifdef TORVA_LANES
-    if constexpr (KC > 0) {
-#ifdef TORVA_AVX_LANES
-      if (graph.groupWidth == 4)
-        sendGroupsAvx<KC>(next.data(), cur.data(), graph, evidence, T, scratch.ones.data());
-#endif
-      if (graph.groupWidth == 2)
-        sendGroupsSse2<KC>(next.data(), cur.data(), graph, evidence, T, scratch.ones.data());
-      for (const int n : graph.ungroupedNodes) {
-        gatherIncoming(scratch, graph, cur, n, K);
-        sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
-      }
-      std::swap(cur, next);
-      continue;
-    }
-#endif
-    const int N = graph.nodeCount();
-    for (int n = 0; n < N; ++n) {
-      gatherIncoming(scratch, graph, cur, n, K);
-      sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
-    }
+    sendSweep<KC>(next.data(), source, scratch, graph, evidence, T, K);
     // Every slot was rewritten, so swapping is the synchronous copy of next into current.
     std::swap(cur, next);
+    source = {cur.data(), graph.readSlot.data(), scratch.ones.data()};
   }
+  return source;
 }
 
-void appendBelief(std::vector<double> &beliefs, const SweepScratch &scratch, const double *E,
-                  int degree, int K) {
-  const std::size_t start = beliefs.size();
+// b_n(s) = E_n(s) * prod_x m_x(s), the product from 1.0 in slot order, normalised.
+void beliefOfNode(double *belief, const SweepScratch &scratch, const double *E, int degree, int K) {
   for (int s = 0; s < K; ++s) {
     double q = 1.0;
     for (int x = 0; x < degree; ++x)
       q *= scratch.incoming[x][s];
-    beliefs.push_back(E[s] * q);
+    belief[s] = E[s] * q;
   }
   double sum = 0.0;
   for (int s = 0; s < K; ++s)
-    sum += beliefs[start + s];
+    sum += belief[s];
   for (int s = 0; s < K; ++s)
-    beliefs[start + s] /= sum;
+    belief[s] /= sum;
+}
+
+template <int KC>
+void collectBeliefs(double *beliefs, const MessageSource &source, SweepScratch &scratch,
+                    const LbpGraph &graph, const double *evidence, int K) {
+  auto one = [&](int n) {
+    gatherIncoming(scratch, graph, source, n, K);
+    beliefOfNode(beliefs + static_cast<std::size_t>(n) * K, scratch,
+                 evidence + static_cast<std::size_t>(n) * K,
+                 graph.slotOffset[n + 1] - graph.slotOffset[n], K);
+  };
+#ifdef TORVA_LANES
+  if constexpr (KC > 0) {
+#ifdef TORVA_AVX512_LANES
+    if (graph.groupWidth == 8)
+      beliefGroupsAvx512<KC>(beliefs, source, graph, evidence);
+#endif
+#ifdef TORVA_AVX_LANES
+    if (graph.groupWidth == 4)
+      beliefGroupsAvx<KC>(beliefs, source, graph, evidence);
+#endif
+    if (graph.groupWidth == 2)
+      beliefGroupsSse2<KC>(beliefs, source, graph, evidence);
+    for (const int n : graph.ungroupedNodes)
+      one(n);
+    return;
+  }
+#endif
+  for (int n = 0; n < graph.nodeCount(); ++n)
+    one(n);
+}
+
+template <int KC>
+void inferWith(std::vector<double> &beliefs, LbpWorkspace &workspace, SweepScratch &scratch,
+               const LbpGraph &graph, const double *evidence, const double *T, int iterations,
+               int K) {
+  const MessageSource last = runSweeps<KC>(workspace, scratch, graph, evidence, T, iterations, K);
+  beliefs.resize(static_cast<std::size_t>(graph.nodeCount()) * K);
+  collectBeliefs<KC>(beliefs.data(), last, scratch, graph, evidence, K);
 }
 
 } // namespace
@@ -326,7 +454,9 @@ void appendBelief(std::vector<double> &beliefs, const SweepScratch &scratch, con
 int lbp_group_width() {
 #ifdef TORVA_LANES
 #ifdef TORVA_AVX_LANES
-  static const int width = __builtin_cpu_supports("avx") ? 4 : 2;
+  static const int width = __builtin_cpu_supports("avx512f") ? 8
+                           : __builtin_cpu_supports("avx")   ? 4
+                                                             : 2;
 #else
   static const int width = 2;
 #endif
@@ -352,6 +482,14 @@ void place_lbp_messages(LbpGraph &graph) {
   for (std::size_t g = 0; g < slots; ++g) {
     graph.readSlot[g] = oneToOne ? static_cast<int>(g) : graph.reverseSlot[g];
     graph.writeSlot[g] = oneToOne ? sender[g] : static_cast<int>(g);
+  }
+  std::vector<int> owner(slots);
+  for (int n = 0; n < graph.nodeCount(); ++n)
+    std::fill(owner.begin() + graph.slotOffset[n], owner.begin() + graph.slotOffset[n + 1], n);
+  graph.neighbourNode.resize(slots);
+  for (std::size_t g = 0; g < slots; ++g) {
+    const int h = graph.reverseSlot[g];
+    graph.neighbourNode[g] = h < 0 ? -1 : owner[h];
   }
 }
 
@@ -429,6 +567,7 @@ void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
   const std::size_t values = static_cast<std::size_t>(graph.slotOffset.back()) * K;
   current.reserve(values);
   next.reserve(values);
+  nodeMessages.reserve(static_cast<std::size_t>(graph.nodeCount()) * K);
 }
 
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
@@ -438,55 +577,46 @@ void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
   const int K = labelCountOf(transition);
   const int N = graph.nodeCount();
   const std::size_t messageValues = static_cast<std::size_t>(graph.slotOffset[N]) * K;
-  std::vector<double> &cur = workspace.current;
-  std::vector<double> &next = workspace.next;
   // Every message starts at 1.0. The first sweep reads none of them (sendFirstSweep), so only
   // an inference without sweeps, whose beliefs read them, needs them filled.
   if (iterations > 0)
-    cur.resize(messageValues);
+    workspace.current.resize(messageValues);
   else
-    cur.assign(messageValues, 1.0);
-  next.resize(messageValues);
+    workspace.current.assign(messageValues, 1.0);
+  if (iterations > 1)
+    workspace.next.resize(messageValues);
   SweepScratch scratch(graph.maxDegree, K);
   const double *T = transition.data();
-
   const double *E = evidence.data();
   // The cluster counts the driver tries get a kernel with the label count fixed at compile time.
   switch (K) {
   case 2:
-    runSweeps<2>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<2>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   case 3:
-    runSweeps<3>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<3>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   case 4:
-    runSweeps<4>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<4>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   case 5:
-    runSweeps<5>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<5>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   case 6:
-    runSweeps<6>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<6>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   case 7:
-    runSweeps<7>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<7>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   case 8:
-    runSweeps<8>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<8>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   case 9:
-    runSweeps<9>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<9>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
   default:
-    runSweeps<0>(cur, next, scratch, graph, E, T, iterations, K);
+    inferWith<0>(beliefs, workspace, scratch, graph, E, T, iterations, K);
     break;
-  }
-
-  beliefs.reserve(static_cast<std::size_t>(N) * K);
-  for (int n = 0; n < N; ++n) {
-    gatherIncoming(scratch, graph, cur, n, K);
-    appendBelief(beliefs, scratch, evidence.data() + static_cast<std::size_t>(n) * K,
-                 graph.slotOffset[n + 1] - graph.slotOffset[n], K);
   }
   torva::progress() << "Free Memory\n";
 }

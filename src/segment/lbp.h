@@ -34,6 +34,9 @@ struct LbpGraph {
   // writes scatter; otherwise at the slot that sends them.
   std::vector<int> readSlot;
   std::vector<int> writeSlot;
+  // The node that sends into slot g (-1: none). The first sweep's messages are the same through
+  // every slot of a sender, so they are kept once per node and read through this.
+  std::vector<int> neighbourNode;
   int maxDegree = 0;
   // The nodes in groups of groupWidth nodes of equal degree, which the sweeps update together
   // (one node per vector lane), and the rest, updated one at a time.
@@ -57,10 +60,11 @@ bool lattice_graph_applies(int representative, const std::vector<int> &candidate
 void build_lattice_lbp_graph(LbpGraph &graph, int representative,
                              const std::vector<int> &candidates, const std::vector<int> &dims);
 
-// Fills readSlot and writeSlot from reverseSlot.
+// Fills readSlot, writeSlot and neighbourNode from reverseSlot.
 void place_lbp_messages(LbpGraph &graph);
 
-// Nodes per group that this processor's vector unit serves: 4 with AVX, 2 with SSE2, else 1.
+// Nodes per group that this processor's vector unit serves: 8 with AVX-512, 4 with AVX, 2 with
+// SSE2, else 1.
 int lbp_group_width();
 
 // Fills the graph's groups of `width` nodes of equal degree (up to 16) from its slot offsets;
@@ -72,6 +76,7 @@ void group_nodes_by_degree(LbpGraph &graph, int width);
 struct LbpWorkspace {
   std::vector<double> current;
   std::vector<double> next;
+  std::vector<double> nodeMessages; // the first sweep's message of each node
 
   // Makes room for the messages of `graph` with up to K labels.
   void reserve(const LbpGraph &graph, int K);
