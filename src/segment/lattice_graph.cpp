@@ -16,41 +16,22 @@ struct Offset {
 constexpr Offset kOffsets[10] = {{0, 0, -1}, {-1, -1, 0}, {-1, 0, 0}, {-1, 1, 0}, {0, -1, 0},
                                  {0, 1, 0},  {1, -1, 0},  {1, 0, 0},  {1, 1, 0},  {0, 0, 1}};
 
-// Node of a member voxel by open addressing; -1 for a voxel outside the set.
-class VoxelNodes {
-public:
-  explicit VoxelNodes(std::size_t members) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * members)
-      capacity *= 2;
-    mask_ = capacity - 1;
-    voxels_.assign(capacity, -1);
-    nodes_.assign(capacity, -1);
+// Offsets j whose target voxel lies inside the volume, as bits.
+unsigned insideOffsets(long v, long X, long Y, long Z) {
+  const long x = v % X;
+  const long y = (v / X) % Y;
+  const long z = v / (X * Y);
+  unsigned inside = 0;
+  for (int j = 0; j < 10; ++j) {
+    const Offset &o = kOffsets[j];
+    const long tx = x + o.dx;
+    const long ty = y + o.dy;
+    const long tz = z + o.dz;
+    if (o.dz != 0 ? (tz >= 0 && tz < Z) : (tx >= 0 && tx < X && ty >= 0 && ty < Y))
+      inside |= 1u << j;
   }
-  void insert(int voxel, int node) {
-    std::size_t at = slotOf(voxel);
-    while (voxels_[at] != -1 && voxels_[at] != voxel)
-      at = (at + 1) & mask_;
-    voxels_[at] = voxel;
-    nodes_[at] = node;
-  }
-  int find(int voxel) const {
-    for (std::size_t at = slotOf(voxel);; at = (at + 1) & mask_) {
-      if (voxels_[at] == voxel)
-        return nodes_[at];
-      if (voxels_[at] == -1)
-        return -1;
-    }
-  }
-
-private:
-  std::size_t slotOf(int voxel) const {
-    return (static_cast<std::size_t>(voxel) * 0x9E3779B97F4A7C15u >> 17) & mask_;
-  }
-  std::size_t mask_;
-  std::vector<int> voxels_;
-  std::vector<int> nodes_;
-};
+  return inside;
+}
 
 } // namespace
 
@@ -64,36 +45,52 @@ bool lattice_graph_applies(int representative, const std::vector<int> &candidate
 void build_lattice_lbp_graph(LbpGraph &graph, int representative,
                              const std::vector<int> &candidates, const std::vector<int> &dims) {
   const int N = static_cast<int>(candidates.size()) + 1;
-  auto voxelOf = [&](int n) { return n + 1 < N ? candidates[n] - 1 : representative - 1; };
-  VoxelNodes nodeOf(static_cast<std::size_t>(N));
-  for (int n = 0; n < N; ++n)
-    nodeOf.insert(voxelOf(n), n);
-
+  const int C = N - 1;
   const long X = dims[0];
   const long Y = dims[1];
   const long Z = dims[2];
-  // Per node the offsets whose target is a member, as bits, and those targets' nodes.
+  const long representativeVoxel = representative - 1;
+  auto voxelOf = [&](int n) -> long { return n < C ? candidates[n] - 1L : representativeVoxel; };
+  // Node of a member voxel; -1 outside the set. The candidates ascend, so a lookup for the
+  // representative's neighbours is a binary search.
+  auto nodeOfVoxel = [&](long voxel) -> int {
+    if (voxel == representativeVoxel)
+      return C;
+    const auto at = std::lower_bound(candidates.begin(), candidates.end(), voxel + 1);
+    return at != candidates.end() && *at == voxel + 1 ? static_cast<int>(at - candidates.begin())
+                                                      : -1;
+  };
+
+  // Per node the offsets whose target is a member, as bits, and those targets' nodes. For one
+  // offset the candidates' targets ascend with the candidates, so one merging walk finds them.
   std::vector<unsigned short> present(static_cast<std::size_t>(N), 0);
   std::vector<int> target(static_cast<std::size_t>(N) * 10, -1);
-  for (int n = 0; n < N; ++n) {
-    const long v = voxelOf(n);
-    const long x = v % X;
-    const long y = (v / X) % Y;
-    const long z = v / (X * Y);
-    for (int j = 0; j < 10; ++j) {
-      const Offset &o = kOffsets[j];
-      const long tx = x + o.dx;
-      const long ty = y + o.dy;
-      const long tz = z + o.dz;
-      const bool inside =
-          o.dz != 0 ? (tz >= 0 && tz < Z) : (tx >= 0 && tx < X && ty >= 0 && ty < Y);
-      if (!inside)
+  std::vector<unsigned short> inside(static_cast<std::size_t>(N));
+  for (int n = 0; n < N; ++n)
+    inside[n] = static_cast<unsigned short>(insideOffsets(voxelOf(n), X, Y, Z));
+  auto link = [&](int n, int j, int u) {
+    present[n] |= static_cast<unsigned short>(1u << j);
+    target[static_cast<std::size_t>(n) * 10 + j] = u;
+  };
+  for (int j = 0; j < 10; ++j) {
+    const Offset &o = kOffsets[j];
+    const long delta = o.dx + X * (o.dy + Y * o.dz);
+    int walk = 0;
+    for (int n = 0; n < C; ++n) {
+      if (!(inside[n] & (1u << j)))
         continue;
-      const int u = nodeOf.find(static_cast<int>(tx + X * (ty + Y * tz)));
-      if (u < 0)
-        continue;
-      present[n] |= static_cast<unsigned short>(1u << j);
-      target[static_cast<std::size_t>(n) * 10 + j] = u;
+      const long t = candidates[n] - 1L + delta;
+      while (walk < C && candidates[walk] - 1L < t)
+        ++walk;
+      if (walk < C && candidates[walk] - 1L == t)
+        link(n, j, walk);
+      else if (t == representativeVoxel)
+        link(n, j, C);
+    }
+    if (inside[C] & (1u << j)) {
+      const int u = nodeOfVoxel(representativeVoxel + delta);
+      if (u >= 0)
+        link(C, j, u);
     }
   }
 

@@ -19,6 +19,9 @@ void expectSameLayout(int representative, const std::vector<int> &candidates,
   build_lattice_lbp_graph(direct, representative, candidates, dims);
   EXPECT_EQ(direct.slotOffset, fromLists.slotOffset);
   EXPECT_EQ(direct.reverseSlot, fromLists.reverseSlot);
+  EXPECT_EQ(direct.readSlot, fromLists.readSlot);
+  EXPECT_EQ(direct.writeSlot, fromLists.writeSlot);
+  EXPECT_EQ(direct.neighbourNode, fromLists.neighbourNode);
   EXPECT_EQ(direct.maxDegree, fromLists.maxDegree);
   EXPECT_EQ(direct.groupWidth, fromLists.groupWidth);
   EXPECT_EQ(direct.groupedNodes, fromLists.groupedNodes);

@@ -241,6 +241,50 @@ TEST(LbpInference, MatchesThePerNodeAlgorithmOnRandomLattices) {
   }
 }
 
+TEST(LbpInference, EveryLaneWidthMatchesThePerNodeAlgorithm) {
+  // The machine's own width is what the other tests run; the narrower ones serve processors
+  // without the wider unit. Blocks big enough for many full groups of eight of every degree, and
+  // one to three sweeps, where the first sweep's per-node messages are read.
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const std::vector<int> dims{9, 8, 5};
+  const int volume = dims[0] * dims[1] * dims[2];
+  for (int trial = 0; trial < 6; ++trial) {
+    std::vector<int> members;
+    for (int id = 1; id <= volume; ++id)
+      if (unit(rng) < 0.75)
+        members.push_back(id);
+    const int representative = members[members.size() / 2];
+    members.erase(members.begin() + static_cast<long>(members.size() / 2));
+    Lists nbhd;
+    create_nbhd_system_kclustering(nbhd, representative, members, dims);
+    const int K = 2 + trial % 3;
+    const int sweeps = 1 + trial % 3;
+    Vec features(members.size() + 1), means(K), T, E;
+    for (double &x : features)
+      x = unit(rng);
+    for (double &mu : means)
+      mu = unit(rng);
+    create_transition_matrix_kclsutering(T, means, 0.5 + unit(rng));
+    create_evidence_kclustering(E, features, means);
+    const Vec expected = referenceBeliefs(representative, members, E, T, nbhd, dims, sweeps);
+    LbpGraph graph;
+    build_lattice_lbp_graph(graph, representative, members, dims);
+    for (int width = 1; width <= lbp_group_width(); width *= 2) {
+      group_nodes_by_degree(graph, width);
+      if (width == 8) {
+        EXPECT_GE(graph.groupedNodes.size(), 64u);
+      }
+      LbpWorkspace workspace;
+      Vec actual;
+      testing::internal::CaptureStdout();
+      lbp_inference(actual, graph, E, T, sweeps, workspace);
+      testing::internal::GetCapturedStdout();
+      ASSERT_EQ(actual, expected) << "trial " << trial << ", width " << width;
+    }
+  }
+}
+
 TEST(LbpInference, MatchesThePerNodeAlgorithmOnIrregularGraphs) {
   // Graphs a neighbourhood file may give: duplicate pairs, a node listing itself, and edges
   // whose far end does not list the sender back.
