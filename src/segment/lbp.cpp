@@ -185,15 +185,22 @@ struct Sse2Lanes {
     _mm_storel_pd(to[0] + s, v);
     _mm_storeh_pd(to[1] + s, v);
   }
+  // Labels s and s+1 of every lane: one load or store per lane and a transpose in registers.
+  static void gatherPair(V &a, V &b, const double *const *p, int s) {
+    const V p0 = _mm_loadu_pd(p[0] + s);
+    const V p1 = _mm_loadu_pd(p[1] + s);
+    a = _mm_unpacklo_pd(p0, p1);
+    b = _mm_unpackhi_pd(p0, p1);
+  }
+  static void scatterPair(V a, V b, double *const *to, int s) {
+    _mm_storeu_pd(to[0] + s, _mm_unpacklo_pd(a, b));
+    _mm_storeu_pd(to[1] + s, _mm_unpackhi_pd(a, b));
+  }
 };
 
-#define TORVA_GROUP_KERNEL sendMessagesOfGroupSse2
-#define TORVA_BELIEF_KERNEL beliefsOfGroupSse2
-#define TORVA_GROUP_GATHER gatherGroupSse2
+#define TORVA_LANE_SUFFIX Sse2
 #include "segment/lbp_group_kernel.inc"
-#undef TORVA_GROUP_KERNEL
-#undef TORVA_BELIEF_KERNEL
-#undef TORVA_GROUP_GATHER
+#undef TORVA_LANE_SUFFIX
 
 template <int K>
 void sendGroupsSse2(double *next, const MessageSource &source, const LbpGraph &graph,
@@ -233,15 +240,28 @@ struct AvxLanes {
     for (int i = 0; i < 4; ++i)
       to[i][s] = lanes[i];
   }
+  // u holds lanes 0 and 2, v lanes 1 and 3, each lane's labels s and s+1 side by side.
+  static void gatherPair(V &a, V &b, const double *const *p, int s) {
+    const V u = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p[0] + s)),
+                                     _mm_loadu_pd(p[2] + s), 1);
+    const V v = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p[1] + s)),
+                                     _mm_loadu_pd(p[3] + s), 1);
+    a = _mm256_unpacklo_pd(u, v);
+    b = _mm256_unpackhi_pd(u, v);
+  }
+  static void scatterPair(V a, V b, double *const *to, int s) {
+    const V u = _mm256_unpacklo_pd(a, b);
+    const V v = _mm256_unpackhi_pd(a, b);
+    _mm_storeu_pd(to[0] + s, _mm256_castpd256_pd128(u));
+    _mm_storeu_pd(to[1] + s, _mm256_castpd256_pd128(v));
+    _mm_storeu_pd(to[2] + s, _mm256_extractf128_pd(u, 1));
+    _mm_storeu_pd(to[3] + s, _mm256_extractf128_pd(v, 1));
+  }
 };
 
-#define TORVA_GROUP_KERNEL sendMessagesOfGroupAvx
-#define TORVA_BELIEF_KERNEL beliefsOfGroupAvx
-#define TORVA_GROUP_GATHER gatherGroupAvx
+#define TORVA_LANE_SUFFIX Avx
 #include "segment/lbp_group_kernel.inc"
-#undef TORVA_GROUP_KERNEL
-#undef TORVA_BELIEF_KERNEL
-#undef TORVA_GROUP_GATHER
+#undef TORVA_LANE_SUFFIX
 
 template <int K>
 void sendGroupsAvx(double *next, const MessageSource &source, const LbpGraph &graph,
@@ -263,6 +283,11 @@ void beliefGroupsAvx(double *beliefs, const MessageSource &source, const LbpGrap
 // brings is never formed: the build keeps every product and sum apart (-ffp-contract=off).
 #pragma GCC push_options
 #pragma GCC target("avx512f")
+// GCC 12's AVX-512 shuffle intrinsics start from an "undefined" register that its own
+// uninitialised-use check then reports; the values are fully overwritten.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 struct Avx512Lanes {
   static constexpr int W = 8;
   using V = __m512d;
@@ -281,15 +306,41 @@ struct Avx512Lanes {
     for (int i = 0; i < 8; ++i)
       to[i][s] = lanes[i];
   }
+  // u holds the even lanes, v the odd ones, each lane's labels s and s+1 side by side.
+  static V pairsOf(const double *const *p, int first, int s) {
+    const __m256d low = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p[first] + s)),
+                                             _mm_loadu_pd(p[first + 2] + s), 1);
+    const __m256d high = _mm256_insertf128_pd(
+        _mm256_castpd128_pd256(_mm_loadu_pd(p[first + 4] + s)), _mm_loadu_pd(p[first + 6] + s), 1);
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1);
+  }
+  static void gatherPair(V &a, V &b, const double *const *p, int s) {
+    const V u = pairsOf(p, 0, s);
+    const V v = pairsOf(p, 1, s);
+    a = _mm512_unpacklo_pd(u, v);
+    b = _mm512_unpackhi_pd(u, v);
+  }
+  static void scatterPair(V a, V b, double *const *to, int s) {
+    const V u = _mm512_unpacklo_pd(a, b);
+    const V v = _mm512_unpackhi_pd(a, b);
+    const __m256d uLow = _mm512_castpd512_pd256(u);
+    const __m256d vLow = _mm512_castpd512_pd256(v);
+    const __m256d uHigh = _mm512_extractf64x4_pd(u, 1);
+    const __m256d vHigh = _mm512_extractf64x4_pd(v, 1);
+    _mm_storeu_pd(to[0] + s, _mm256_castpd256_pd128(uLow));
+    _mm_storeu_pd(to[1] + s, _mm256_castpd256_pd128(vLow));
+    _mm_storeu_pd(to[2] + s, _mm256_extractf128_pd(uLow, 1));
+    _mm_storeu_pd(to[3] + s, _mm256_extractf128_pd(vLow, 1));
+    _mm_storeu_pd(to[4] + s, _mm256_castpd256_pd128(uHigh));
+    _mm_storeu_pd(to[5] + s, _mm256_castpd256_pd128(vHigh));
+    _mm_storeu_pd(to[6] + s, _mm256_extractf128_pd(uHigh, 1));
+    _mm_storeu_pd(to[7] + s, _mm256_extractf128_pd(vHigh, 1));
+  }
 };
 
-#define TORVA_GROUP_KERNEL sendMessagesOfGroupAvx512
-#define TORVA_BELIEF_KERNEL beliefsOfGroupAvx512
-#define TORVA_GROUP_GATHER gatherGroupAvx512
+#define TORVA_LANE_SUFFIX Avx512
 #include "segment/lbp_group_kernel.inc"
-#undef TORVA_GROUP_KERNEL
-#undef TORVA_BELIEF_KERNEL
-#undef TORVA_GROUP_GATHER
+#undef TORVA_LANE_SUFFIX
 
 template <int K>
 void sendGroupsAvx512(double *next, const MessageSource &source, const LbpGraph &graph,
@@ -304,6 +355,7 @@ void beliefGroupsAvx512(double *beliefs, const MessageSource &source, const LbpG
   for (std::size_t g = 0; g + 7 < graph.groupedNodes.size(); g += 8)
     beliefsOfGroupAvx512<K, Avx512Lanes>(beliefs, source, graph, E, &graph.groupedNodes[g]);
 }
+#pragma GCC diagnostic pop
 #pragma GCC pop_options
 #endif
 #endif
