@@ -202,20 +202,6 @@ struct Sse2Lanes {
 #include "segment/lbp_group_kernel.inc"
 #undef TORVA_LANE_SUFFIX
 
-template <int K>
-void sendGroupsSse2(double *next, const MessageSource &source, const LbpGraph &graph,
-                    const double *E, const double *T) {
-  for (std::size_t g = 0; g + 1 < graph.groupedNodes.size(); g += 2)
-    sendMessagesOfGroupSse2<K, Sse2Lanes>(next, source, graph, E, T, &graph.groupedNodes[g]);
-}
-
-template <int K>
-void beliefGroupsSse2(double *beliefs, const MessageSource &source, const LbpGraph &graph,
-                      const double *E) {
-  for (std::size_t g = 0; g + 1 < graph.groupedNodes.size(); g += 2)
-    beliefsOfGroupSse2<K, Sse2Lanes>(beliefs, source, graph, E, &graph.groupedNodes[g]);
-}
-
 #if !defined(__clang__)
 #define TORVA_AVX_LANES 1
 // The same kernel for four nodes at a time, compiled for AVX and chosen at run time when the
@@ -263,19 +249,6 @@ struct AvxLanes {
 #include "segment/lbp_group_kernel.inc"
 #undef TORVA_LANE_SUFFIX
 
-template <int K>
-void sendGroupsAvx(double *next, const MessageSource &source, const LbpGraph &graph,
-                   const double *E, const double *T) {
-  for (std::size_t g = 0; g + 3 < graph.groupedNodes.size(); g += 4)
-    sendMessagesOfGroupAvx<K, AvxLanes>(next, source, graph, E, T, &graph.groupedNodes[g]);
-}
-
-template <int K>
-void beliefGroupsAvx(double *beliefs, const MessageSource &source, const LbpGraph &graph,
-                     const double *E) {
-  for (std::size_t g = 0; g + 3 < graph.groupedNodes.size(); g += 4)
-    beliefsOfGroupAvx<K, AvxLanes>(beliefs, source, graph, E, &graph.groupedNodes[g]);
-}
 #pragma GCC pop_options
 
 #define TORVA_AVX512_LANES 1
@@ -342,19 +315,6 @@ struct Avx512Lanes {
 #include "segment/lbp_group_kernel.inc"
 #undef TORVA_LANE_SUFFIX
 
-template <int K>
-void sendGroupsAvx512(double *next, const MessageSource &source, const LbpGraph &graph,
-                      const double *E, const double *T) {
-  for (std::size_t g = 0; g + 7 < graph.groupedNodes.size(); g += 8)
-    sendMessagesOfGroupAvx512<K, Avx512Lanes>(next, source, graph, E, T, &graph.groupedNodes[g]);
-}
-
-template <int K>
-void beliefGroupsAvx512(double *beliefs, const MessageSource &source, const LbpGraph &graph,
-                        const double *E) {
-  for (std::size_t g = 0; g + 7 < graph.groupedNodes.size(); g += 8)
-    beliefsOfGroupAvx512<K, Avx512Lanes>(beliefs, source, graph, E, &graph.groupedNodes[g]);
-}
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
 #endif
@@ -403,14 +363,14 @@ void sendSweep(double *next, const MessageSource &source, SweepScratch &scratch,
   if constexpr (KC > 0) {
 #ifdef TORVA_AVX512_LANES
     if (graph.groupWidth == 8)
-      sendGroupsAvx512<KC>(next, source, graph, evidence, T);
+      sendGroupsAvx512<KC, Avx512Lanes>(next, source, graph, evidence, T);
 #endif
 #ifdef TORVA_AVX_LANES
     if (graph.groupWidth == 4)
-      sendGroupsAvx<KC>(next, source, graph, evidence, T);
+      sendGroupsAvx<KC, AvxLanes>(next, source, graph, evidence, T);
 #endif
     if (graph.groupWidth == 2)
-      sendGroupsSse2<KC>(next, source, graph, evidence, T);
+      sendGroupsSse2<KC, Sse2Lanes>(next, source, graph, evidence, T);
     for (const int n : graph.ungroupedNodes) {
       gatherIncoming(scratch, graph, source, n, K);
       sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
@@ -475,14 +435,14 @@ void collectBeliefs(double *beliefs, const MessageSource &source, SweepScratch &
   if constexpr (KC > 0) {
 #ifdef TORVA_AVX512_LANES
     if (graph.groupWidth == 8)
-      beliefGroupsAvx512<KC>(beliefs, source, graph, evidence);
+      beliefGroupsAvx512<KC, Avx512Lanes>(beliefs, source, graph, evidence);
 #endif
 #ifdef TORVA_AVX_LANES
     if (graph.groupWidth == 4)
-      beliefGroupsAvx<KC>(beliefs, source, graph, evidence);
+      beliefGroupsAvx<KC, AvxLanes>(beliefs, source, graph, evidence);
 #endif
     if (graph.groupWidth == 2)
-      beliefGroupsSse2<KC>(beliefs, source, graph, evidence);
+      beliefGroupsSse2<KC, Sse2Lanes>(beliefs, source, graph, evidence);
     for (const int n : graph.ungroupedNodes)
       one(n);
     return;
