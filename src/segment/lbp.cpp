@@ -171,7 +171,7 @@ void sendMessages(double *next, SweepScratch &scratch, const LbpGraph &graph, co
 constexpr int kGroupedDegree = 16;
 
 // Lane operations of the grouped kernel: lane i of every register computes node i of the group.
-struct Sse2Lanes {
+struct LanesSse2 {
   static constexpr int W = 2;
   using V = __m128d;
   static V one() { return _mm_set1_pd(1.0); }
@@ -208,7 +208,7 @@ struct Sse2Lanes {
 // processor has it. AVX brings no fused multiply-add, so every product and sum stays separate.
 #pragma GCC push_options
 #pragma GCC target("avx")
-struct AvxLanes {
+struct LanesAvx {
   static constexpr int W = 4;
   using V = __m256d;
   static V one() { return _mm256_set1_pd(1.0); }
@@ -261,7 +261,7 @@ struct AvxLanes {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-struct Avx512Lanes {
+struct LanesAvx512 {
   static constexpr int W = 8;
   using V = __m512d;
   static V one() { return _mm512_set1_pd(1.0); }
@@ -353,36 +353,44 @@ void sendFirstSweep(std::vector<double> &nodeMessages, SweepScratch &scratch, co
   }
 }
 
+// Visits every node once: with a label count fixed at compile time, `groups` takes the graph's
+// groups with the lane type of its width and `one` the nodes left over; otherwise `one` takes
+// every node.
+template <int KC, class Groups, class One>
+void visitNodes(const LbpGraph &graph, Groups groups, One one) {
+#ifdef TORVA_LANES
+  if constexpr (KC > 0) {
+#ifdef TORVA_AVX512_LANES
+    if (graph.groupWidth == 8)
+      groups(LanesAvx512{});
+#endif
+#ifdef TORVA_AVX_LANES
+    if (graph.groupWidth == 4)
+      groups(LanesAvx{});
+#endif
+    if (graph.groupWidth == 2)
+      groups(LanesSse2{});
+    for (const int n : graph.ungroupedNodes)
+      one(n);
+    return;
+  }
+#endif
+  for (int n = 0; n < graph.nodeCount(); ++n)
+    one(n);
+}
+
 // One sweep after the first: the messages read from `source` give every slot of `next`. Nodes
 // are independent within a sweep (each reads only the previous sweep's messages), so the order
 // of visiting them does not matter.
 template <int KC>
 void sendSweep(double *next, const MessageSource &source, SweepScratch &scratch,
                const LbpGraph &graph, const double *evidence, const double *T, int K) {
-#ifdef TORVA_LANES
-  if constexpr (KC > 0) {
-#ifdef TORVA_AVX512_LANES
-    if (graph.groupWidth == 8)
-      sendGroupsAvx512<KC, Avx512Lanes>(next, source, graph, evidence, T);
-#endif
-#ifdef TORVA_AVX_LANES
-    if (graph.groupWidth == 4)
-      sendGroupsAvx<KC, AvxLanes>(next, source, graph, evidence, T);
-#endif
-    if (graph.groupWidth == 2)
-      sendGroupsSse2<KC, Sse2Lanes>(next, source, graph, evidence, T);
-    for (const int n : graph.ungroupedNodes) {
-      gatherIncoming(scratch, graph, source, n, K);
-      sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
-    }
-    return;
-  }
-#endif
-  const int N = graph.nodeCount();
-  for (int n = 0; n < N; ++n) {
-    gatherIncoming(scratch, graph, source, n, K);
-    sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
-  }
+  visitNodes<KC>(
+      graph, [&](auto lanes) { sendGroups<KC>(lanes, next, source, graph, evidence, T); },
+      [&](int n) {
+        gatherIncoming(scratch, graph, source, n, K);
+        sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
+      });
 }
 
 // The sweeps; returns where the last sweep's messages are read.
@@ -425,31 +433,14 @@ void beliefOfNode(double *belief, const SweepScratch &scratch, const double *E, 
 template <int KC>
 void collectBeliefs(double *beliefs, const MessageSource &source, SweepScratch &scratch,
                     const LbpGraph &graph, const double *evidence, int K) {
-  auto one = [&](int n) {
-    gatherIncoming(scratch, graph, source, n, K);
-    beliefOfNode(beliefs + static_cast<std::size_t>(n) * K, scratch,
-                 evidence + static_cast<std::size_t>(n) * K,
-                 graph.slotOffset[n + 1] - graph.slotOffset[n], K);
-  };
-#ifdef TORVA_LANES
-  if constexpr (KC > 0) {
-#ifdef TORVA_AVX512_LANES
-    if (graph.groupWidth == 8)
-      beliefGroupsAvx512<KC, Avx512Lanes>(beliefs, source, graph, evidence);
-#endif
-#ifdef TORVA_AVX_LANES
-    if (graph.groupWidth == 4)
-      beliefGroupsAvx<KC, AvxLanes>(beliefs, source, graph, evidence);
-#endif
-    if (graph.groupWidth == 2)
-      beliefGroupsSse2<KC, Sse2Lanes>(beliefs, source, graph, evidence);
-    for (const int n : graph.ungroupedNodes)
-      one(n);
-    return;
-  }
-#endif
-  for (int n = 0; n < graph.nodeCount(); ++n)
-    one(n);
+  visitNodes<KC>(
+      graph, [&](auto lanes) { beliefGroups<KC>(lanes, beliefs, source, graph, evidence); },
+      [&](int n) {
+        gatherIncoming(scratch, graph, source, n, K);
+        beliefOfNode(beliefs + static_cast<std::size_t>(n) * K, scratch,
+                     evidence + static_cast<std::size_t>(n) * K,
+                     graph.slotOffset[n + 1] - graph.slotOffset[n], K);
+      });
 }
 
 template <int KC>
