@@ -1,5 +1,6 @@
 #include "data/study_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -54,10 +55,40 @@ template <typename T> void convertIntegers(const void *data, long count, unsigne
     row[i] = static_cast<unsigned char>(static_cast<std::uint32_t>(values[i]) & 0xFFu);
 }
 
+// Binary maps hold exactly 0 and 1, which a branch-free pass converts; a block holding any
+// other value is converted again by the general rule, so the result is the same either way.
 template <typename T> void convertFloats(const void *data, long count, unsigned char *row) {
+  constexpr long kBlock = 4096;
   const T *values = static_cast<const T *>(data);
-  for (long i = 0; i < count; ++i)
-    row[i] = stateOfFloat(static_cast<double>(values[i]));
+  for (long start = 0; start < count; start += kBlock) {
+    const long end = std::min(count, start + kBlock);
+    unsigned plain = 1;
+    for (long i = start; i < end; ++i) {
+      const T v = values[i];
+      plain &= static_cast<unsigned>((v == T(0)) | (v == T(1)));
+      row[i] = static_cast<unsigned char>(v == T(1));
+    }
+    if (plain == 0)
+      for (long i = start; i < end; ++i)
+        row[i] = stateOfFloat(static_cast<double>(values[i]));
+  }
+}
+
+// Index of the first state above 1, or -1. Blocks are tested without an early exit, so that
+// the test of a whole volume is vector code; only a block that fails is searched.
+long firstNonBinaryState(const unsigned char *row, long count) {
+  constexpr long kBlock = 4096;
+  for (long start = 0; start < count; start += kBlock) {
+    const long end = std::min(count, start + kBlock);
+    unsigned char high = 0;
+    for (long i = start; i < end; ++i)
+      high |= static_cast<unsigned char>(row[i] & 0xFEu);
+    if (high != 0)
+      for (long i = start; i < end; ++i)
+        if (row[i] > 1)
+          return i;
+  }
+  return -1;
 }
 
 // Converts the first `count` voxels by the image's data type; false for an unsupported type.
@@ -293,15 +324,14 @@ ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned ch
     return readerFailure("** failed to read image from '" + path + "'\n");
   if (!convertVoxels(*image, voxels, row))
     return readerFailure("cannot recognize the data type\n" + subjectContext(subject, listPath));
-  for (long i = 0; i < voxels; ++i) {
-    if (row[i] > 1)
-      return failure("image " + path + ": voxel index " + std::to_string(i) + " holds the state " +
-                     std::to_string(row[i]) +
-                     " after conversion; the images must be binary maps of 0 and 1\n"
-                     "  (masks stored with a scale factor or as probabilities can be binarised "
-                     "with torvacoreel-prepare)\n" +
-                     subjectContext(subject, listPath));
-  }
+  const long i = firstNonBinaryState(row, voxels);
+  if (i >= 0)
+    return failure("image " + path + ": voxel index " + std::to_string(i) + " holds the state " +
+                   std::to_string(row[i]) +
+                   " after conversion; the images must be binary maps of 0 and 1\n"
+                   "  (masks stored with a scale factor or as probabilities can be binarised "
+                   "with torvacoreel-prepare)\n" +
+                   subjectContext(subject, listPath));
   row[voxels] = static_cast<unsigned char>(subject.fv & 0xFF);
   return {};
 }

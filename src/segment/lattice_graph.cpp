@@ -94,6 +94,7 @@ void build_lattice_lbp_graph(LbpGraph &graph, int representative,
     }
   }
 
+  lbp_reserve_with_margin(graph.slotOffset, static_cast<std::size_t>(N) + 1);
   graph.slotOffset.assign(static_cast<std::size_t>(N) + 1, 0);
   graph.maxDegree = 0;
   for (int n = 0; n < N; ++n) {
@@ -102,8 +103,16 @@ void build_lattice_lbp_graph(LbpGraph &graph, int representative,
     graph.maxDegree = std::max(graph.maxDegree, degree);
   }
   // The neighbour behind offset j lists this node at the opposite offset; its slot there is
-  // the number of its present offsets before that one.
-  graph.reverseSlot.assign(static_cast<std::size_t>(graph.slotOffset[N]), -1);
+  // the number of its present offsets before that one. Messages are kept by offset: the one
+  // reaching node n through offset j at j * N + n. For every offset the messages then form one
+  // array in node order, so a sweep over ascending nodes reads and writes ten dense streams
+  // instead of scattering each message to a slot of its own receiver.
+  const std::size_t slots = static_cast<std::size_t>(graph.slotOffset[N]);
+  for (std::vector<int> *column :
+       {&graph.reverseSlot, &graph.readSlot, &graph.writeSlot, &graph.neighbourNode}) {
+    lbp_reserve_with_margin(*column, slots);
+    column->resize(slots);
+  }
   for (int n = 0; n < N; ++n) {
     int slot = graph.slotOffset[n];
     for (int j = 0; j < 10; ++j) {
@@ -111,9 +120,13 @@ void build_lattice_lbp_graph(LbpGraph &graph, int representative,
         continue;
       const int u = target[static_cast<std::size_t>(n) * 10 + j];
       const unsigned before = present[u] & ((1u << (9 - j)) - 1u);
-      graph.reverseSlot[slot++] = graph.slotOffset[u] + __builtin_popcount(before);
+      graph.reverseSlot[slot] = graph.slotOffset[u] + __builtin_popcount(before);
+      graph.readSlot[slot] = j * N + n;
+      graph.writeSlot[slot] = (9 - j) * N + u;
+      graph.neighbourNode[slot] = u;
+      ++slot;
     }
   }
-  place_lbp_messages(graph);
+  graph.messageSlots = 10 * N;
   group_nodes_by_degree(graph, lbp_group_width());
 }

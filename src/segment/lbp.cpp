@@ -480,8 +480,12 @@ void place_lbp_messages(LbpGraph &graph) {
     else
       sender[g] = static_cast<int>(h);
   }
+  lbp_reserve_with_margin(graph.readSlot, slots);
+  lbp_reserve_with_margin(graph.writeSlot, slots);
+  lbp_reserve_with_margin(graph.neighbourNode, slots);
   graph.readSlot.resize(slots);
   graph.writeSlot.resize(slots);
+  graph.messageSlots = static_cast<int>(slots);
   for (std::size_t g = 0; g < slots; ++g) {
     graph.readSlot[g] = oneToOne ? static_cast<int>(g) : graph.reverseSlot[g];
     graph.writeSlot[g] = oneToOne ? sender[g] : static_cast<int>(g);
@@ -540,6 +544,7 @@ void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int>
     return static_cast<std::size_t>(n) < nbhd.size() ? nbhd[n] : noNeighbours;
   };
 
+  lbp_reserve_with_margin(graph.slotOffset, static_cast<std::size_t>(N) + 1);
   graph.slotOffset.assign(N + 1, 0);
   graph.maxDegree = 0;
   for (int n = 0; n < N; ++n) {
@@ -548,6 +553,7 @@ void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int>
     if (degree > graph.maxDegree)
       graph.maxDegree = degree;
   }
+  lbp_reserve_with_margin(graph.reverseSlot, static_cast<std::size_t>(graph.slotOffset[N]));
   graph.reverseSlot.assign(graph.slotOffset[N], -1);
   for (int n = 0; n < N; ++n) {
     const std::vector<int> &list = listOf(n);
@@ -567,10 +573,10 @@ void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int>
 }
 
 void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
-  const std::size_t values = static_cast<std::size_t>(graph.slotOffset.back()) * K;
-  current.reserve(values);
-  next.reserve(values);
-  nodeMessages.reserve(static_cast<std::size_t>(graph.nodeCount()) * K);
+  const std::size_t values = static_cast<std::size_t>(graph.messageSlots) * K;
+  lbp_reserve_with_margin(current, values);
+  lbp_reserve_with_margin(next, values);
+  lbp_reserve_with_margin(nodeMessages, static_cast<std::size_t>(graph.nodeCount()) * K);
 }
 
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
@@ -578,8 +584,7 @@ void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    int iterations, LbpWorkspace &workspace) {
   beliefs.clear();
   const int K = labelCountOf(transition);
-  const int N = graph.nodeCount();
-  const std::size_t messageValues = static_cast<std::size_t>(graph.slotOffset[N]) * K;
+  const std::size_t messageValues = static_cast<std::size_t>(graph.messageSlots) * K;
   // Every message starts at 1.0. The first sweep reads none of them (sendFirstSweep), so only
   // an inference without sweeps, whose beliefs read them, needs them filled.
   if (iterations > 0)

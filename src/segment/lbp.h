@@ -27,13 +27,14 @@ void create_evidence_kclustering(std::vector<double> &E, const std::vector<doubl
 struct LbpGraph {
   std::vector<int> slotOffset;
   std::vector<int> reverseSlot;
-  // Where messages are kept: the message that reaches slot g is read at readSlot[g] (-1: none,
-  // all ones), and the message leaving through slot g is written at writeSlot[g]. When every
-  // slot has exactly one reverse slot (the lattice), messages are stored at the slot that
-  // receives them, so a node reads its incoming messages from one contiguous run and only the
-  // writes scatter; otherwise at the slot that sends them.
+  // Where messages are kept, as places of K values below messageSlots: the message that reaches
+  // slot g is read at readSlot[g] (-1: none, all ones), and the message leaving through slot g
+  // is written at writeSlot[g]. The lattice keeps them by neighbour offset (one array per
+  // offset, in node order; build_lattice_lbp_graph). Other graphs keep them at the slot that
+  // receives them when every slot has exactly one reverse slot, else at the slot that sends them.
   std::vector<int> readSlot;
   std::vector<int> writeSlot;
+  int messageSlots = 0;
   // The node that sends into slot g (-1: none). The first sweep's messages are the same through
   // every slot of a sender, so they are kept once per node and read through this.
   std::vector<int> neighbourNode;
@@ -46,6 +47,16 @@ struct LbpGraph {
 
   int nodeCount() const { return static_cast<int>(slotOffset.size()) - 1; }
 };
+
+// Graphs and workspaces kept across regions (one per thread) grow with a margin: regions of one
+// study differ a little in size, and every regrowth would be a fresh allocation whose pages are
+// faulted in again. The contents are dropped, since every use rewrites them.
+template <class T> void lbp_reserve_with_margin(std::vector<T> &values, std::size_t needed) {
+  if (values.capacity() >= needed)
+    return;
+  values.clear();
+  values.reserve(needed + needed / 4);
+}
 
 // Builds the layout for the nodes (candidates..., representative) and their lists `nbhd` of
 // (tag, 0-based voxel index) pairs in a volume of extents dims. The reverse slot of node n's

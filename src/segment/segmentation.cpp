@@ -79,12 +79,26 @@ struct SegmentationRun {
   double gvrc = 0.0;
 };
 
+// The graph and message tables of a whole-brain region are hundreds of megabytes. Each thread
+// keeps its own from one segmentation to the next, so that their pages are not returned to the
+// system and faulted and cleared again by the next region; every use rebuilds them in full.
+struct SegmentationTables {
+  LbpGraph graph;
+  LbpWorkspace workspace;
+};
+
+SegmentationTables &tablesOfThisThread() {
+  static thread_local SegmentationTables tables;
+  return tables;
+}
+
 class SegmentationRunner {
 public:
-  SegmentationRunner(const LbpGraph &graph, const std::vector<double> &features, double beta,
-                     int gemIterations, int lbpIterations, int largestK)
-      : graph_(graph), features_(features), beta_(beta), gemIterations_(gemIterations),
-        lbpIterations_(lbpIterations) {
+  SegmentationRunner(const LbpGraph &graph, LbpWorkspace &workspace,
+                     const std::vector<double> &features, double beta, int gemIterations,
+                     int lbpIterations, int largestK)
+      : graph_(graph), workspace_(workspace), features_(features), beta_(beta),
+        gemIterations_(gemIterations), lbpIterations_(lbpIterations) {
     // Room for the largest cluster count up front, so that no later run reallocates.
     workspace_.reserve(graph, largestK);
   }
@@ -96,11 +110,11 @@ public:
 
 private:
   const LbpGraph &graph_;
+  LbpWorkspace &workspace_;
   const std::vector<double> &features_;
   double beta_;
   int gemIterations_;
   int lbpIterations_;
-  LbpWorkspace workspace_;
 };
 
 // K = 2 .. 7; the best strictly larger GVRC wins (ties keep the smaller K, NaN never wins), then
@@ -184,7 +198,8 @@ void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regi
   region.clear();
   regionValues.clear();
   torva::progress() << "Create Neighborhood System\n";
-  LbpGraph graph;
+  SegmentationTables &tables = tablesOfThisThread();
+  LbpGraph &graph = tables.graph;
   if (neighborhoodType == 0 && lattice_graph_applies(representative, candidates)) {
     check_voxel_ids(representative, candidates, dims);
     build_lattice_lbp_graph(graph, representative, candidates, dims);
@@ -203,7 +218,7 @@ void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regi
   const int largestK = segmentationCount >= 2    ? std::min(segmentationCount, 9)
                        : segmentationCount == -2 ? 7
                                                  : 9;
-  SegmentationRunner runner(graph, s, beta, T_gem, T_lbp, largestK);
+  SegmentationRunner runner(graph, tables.workspace, s, beta, T_gem, T_lbp, largestK);
   SegmentationRun chosen;
   if (segmentationCount >= 2)
     runner.run(chosen, segmentationCount);

@@ -85,6 +85,37 @@ TEST(StateOfFloat, TruncatesTowardZeroAndKeepsTheLowByte) {
   EXPECT_EQ(stateOfFloat(kNaN), 0);
 }
 
+// Float maps are converted block by block with a fast route for exact 0 and 1; a value the
+// fast route does not cover, anywhere in a block, must still get the general rule.
+TEST(StudyReader, LargeFloatMapsConvertEveryVoxelByTheGeneralRule) {
+  ScopedTempDir dir;
+  const int width = 100;
+  const int height = 100;
+  std::vector<double> values(static_cast<std::size_t>(width) * height, 0.0);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    values[i] = (i * 7919 % 13) < 4 ? 1.0 : 0.0;
+  values[0] = 1.7;
+  values[4095] = 257.0;
+  values[4096] = -0.0;
+  values[6000] = kNaN;
+  values[6001] = 0.5;
+  values[9999] = 1.999;
+  for (int datatype : {DT_FLOAT32, DT_FLOAT64}) {
+    ASSERT_TRUE(writeTestImage("big.nii", datatype, width, height, 1, values));
+    writeFile("list.txt", listText({"big.nii"}, {1}, -1, width * height + 1,
+                                   std::to_string(width) + " " + std::to_string(height) + " 1"));
+    Samples s;
+    testing::internal::CaptureStdout();
+    s.readFilelistNifti("list.txt");
+    testing::internal::GetCapturedStdout();
+    std::string expected;
+    for (double v : values)
+      expected.push_back(static_cast<char>('0' + stateOfFloat(v)));
+    expected.push_back('1');
+    EXPECT_EQ(rowOf(s, 0), expected) << "datatype " << datatype;
+  }
+}
+
 TEST(StudyReader, HeaderImagePairsAreReadByEitherName) {
   ScopedTempDir dir;
   ASSERT_TRUE(writeTestImage("p.hdr", DT_UINT8, 2, 2, 1, {1, 1, 0, 1}));
@@ -230,6 +261,13 @@ TEST_F(StudyRefusals, VoxelStateOutsideZeroAndOne) {
   ASSERT_TRUE(writeTestImage("neg.nii", DT_FLOAT32, 2, 2, 1, {0, 0, -1.5, 0}));
   writeFile("list.txt", listText({"neg.nii"}, {0}));
   expectFullReaderExit("neg\\.nii: voxel index 2 holds the state 255");
+  // Past the first blocks of a larger volume, the first such voxel is still the one named.
+  std::vector<double> values(10000, 1.0);
+  values[8195] = 3.0;
+  values[9000] = 2.0;
+  ASSERT_TRUE(writeTestImage("late.nii", DT_UINT8, 100, 100, 1, values));
+  writeFile("list.txt", listText({"late.nii"}, {0}, -1, 10001, "100 100 1"));
+  expectFullReaderExit("late\\.nii: voxel index 8195 holds the state 3");
 }
 
 TEST_F(StudyRefusals, FunctionVariableOutsideZeroAndOne) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -238,6 +239,23 @@ TEST(LbpInference, MatchesThePerNodeAlgorithmOnRandomLattices) {
     const Vec actual =
         inferQuietly(representative, candidates, features, means, beta, nbhd, dims, sweeps);
     ASSERT_EQ(actual, expected) << "trial " << trial;
+
+    // The same set in ascending order through the lattice layout, which stores messages by
+    // neighbour offset.
+    std::vector<int> ascending = candidates;
+    std::sort(ascending.begin(), ascending.end());
+    Lists ascendingNbhd;
+    create_nbhd_system_kclustering(ascendingNbhd, representative, ascending, dims);
+    LbpGraph lattice;
+    build_lattice_lbp_graph(lattice, representative, ascending, dims);
+    LbpWorkspace workspace;
+    Vec latticeBeliefs;
+    testing::internal::CaptureStdout();
+    lbp_inference(latticeBeliefs, lattice, E, T, sweeps, workspace);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(latticeBeliefs,
+              referenceBeliefs(representative, ascending, E, T, ascendingNbhd, dims, sweeps))
+        << "trial " << trial << ", lattice layout";
   }
 }
 
