@@ -262,21 +262,23 @@ TEST(LbpInference, MatchesThePerNodeAlgorithmOnRandomLattices) {
 TEST(LbpInference, EveryLaneWidthMatchesThePerNodeAlgorithm) {
   // The machine's own width is what the other tests run; the narrower ones serve processors
   // without the wider unit. Blocks big enough for many full groups of eight of every degree, and
-  // one to three sweeps, where the first sweep's per-node messages are read.
+  // one to three sweeps, where the first sweep's per-node messages are read. Whole blocks and
+  // blocks with holes, so that groups meet both full and partial neighbourhoods.
   std::mt19937 rng(8);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  const std::vector<int> dims{9, 8, 5};
+  const std::vector<int> dims{20, 6, 4};
   const int volume = dims[0] * dims[1] * dims[2];
-  for (int trial = 0; trial < 6; ++trial) {
+  for (int trial = 0; trial < 12; ++trial) {
+    const double density = trial % 2 == 0 ? 0.75 : 1.0;
     std::vector<int> members;
     for (int id = 1; id <= volume; ++id)
-      if (unit(rng) < 0.75)
+      if (unit(rng) < density)
         members.push_back(id);
     const int representative = members[members.size() / 2];
     members.erase(members.begin() + static_cast<long>(members.size() / 2));
     Lists nbhd;
     create_nbhd_system_kclustering(nbhd, representative, members, dims);
-    const int K = 2 + trial % 3;
+    const int K = 2 + trial % 4;
     const int sweeps = 1 + trial % 3;
     Vec features(members.size() + 1), means(K), T, E;
     for (double &x : features)
