@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -27,13 +29,33 @@ void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vec
 
 void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
                                  const std::vector<double> &means) {
-  E.clear();
-  E.reserve(features.size() * means.size());
-  for (double x : features)
-    for (double mu : means) {
-      const double d = x - mu;
-      E.push_back(std::exp(-(d * d)));
+  const std::size_t K = means.size();
+  E.resize(features.size() * K);
+  // The features are similarities, counts of cases over the case count, so a region of tens of
+  // thousands of voxels holds a few hundred distinct values. A row is copied from the last
+  // voxel whose feature had the same bits (remembered in a small table by hash), which gives
+  // exactly the values computing it would.
+  constexpr int kTableBits = 12;
+  std::vector<std::uint64_t> seenBits(std::size_t{1} << kTableBits);
+  std::vector<std::size_t> seenRow(std::size_t{1} << kTableBits, SIZE_MAX);
+  for (std::size_t n = 0; n < features.size(); ++n) {
+    const double x = features[n];
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    const std::size_t slot =
+        static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> (64 - kTableBits));
+    double *row = E.data() + n * K;
+    if (seenRow[slot] != SIZE_MAX && seenBits[slot] == bits) {
+      std::copy_n(E.data() + seenRow[slot] * K, K, row);
+      continue;
     }
+    for (std::size_t j = 0; j < K; ++j) {
+      const double d = x - means[j];
+      row[j] = std::exp(-(d * d));
+    }
+    seenBits[slot] = bits;
+    seenRow[slot] = n;
+  }
 }
 
 namespace {
@@ -325,7 +347,7 @@ struct LanesAvx512 {
 // with Q(s) = sum_t T(s, t) * 1.0. It is computed once per node with the same operations as
 // sendMessages and kept once per node; the second sweep reads it through neighbourNode.
 template <int KC>
-void sendFirstSweep(std::vector<double> &nodeMessages, SweepScratch &scratch, const LbpGraph &graph,
+void sendFirstSweep(MessageTable &nodeMessages, SweepScratch &scratch, const LbpGraph &graph,
                     const double *evidence, const double *T, int runtimeK) {
   const int K = KC > 0 ? KC : runtimeK;
   constexpr int kLocal = KC > 0 ? KC : 1;
@@ -397,8 +419,8 @@ void sendSweep(double *next, const MessageSource &source, SweepScratch &scratch,
 template <int KC>
 MessageSource runSweeps(LbpWorkspace &workspace, SweepScratch &scratch, const LbpGraph &graph,
                         const double *evidence, const double *T, int iterations, int K) {
-  std::vector<double> &cur = workspace.current;
-  std::vector<double> &next = workspace.next;
+  MessageTable &cur = workspace.current;
+  MessageTable &next = workspace.next;
   MessageSource source{cur.data(), graph.readSlot.data(), scratch.ones.data()};
   for (int t = 0; t < iterations; ++t) {
     torva::progress() << "Iteration " << t << " ";

@@ -10,6 +10,8 @@
 //
 // normalised to sum 1. The sender's evidence multiplies after the sum, at the receiver's label
 // s. Beliefs: b_n(s) proportional to E_n(s) * prod_{u in N(n)} m_{u->n}(s).
+#include <memory>
+#include <utility>
 #include <vector>
 
 // T[i*K + j] = exp(-(beta * (d * d))), d = means[i] - means[j].
@@ -51,7 +53,7 @@ struct LbpGraph {
 // Graphs and workspaces kept across regions (one per thread) grow with a margin: regions of one
 // study differ a little in size, and every regrowth would be a fresh allocation whose pages are
 // faulted in again. The contents are dropped, since every use rewrites them.
-template <class T> void lbp_reserve_with_margin(std::vector<T> &values, std::size_t needed) {
+template <class Vector> void lbp_reserve_with_margin(Vector &values, std::size_t needed) {
   if (values.capacity() >= needed)
     return;
   values.clear();
@@ -84,10 +86,23 @@ void group_nodes_by_degree(LbpGraph &graph, int width);
 
 // Message storage of one graph, kept by callers that run many inferences so that the tables of
 // tens of thousands of voxels are not allocated and released on every call.
+// Every message is written before it is read, so growing the tables need not zero them: the
+// allocator leaves new values uninitialised where std::allocator would clear them.
+template <class T> struct UninitialisedAllocator : std::allocator<T> {
+  template <class U> struct rebind { using other = UninitialisedAllocator<U>; };
+  UninitialisedAllocator() = default;
+  template <class U> UninitialisedAllocator(const UninitialisedAllocator<U> &) noexcept {}
+  template <class U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+  template <class U, class... Args> void construct(U *p, Args &&...args) {
+    ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using MessageTable = std::vector<double, UninitialisedAllocator<double>>;
+
 struct LbpWorkspace {
-  std::vector<double> current;
-  std::vector<double> next;
-  std::vector<double> nodeMessages; // the first sweep's message of each node
+  MessageTable current;
+  MessageTable next;
+  MessageTable nodeMessages; // the first sweep's message of each node
 
   // Makes room for the messages of `graph` with up to K labels.
   void reserve(const LbpGraph &graph, int K);

@@ -135,6 +135,42 @@ TEST(Potentials, TransitionMatrixSquaresBeforeScaling) {
   EXPECT_TRUE(T.empty());
 }
 
+// Rows of repeated features are copied from an earlier voxel with the same feature; with more
+// distinct values than the table holds, slots are shared and overwritten, and every row must
+// still be what the formula gives, to the bit. Signed zeros and NaN count as their own values.
+TEST(Potentials, EvidenceOfRepeatedFeaturesIsTheFormulaToTheBit) {
+  std::mt19937 rng(11);
+  Vec distinct;
+  for (int k = 0; k <= 130; ++k)
+    distinct.push_back(1.0 - static_cast<double>(k) / 130);
+  for (int k = 0; k < 6000; ++k)
+    distinct.push_back(std::ldexp(static_cast<double>(rng()), -32));
+  distinct.push_back(0.0);
+  distinct.push_back(-0.0);
+  distinct.push_back(std::nan(""));
+  Vec features;
+  for (int n = 0; n < 40000; ++n)
+    features.push_back(distinct[rng() % distinct.size()]);
+  const Vec means{-0.0, 0.25, 0.5, 1.0, 7.0};
+  Vec E;
+  create_evidence_kclustering(E, features, means);
+  ASSERT_EQ(E.size(), features.size() * means.size());
+  for (std::size_t n = 0; n < features.size(); ++n)
+    for (std::size_t j = 0; j < means.size(); ++j) {
+      const double d = features[n] - means[j];
+      const double expected = std::exp(-(d * d));
+      const double actual = E[n * means.size() + j];
+      if (std::isnan(expected))
+        ASSERT_TRUE(std::isnan(actual)) << "node " << n;
+      else
+        ASSERT_EQ(actual, expected) << "node " << n << ", mean " << j;
+    }
+  // A shorter study after a longer one leaves no rows behind.
+  create_evidence_kclustering(E, {0.5}, means);
+  ASSERT_EQ(E.size(), means.size());
+  EXPECT_EQ(E[2], 1.0);
+}
+
 TEST(LbpInference, TwoNodesSettleOnTheProductOfTheirEvidence) {
   const std::vector<int> dims{2, 1, 1};
   Lists nbhd;
