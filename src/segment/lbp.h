@@ -84,8 +84,6 @@ int lbp_group_width();
 // width 1 leaves every node to the one-node kernel.
 void group_nodes_by_degree(LbpGraph &graph, int width);
 
-// Message storage of one graph, kept by callers that run many inferences so that the tables of
-// tens of thousands of voxels are not allocated and released on every call.
 // Every message is written before it is read, so growing the tables need not zero them: the
 // allocator leaves new values uninitialised where std::allocator would clear them.
 template <class T> struct UninitialisedAllocator : std::allocator<T> {
@@ -99,6 +97,8 @@ template <class T> struct UninitialisedAllocator : std::allocator<T> {
 };
 using MessageTable = std::vector<double, UninitialisedAllocator<double>>;
 
+// Message storage of one graph, kept by callers that run many inferences so that the tables of
+// tens of thousands of voxels are not allocated and released on every call.
 struct LbpWorkspace {
   MessageTable current;
   MessageTable next;
