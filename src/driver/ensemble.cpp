@@ -128,8 +128,27 @@ void removeLabelFiles(int iterations, const std::string &folder) {
     std::remove(labelFileName(P, folder).c_str());
 }
 
+void writeHeldOutFiles(const HeldOutRun &heldOut, int iterations, const DecodedStudy &study,
+                       ResultTransaction &results) {
+  const FileList &list = study.list;
+  const int subjects = static_cast<int>(list.subjects.size());
+  std::vector<SubjectPrediction> means;
+  meanPredictions(heldOut.predictions, subjects, means);
+  std::vector<int> outcomes;
+  for (const SubjectEntry &subject : list.subjects)
+    outcomes.push_back(static_cast<int>(subject.fv));
+  std::vector<long> volumes;
+  lesionVolumes(study.subjects, list.nodeCount - 1, volumes);
+  const PredictionSummary summary = summarisePredictions(means, outcomes, volumes);
+  writeStagedText(results, kPredictionFile, predictionTableText(list, means));
+  writeStagedText(results, kPredictionSummaryFile,
+                  predictionSummaryText(heldOut.method == kBootstrap ? "bootstrap" : "jackknife",
+                                        iterations, subjects, summary));
+}
+
 void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
-                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results) {
+                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results,
+                 const HeldOutRun &heldOut) {
   if (records.empty() || iterations < 1)
     fail("no model to summarise: the run made no iteration (file list " + listPath + ")\n");
   if (const std::string problem = results.open(); !problem.empty())
@@ -179,6 +198,7 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, const Decode
   writeStagedText(results, "roi.el.torva", roiFileText(mode[1], labels));
   writeResultImages(labels, frequencies, list.x, list.y, list.z,
                     studyGeometry(list, list.x, list.y, list.z), results);
+  writeHeldOutFiles(heldOut, iterations, study, results);
 
   removeLabelFiles(iterations, results.folder()); // no longer needed; frees the disk first
   if (const std::string problem = results.commit(); !problem.empty())

@@ -6,20 +6,33 @@
 #include <vector>
 
 #include "driver/model_record.h"
+#include "evidence/heldout_prediction.h"
 
 class BN;
 class ResultTransaction;
 class Samples;
 struct DecodedStudy;
 
+// What the held-out prediction files need of the loop: the resampling method (kJackknife or
+// kBootstrap) and every iteration's predictions, in iteration order.
+struct HeldOutRun {
+  int method = 0;
+  std::vector<IterationPredictions> predictions;
+};
+
 // Runs the whole step after the resampling loop. `records` are in iteration order, `study` the
 // study decoded for the run from the list at `listPath` (all subjects in list order), `voxels`
-// the length of the iteration label fields. Every result file goes through `results` (opened
-// here unless the caller already did) and is put in place only when all were written. Ends the
-// process with status 1 on a file it cannot read or write; the earlier results and the
-// iteration label files then stay on disk.
+// the length of the iteration label fields, `heldOut` the loop's held-out predictions. Every result
+// file goes through `results` (opened here unless the caller already did) and is put in place only
+// when all were written. Ends the process with status 1 on a file it cannot read or write; the
+// earlier results and the iteration label files then stay on disk.
 void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
-                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results);
+                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results,
+                 const HeldOutRun &heldOut);
+
+// Stages "prediction.tsv" and "prediction_summary.tsv" of a run of `iterations` iterations.
+void writeHeldOutFiles(const HeldOutRun &heldOut, int iterations, const DecodedStudy &study,
+                       ResultTransaction &results);
 
 // Nodes of the final network in the full data set: the mode's voxel ids less one, in record
 // order, then the function variable node `nodes` - 1.

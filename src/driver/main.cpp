@@ -91,7 +91,8 @@ static int run(int argc, char **argv) {
   runResampling(result, study, method, 0, iterations, threads, results.folder());
   phases.lap();
   BN bn; // the final network
-  runEnsemble(result.records, iterations, study, listPath, result.voxels, bn, results);
+  const HeldOutRun heldOut{method, std::move(result.predictions)};
+  runEnsemble(result.records, iterations, study, listPath, result.voxels, bn, results, heldOut);
   phases.ensemble = phases.lap();
   writePhaseTimes(phases, result.times);
   exitWithStatus(kExitSuccess);

@@ -17,6 +17,7 @@
 #include "data/decoded_study.h"
 #include "data/study_view.h"
 #include "driver/command.h"
+#include "evidence/heldout_prediction.h"
 #include "roi/bml.h"
 #include "util/extra.h"
 #include "util/fatal.h"
@@ -101,6 +102,7 @@ struct IterationOutput {
   std::ostringstream text;
   std::string log; // empty when the region learner did not start its log
   ModelRecord record{};
+  IterationPredictions predictions;
   bool labelFileWritten = false;
   bool failed = false;
   torva::DeferredExit exit;
@@ -112,6 +114,7 @@ struct IterationScratch {
   std::vector<int> labels;
   std::vector<double> voxelValues;
   std::vector<int> representatives;
+  std::vector<int> heldOut;
   BN bn;
 };
 
@@ -131,10 +134,26 @@ void printSubjectLines(std::ostream &out, const DecodedStudy &study,
   }
 }
 
+// The iteration's network predicts the subjects it did not draw; its outcome table is the last
+// node's, after the representatives.
+void predictUndrawn(int P, const DecodedStudy &study, const std::vector<int> &chosen,
+                    IterationScratch &scratch, IterationPredictions &predictions) {
+  heldOutSubjects(chosen, static_cast<int>(study.list.subjects.size()), scratch.heldOut);
+  const std::vector<double> &table =
+      scratch.bn.getCPD(static_cast<int>(scratch.representatives.size()));
+  if (!predictHeldOut(study.subjects, scratch.representatives, table, scratch.heldOut, predictions))
+    torva::exitWithMessage(
+        torva::kExitInputError, stderr,
+        "iteration " + std::to_string(P) + ": the outcome table of its network " + "holds " +
+            std::to_string(table.size()) + " values, which do not fit its " +
+            std::to_string(scratch.representatives.size()) + " representative voxels\n");
+}
+
 // One iteration, writing its progress through torva::progress().
 ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int> &chosen,
                          const std::string &labelFolder, IterationScratch &scratch,
-                         PhaseTimes &times, bool &labelFileWritten) {
+                         PhaseTimes &times, bool &labelFileWritten,
+                         IterationPredictions &predictions) {
   std::ostream &out = torva::progress();
   out << "resampling " << P << "\nRead Dataset\n";
   printSubjectLines(out, study, chosen);
@@ -146,6 +165,7 @@ ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int
   bml(view, scratch.labels, scratch.voxelValues, scratch.bn, scratch.representatives, &bmlTimes);
   times.screeningAndScan += bmlTimes.screening + bmlTimes.scan;
   times.segmentation += bmlTimes.segmentation;
+  predictUndrawn(P, study, chosen, scratch, predictions);
   writeLabelFile(labelFileName(P, labelFolder), scratch.labels);
   labelFileWritten = true;
   out << "*****************\n";
@@ -157,9 +177,11 @@ void runSequentially(ResamplingResult &result, const DecodedStudy &study,
                      const std::string &labelFolder) {
   IterationScratch scratch;
   bool written = false;
-  for (int P = first; P < last; ++P)
-    result.records.push_back(
-        runIteration(P, study, chosen[P], labelFolder, scratch, result.times, written));
+  for (int P = first; P < last; ++P) {
+    result.predictions.emplace_back();
+    result.records.push_back(runIteration(P, study, chosen[P], labelFolder, scratch, result.times,
+                                          written, result.predictions.back()));
+  }
 }
 
 // Workers take iterations in order from a shared counter; the calling thread writes each
@@ -189,6 +211,7 @@ public:
         failure = output.exit;
       } else {
         result.records.push_back(output.record);
+        result.predictions.push_back(std::move(output.predictions));
       }
       output = IterationOutput{};
     }
@@ -212,7 +235,7 @@ private:
       torva::redirectThreadOutput(&output.text, &output.log);
       try {
         output.record = runIteration(P, study_, chosen_[P], labelFolder_, scratch, times,
-                                     output.labelFileWritten);
+                                     output.labelFileWritten, output.predictions);
       } catch (const torva::DeferredExit &exit) {
         fail(output, exit);
       } catch (const std::bad_alloc &) {

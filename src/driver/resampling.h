@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/model_record.h"
+#include "evidence/heldout_prediction.h"
 
 struct DecodedStudy;
 
@@ -40,7 +41,9 @@ struct PhaseTimes {
 
 struct ResamplingResult {
   std::vector<ModelRecord> records; // iterations first .. last-1, in order
-  long voxels = 0;                  // length of every label field
+  // What each of those iterations' networks predicted for the subjects it did not draw.
+  std::vector<IterationPredictions> predictions;
+  long voxels = 0; // length of every label field
   PhaseTimes times;
 };
 

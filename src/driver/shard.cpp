@@ -215,16 +215,24 @@ bool labelRunsOfFile(const std::string &path, std::uint64_t voxels, LabelRuns &r
 //   i32 method, size argument, iterations, K, N | u64 voxels
 //   per iteration of the range: 22 x i32 model record
 //   per iteration of the range: varint run count, per run zigzag-varint value, varint length
+//   per iteration of the range: varint prediction count, per prediction varint subject
+//     position, u64 IEEE-754 bits of P(outcome = 1)
 //   u8 has run log | varint length, log bytes (when present)
 
 namespace {
 
 constexpr char kMagic[8] = {'T', 'O', 'R', 'V', 'A', 'S', 'H', 'D'};
-constexpr std::uint32_t kVersion = 1;
+// Version 2 added the held-out predictions; a version-1 file lacks them.
+constexpr std::uint32_t kVersion = 2;
 constexpr std::size_t kHeaderBytes = sizeof kMagic + 4 + 8 + 8;
 
 class ByteWriter {
 public:
+  void real(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    u64(bits);
+  }
   void fixed(std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
       out_.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
@@ -269,6 +277,12 @@ public:
   }
   std::uint32_t u32() { return static_cast<std::uint32_t>(fixed(4)); }
   std::uint64_t u64() { return fixed(8); }
+  double real() {
+    const std::uint64_t bits = u64();
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  }
   int i32() { return static_cast<int>(static_cast<std::int32_t>(u32())); }
   std::uint64_t varint() {
     std::uint64_t value = 0;
@@ -311,6 +325,27 @@ private:
   std::size_t at_;
 };
 
+// Every iteration's predictions are of distinct subjects of the study, ascending, with
+// probabilities.
+std::string predictionsProblem(const ShardFile &shard, const IterationRange &range) {
+  if (shard.predictions.size() != static_cast<std::size_t>(range.size()))
+    return "holds the held-out predictions of " + std::to_string(shard.predictions.size()) +
+           " iterations; its range has " + std::to_string(range.size());
+  const auto subjects = static_cast<long long>(shard.fingerprint.images.size());
+  for (std::size_t i = 0; i < shard.predictions.size(); ++i) {
+    long long previous = -1;
+    for (const HeldOutPrediction &prediction : shard.predictions[i]) {
+      if (prediction.subject <= previous || prediction.subject >= subjects ||
+          !(prediction.p >= 0.0 && prediction.p <= 1.0))
+        return "held-out predictions of iteration " + std::to_string(range.first + i) +
+               " are not of distinct subjects 0 to " + std::to_string(subjects - 1) +
+               " in order with probabilities";
+      previous = prediction.subject;
+    }
+  }
+  return {};
+}
+
 // The shard's own consistency, shared by the writer (refuse to write) and the reader.
 std::string shardContentProblem(const ShardFile &shard) {
   if (shard.method != kJackknife && shard.method != kBootstrap)
@@ -342,6 +377,9 @@ std::string shardContentProblem(const ShardFile &shard) {
       return "label field of iteration " + std::to_string(iteration) + " holds " +
              std::to_string(total) + " voxels, expected " + std::to_string(shard.voxels);
   }
+  const std::string predictions = predictionsProblem(shard, range);
+  if (!predictions.empty())
+    return predictions;
   if (shard.hasRunLog != (range.last == shard.iterations))
     return shard.hasRunLog ? "holds a run log but not the last iteration"
                            : "holds the last iteration but no run log";
@@ -369,6 +407,13 @@ std::string encodePayload(const ShardFile &shard) {
     for (const LabelRun &run : runs) {
       out.zigzag(run.value);
       out.varint(run.length);
+    }
+  }
+  for (const IterationPredictions &predictions : shard.predictions) {
+    out.varint(predictions.size());
+    for (const HeldOutPrediction &prediction : predictions) {
+      out.varint(static_cast<std::uint64_t>(prediction.subject));
+      out.real(prediction.p);
     }
   }
   out.fixed(shard.hasRunLog ? 1 : 0, 1);
@@ -420,6 +465,21 @@ bool decodePayload(ByteReader &in, ShardFile &shard) {
     for (LabelRun &run : runs) {
       run.value = in.zigzag();
       run.length = in.varint();
+    }
+  }
+  // Every prediction takes at least nine bytes, every iteration's list at least one.
+  if (count > in.remaining())
+    return false;
+  shard.predictions.resize(count);
+  for (IterationPredictions &predictions : shard.predictions) {
+    const std::uint64_t predicted = in.varint();
+    if (in.failed || predicted > in.remaining() / 9)
+      return false;
+    predictions.resize(static_cast<std::size_t>(predicted));
+    for (HeldOutPrediction &prediction : predictions) {
+      const std::uint64_t subject = in.varint();
+      prediction.subject = subject > INT32_MAX ? -1 : static_cast<int>(subject);
+      prediction.p = in.real();
     }
   }
   shard.hasRunLog = in.fixed(1) == 1;
@@ -486,7 +546,7 @@ bool readShardFile(const std::string &path, ShardFile &shard, std::string &error
   const std::uint64_t checksum = head.u64();
   if (version != kVersion)
     return fail("version " + std::to_string(version) + ", this program reads version " +
-                std::to_string(kVersion));
+                std::to_string(kVersion) + "; run the shard again with this program");
   const std::size_t present = data.size() - kHeaderBytes;
   if (length > present)
     return fail("truncated (" + std::to_string(present) + " of " + std::to_string(length) +

@@ -1,12 +1,13 @@
 #pragma once
 // A run split into shards: shard K of N runs a contiguous range of the resampling iterations
-// and keeps its model records and label fields in "shard.torva"; the shards of one run, merged,
-// give the whole run's ensemble.
+// and keeps its model records, label fields and held-out predictions in "shard.torva"; the shards
+// of one run, merged, give the whole run's ensemble.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "driver/model_record.h"
+#include "evidence/heldout_prediction.h"
 #include "util/hash.h"
 
 struct DecodedStudy;
@@ -112,8 +113,10 @@ struct ShardFile {
   std::uint64_t voxels = 0;         // length of every label field
   std::vector<ModelRecord> records; // one per iteration of the shard's range, in order
   std::vector<LabelRuns> labels;    // one per iteration of the shard's range, in order
-  bool hasRunLog = false;           // only the shard holding the last iteration
-  std::string runLog;               // the last iteration's log.torva
+  // What each iteration of the range predicted for the subjects it did not draw, in order.
+  std::vector<IterationPredictions> predictions;
+  bool hasRunLog = false; // only the shard holding the last iteration
+  std::string runLog;     // the last iteration's log.torva
 };
 
 // Writes `shard` to `path` through a temporary file renamed into place, so an interrupted shard

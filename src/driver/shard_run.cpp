@@ -31,6 +31,7 @@ bool shardOfRun(ShardFile &file, const std::string &listPath, const DecodedStudy
   file.shard = position;
   file.voxels = static_cast<std::uint64_t>(result.voxels);
   file.records = result.records;
+  file.predictions = result.predictions;
   for (int P = range.first; P < range.last; ++P) {
     LabelRuns runs;
     if (!labelRunsOfFile(labelFileName(P, labelFolder), file.voxels, runs, error))

@@ -58,8 +58,9 @@ int run(int argc, char **argv) {
   writeMergedIterationFiles(merged, results.folder());
 
   BN bn;
+  const HeldOutRun heldOut{method, std::move(merged.predictions)};
   runEnsemble(merged.records, expected.iterations, study, listPath,
-              static_cast<long>(expected.voxels), bn, results);
+              static_cast<long>(expected.voxels), bn, results, heldOut);
   exitWithStatus(kExitSuccess);
 }
 

@@ -65,6 +65,8 @@ MergedRun joinShards(std::vector<FoundShard> &shards) {
     ShardFile &file = found.file;
     std::move(file.records.begin(), file.records.end(), std::back_inserter(run.records));
     std::move(file.labels.begin(), file.labels.end(), std::back_inserter(run.labels));
+    std::move(file.predictions.begin(), file.predictions.end(),
+              std::back_inserter(run.predictions));
     if (file.hasRunLog)
       run.runLog = std::move(file.runLog);
   }

@@ -23,9 +23,10 @@ std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders
 
 // The resampling results of the whole run, as the ensemble step needs them.
 struct MergedRun {
-  std::vector<ModelRecord> records; // every iteration, in order
-  std::vector<LabelRuns> labels;    // every iteration's label field, in order
-  std::string runLog;               // the last iteration's log.torva
+  std::vector<ModelRecord> records;              // every iteration, in order
+  std::vector<LabelRuns> labels;                 // every iteration's label field, in order
+  std::vector<IterationPredictions> predictions; // every iteration's, in order
+  std::string runLog;                            // the last iteration's log.torva
 };
 
 // Writes what the ensemble step reads, as the loop of a whole run leaves it: every iteration's

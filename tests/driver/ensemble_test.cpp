@@ -82,7 +82,8 @@ protected:
     ASSERT_EQ(results.open(), "");
     for (int P = 0; P < 4; ++P)
       std::rename(labelFileName(P).c_str(), labelFileName(P, results.folder()).c_str());
-    runEnsemble(records, 4, study, "list.txt", static_cast<long>(lastLabels.size()), bn, results);
+    runEnsemble(records, 4, study, "list.txt", static_cast<long>(lastLabels.size()), bn, results,
+                HeldOutRun{kJackknife, {}});
   }
 
   ScopedTempDir dir;

@@ -28,7 +28,9 @@ const char *const kResults[] = {"model.el.torva",
                                 "label_field_torvael.img",
                                 "prob_map_torvael.nii",
                                 "prob_map_torvael.hdr",
-                                "prob_map_torvael.img"};
+                                "prob_map_torvael.img",
+                                "prediction.tsv",
+                                "prediction_summary.tsv"};
 
 // A folder that sees the study under the same relative paths as the working folder.
 void makeRunFolder(const std::string &folder) {

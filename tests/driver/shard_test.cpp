@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "data/study_reader.h"
 #include "driver/resampling.h"
@@ -258,6 +260,11 @@ ShardFile sampleShard(int k, int n, std::uint64_t voxels = 6) {
     labels[static_cast<std::size_t>(P) % voxels] = P % 21;
     labels[0] = -1;
     shard.labels.push_back(encodeLabelRuns(labels));
+    // Out of bag: the subjects after the iteration's number, one of them at p = 1.
+    IterationPredictions predictions;
+    for (int subject = P % 3; subject < 3; ++subject)
+      predictions.push_back({subject, subject == 2 ? 1.0 : 0.05 * P + 0.0625 * subject});
+    shard.predictions.push_back(predictions);
   }
   shard.hasRunLog = range.last == shard.iterations;
   if (shard.hasRunLog)
@@ -274,6 +281,7 @@ void expectSameShard(const ShardFile &a, const ShardFile &b) {
   EXPECT_EQ(a.shard.count, b.shard.count);
   EXPECT_EQ(a.voxels, b.voxels);
   EXPECT_EQ(a.records, b.records);
+  EXPECT_EQ(a.predictions, b.predictions);
   ASSERT_EQ(a.labels.size(), b.labels.size());
   for (std::size_t i = 0; i < a.labels.size(); ++i) {
     std::vector<int> left;
@@ -344,6 +352,37 @@ TEST(ShardFileFormat, WriterRefusesWhatTheReaderWouldRefuse) {
   EXPECT_FALSE(testsupport::fileExistsOnDisk("shard.torva"));
 }
 
+TEST(ShardFileFormat, HeldOutPredictionsRoundTripBitForBitAndAreChecked) {
+  testsupport::ScopedTempDir dir;
+  std::string error;
+  ShardFile exact = sampleShard(0, 1);
+  exact.predictions[4] = {{0, 1.0 / 3.0}, {1, 0x1.fffffffffffffp-1}, {2, 0x1p-1074}};
+  exact.predictions[5].clear(); // a bootstrap iteration that drew every subject
+  ASSERT_TRUE(writeShardFile("shard.torva", exact, error)) << error;
+  ShardFile read;
+  ASSERT_TRUE(readShardFile("shard.torva", read, error)) << error;
+  EXPECT_EQ(read.predictions, exact.predictions);
+
+  ShardFile unordered = sampleShard(1, 3);
+  std::swap(unordered.predictions[0][0], unordered.predictions[0][1]);
+  EXPECT_FALSE(writeShardFile("shard.torva", unordered, error));
+  EXPECT_NE(error.find("held-out predictions of iteration 3"), std::string::npos) << error;
+
+  ShardFile beyondStudy = sampleShard(1, 3); // three images: subjects 0 .. 2
+  beyondStudy.predictions[1].push_back({3, 0.5});
+  EXPECT_FALSE(writeShardFile("shard.torva", beyondStudy, error));
+  EXPECT_NE(error.find("iteration 4"), std::string::npos) << error;
+
+  ShardFile notProbability = sampleShard(1, 3);
+  notProbability.predictions[2][0].p = std::nan("");
+  EXPECT_FALSE(writeShardFile("shard.torva", notProbability, error));
+
+  ShardFile missing = sampleShard(1, 3);
+  missing.predictions.pop_back();
+  EXPECT_FALSE(writeShardFile("shard.torva", missing, error));
+  EXPECT_NE(error.find("predictions of 2 iterations; its range has 3"), std::string::npos) << error;
+}
+
 // Writes the file with `payload` replaced and a matching checksum, as a bad writer would.
 std::string resealed(const std::string &file, const std::string &payload) {
   std::string out = file.substr(0, 12);
@@ -390,9 +429,21 @@ TEST_F(ShardFileDamage, EveryFlippedByteIsRefused) {
   }
   EXPECT_NE(readError(good_ + "x").find("after the payload"), std::string::npos);
   std::string newer = good_;
-  newer[8] = 2;
-  EXPECT_NE(readError(newer).find("version 2"), std::string::npos);
+  newer[8] = 3;
+  EXPECT_NE(readError(newer).find("version 3, this program reads version 2"), std::string::npos);
   EXPECT_NE(readError("TORVASHX" + good_.substr(8)).find("not a shard file"), std::string::npos);
+}
+
+// A shard written before the held-out predictions (version 1) cannot give the merge's
+// prediction files, so it is refused, naming the file, both versions and what to do.
+TEST_F(ShardFileDamage, ShardOfTheOlderVersionIsRefused) {
+  std::string older = good_;
+  older[8] = 1;
+  const std::string error = readError(older);
+  EXPECT_NE(error.find("shard file damaged.torva: version 1, this program reads version 2; run "
+                       "the shard again"),
+            std::string::npos)
+      << error;
 }
 
 // A well-sealed file whose counts promise more than its bytes hold must be refused before
