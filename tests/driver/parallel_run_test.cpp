@@ -42,9 +42,10 @@ void expectSameForEveryThreadCount(const std::string &arguments, const char *sta
   const auto sequential = runWithThreads("t1", 1, arguments);
   ASSERT_EQ(sequential.at("status"), status) << sequential.at("err.txt");
   // A complete run also writes its held-out predictions, which must not depend on the threads.
-  if (std::string(status) == "0")
+  if (std::string(status) == "0") {
     for (const char *name : {"prediction.tsv", "prediction_summary.tsv"})
       EXPECT_TRUE(sequential.count(name)) << name;
+  }
   for (const int threads : {2, 3}) {
     const auto parallel = runWithThreads("t" + std::to_string(threads), threads, arguments);
     ASSERT_EQ(parallel.size(), sequential.size()) << threads << " threads";

@@ -11,10 +11,19 @@
 
 namespace {
 
-// Shard K of 3 of a 7-iteration jackknife over 4 voxels, written to folder `folder`.
+// The study of the shards below: 7 subjects.
+StudyFingerprint sevenSubjects() {
+  StudyFingerprint fingerprint;
+  fingerprint.listHash = 42;
+  fingerprint.images.assign(7, ImageFingerprint{});
+  return fingerprint;
+}
+
+// Shard K of 3 of a 7-iteration jackknife over 4 voxels, written to folder `folder`; iteration
+// P predicts its left-out subject P at P / 8.
 void writeShardIn(const std::string &folder, int k) {
   ShardFile shard;
-  shard.fingerprint.listHash = 42;
+  shard.fingerprint = sevenSubjects();
   shard.method = kJackknife;
   shard.sizeArgument = 0;
   shard.iterations = 7;
@@ -24,6 +33,7 @@ void writeShardIn(const std::string &folder, int k) {
   for (int P = range.first; P < range.last; ++P) {
     shard.records.push_back(makeModelRecord(P, {P + 1}));
     shard.labels.push_back(encodeLabelRuns({P, P, -9, -1}));
+    shard.predictions.push_back({{P, P / 8.0}});
   }
   shard.hasRunLog = k == 2;
   shard.runLog = shard.hasRunLog ? "log of iteration 6\n" : "";
@@ -45,7 +55,7 @@ TEST(ShardFolders, JoinInShardOrderWhateverTheFolderOrder) {
     ASSERT_TRUE(found.readable) << found.readError;
   EXPECT_EQ(shards[0].folder, "a");
   MergeExpectation expected;
-  expected.fingerprint.listHash = 42;
+  expected.fingerprint = sevenSubjects();
   expected.method = kJackknife;
   expected.iterations = 7;
   expected.voxels = 4;
@@ -54,7 +64,9 @@ TEST(ShardFolders, JoinInShardOrderWhateverTheFolderOrder) {
   const MergedRun run = joinShards(shards);
   ASSERT_EQ(run.records.size(), 7u);
   ASSERT_EQ(run.labels.size(), 7u);
+  ASSERT_EQ(run.predictions.size(), 7u);
   for (int P = 0; P < 7; ++P) {
+    EXPECT_EQ(run.predictions[P], (IterationPredictions{{P, P / 8.0}}));
     EXPECT_EQ(run.records[P][0], P);
     EXPECT_EQ(run.records[P][2], P + 1);
     std::vector<int> labels;
@@ -79,7 +91,7 @@ TEST(ShardFolders, AFolderWithoutAShardFileIsReportedByTheCheck) {
   EXPECT_TRUE(shards[0].readable);
   EXPECT_FALSE(shards[1].readable);
   MergeExpectation expected;
-  expected.fingerprint.listHash = 42;
+  expected.fingerprint = sevenSubjects();
   expected.method = kJackknife;
   expected.iterations = 7;
   expected.voxels = 4;
