@@ -144,7 +144,7 @@ void predictUndrawn(int P, const DecodedStudy &study, const std::vector<int> &ch
   if (!predictHeldOut(study.subjects, scratch.representatives, table, scratch.heldOut, predictions))
     torva::exitWithMessage(
         torva::kExitInputError, stderr,
-        "iteration " + std::to_string(P) + ": the outcome table of its network " + "holds " +
+        "iteration " + std::to_string(P) + ": the outcome table of its network holds " +
             std::to_string(table.size()) + " values, which do not fit its " +
             std::to_string(scratch.representatives.size()) + " representative voxels\n");
 }
