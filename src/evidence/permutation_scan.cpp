@@ -72,18 +72,27 @@ PermutationScan::PermutationScan(const PackedStudy &subjects, long voxels,
                                  const std::vector<int> &earlierIds,
                                  const std::vector<int> &candidates)
     : study(subjects), earlier(earlierIds), caseCount(subjects.cases()),
-      wordCount(subjects.words()), strataCount(1 << earlierIds.size()), stride(caseCount + 1),
-      outcome(subjects.node(voxels)),
+      wordCount(subjects.words()), stride(caseCount + 1), outcome(subjects.node(voxels)),
       normBound(static_cast<int>(static_cast<double>(caseCount) * 0.2)) {
+  // Only the joint states that some subject has are kept, in ascending order: an empty
+  // configuration adds exactly 0 to a score, so leaving it out keeps every sum's bits, and a
+  // study of n subjects has at most n strata however many regions came before.
+  std::vector<long> joint(static_cast<std::size_t>(caseCount), 0);
+  for (long c = 0; c < caseCount; ++c)
+    for (std::size_t t = 0; t < earlier.size(); ++t)
+      if (bitOf(study.node(earlier[t] - 1), c))
+        joint[c] |= 1L << t;
+  std::vector<long> states(joint);
+  std::sort(states.begin(), states.end());
+  states.erase(std::unique(states.begin(), states.end()), states.end());
+  strataCount = std::max(1, static_cast<int>(states.size()));
   stratumOf.assign(static_cast<std::size_t>(caseCount), 0);
   strataMasks.assign(static_cast<std::size_t>(strataCount) * wordCount, 0);
   strataSizes.assign(static_cast<std::size_t>(strataCount), 0);
   strataOutcomeOnes.assign(static_cast<std::size_t>(strataCount), 0);
   for (long c = 0; c < caseCount; ++c) {
-    int b = 0;
-    for (std::size_t t = 0; t < earlier.size(); ++t)
-      if (bitOf(study.node(earlier[t] - 1), c))
-        b |= 1 << t;
+    const int b =
+        static_cast<int>(std::lower_bound(states.begin(), states.end(), joint[c]) - states.begin());
     stratumOf[c] = b;
     strataMasks[static_cast<std::size_t>(b) * wordCount + c / 64] |= std::uint64_t{1} << (c % 64);
     ++strataSizes[b];
@@ -113,7 +122,7 @@ PermutationScan::PermutationScan(const PackedStudy &subjects, long voxels,
     acceptedGains.assign(static_cast<std::size_t>(stride * stride), 0.0);
     for (long m = normBound + 1; m <= caseCount; ++m)
       for (long a = 0; a <= std::min(m, strataOutcomeOnes[0]); ++a) {
-        if (m - a > caseCount - strataOutcomeOnes[0] || 2 * a < m)
+        if (m - a > caseCount - strataOutcomeOnes[0] || (round() == 1 && 2 * a < m))
           continue; // impossible counts, or the shape test fails
         const double g = gainOfCounts(&m, &a);
         acceptedGains[m * stride + a] = g > 0 ? g : 0.0;
@@ -156,52 +165,71 @@ bool PermutationScan::accepted(int id) const {
 
 void PermutationScan::maximumGains(const std::uint64_t *outcomes, int count, double *nulls) const {
   std::fill(nulls, nulls + count, 0.0); // the search's best gain starts at 0
-  if (strataCount == 1)
-    maximumGainsRound1(outcomes, count, nulls);
-  else
-    maximumGainsStrata(outcomes, count, nulls);
+  // The subjects' words known at compile time for the usual study sizes (up to 256 subjects).
+  switch (wordCount) {
+  case 1:
+    return strataCount == 1 ? maximumGainsOneStratum<1>(outcomes, count, nulls)
+                            : maximumGainsStrata<1>(outcomes, count, nulls);
+  case 2:
+    return strataCount == 1 ? maximumGainsOneStratum<2>(outcomes, count, nulls)
+                            : maximumGainsStrata<2>(outcomes, count, nulls);
+  case 3:
+    return strataCount == 1 ? maximumGainsOneStratum<3>(outcomes, count, nulls)
+                            : maximumGainsStrata<3>(outcomes, count, nulls);
+  case 4:
+    return strataCount == 1 ? maximumGainsOneStratum<4>(outcomes, count, nulls)
+                            : maximumGainsStrata<4>(outcomes, count, nulls);
+  default:
+    return strataCount == 1 ? maximumGainsOneStratum<0>(outcomes, count, nulls)
+                            : maximumGainsStrata<0>(outcomes, count, nulls);
+  }
 }
 
-// Round 1: the gain and both tests depend only on m and a, so one table look-up per pattern.
-TORVA_POPCOUNT_KERNEL void PermutationScan::maximumGainsRound1(const std::uint64_t *outcomes,
-                                                               int count, double *nulls) const {
+// One stratum (round 1, or earlier representatives that no subject tells apart): the gain and
+// the tests depend only on m and a, so one table look-up per pattern and outcome.
+template <int W>
+TORVA_POPCOUNT_KERNEL void PermutationScan::maximumGainsOneStratum(const std::uint64_t *outcomes,
+                                                                   int count, double *nulls) const {
+  const int words = W > 0 ? W : wordCount;
   const long patternCount = patterns();
   for (long p = 0; p < patternCount; ++p) {
-    const std::uint64_t *bits = &patternBits[static_cast<std::size_t>(p) * wordCount];
+    const std::uint64_t *bits = &patternBits[static_cast<std::size_t>(p) * words];
     const double *row = &acceptedGains[static_cast<std::size_t>(patternOnes[p] * stride)];
     for (int i = 0; i < count; ++i) {
-      const std::uint64_t *y = outcomes + static_cast<std::size_t>(i) * wordCount;
+      const std::uint64_t *y = outcomes + static_cast<std::size_t>(i) * words;
       long a = 0;
-      for (int w = 0; w < wordCount; ++w)
+      for (int w = 0; w < words; ++w)
         a += popcount(bits[w] & y[w]);
       nulls[i] = std::max(nulls[i], row[a]);
     }
   }
 }
 
+template <int W>
 TORVA_POPCOUNT_KERNEL void PermutationScan::maximumGainsStrata(const std::uint64_t *outcomes,
                                                                int count, double *nulls) const {
+  const int words = W > 0 ? W : wordCount;
   // Per outcome and stratum, the outcome bits of the stratum's subjects.
-  const std::size_t perOutcome = static_cast<std::size_t>(strataCount) * wordCount;
+  const std::size_t perOutcome = static_cast<std::size_t>(strataCount) * words;
   std::vector<std::uint64_t> masked(perOutcome * count);
   for (int i = 0; i < count; ++i)
     for (int b = 0; b < strataCount; ++b)
-      for (int w = 0; w < wordCount; ++w)
-        masked[i * perOutcome + b * wordCount + w] =
-            outcomes[static_cast<std::size_t>(i) * wordCount + w] &
-            strataMasks[static_cast<std::size_t>(b) * wordCount + w];
+      for (int w = 0; w < words; ++w)
+        masked[i * perOutcome + b * words + w] =
+            outcomes[static_cast<std::size_t>(i) * words + w] &
+            strataMasks[static_cast<std::size_t>(b) * words + w];
   std::vector<long> common(static_cast<std::size_t>(strataCount));
   const long patternCount = patterns();
   for (long p = 0; p < patternCount; ++p) {
-    const std::uint64_t *bits = &patternBits[static_cast<std::size_t>(p) * wordCount];
+    const std::uint64_t *bits = &patternBits[static_cast<std::size_t>(p) * words];
     const long *ones = &patternOnes[static_cast<std::size_t>(p) * strataCount];
     for (int i = 0; i < count; ++i) {
       const std::uint64_t *y = &masked[i * perOutcome];
       for (int b = 0; b < strataCount; ++b) {
         long a = 0;
         if (ones[b] != 0)
-          for (int w = 0; w < wordCount; ++w)
-            a += popcount(bits[w] & y[b * wordCount + w]);
+          for (int w = 0; w < words; ++w)
+            a += popcount(bits[w] & y[b * words + w]);
         common[b] = a;
       }
       nulls[i] = std::max(nulls[i], gainOfCounts(ones, common.data()));

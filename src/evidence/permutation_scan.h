@@ -52,15 +52,17 @@ public:
 private:
   double gainOfCounts(const long *ones, const long *common) const;
   double term(long outcome0, long outcome1) const { return terms[outcome0 * stride + outcome1]; }
-  void maximumGainsRound1(const std::uint64_t *outcomes, int count, double *nulls) const;
+  template <int W>
+  void maximumGainsOneStratum(const std::uint64_t *outcomes, int count, double *nulls) const;
+  template <int W>
   void maximumGainsStrata(const std::uint64_t *outcomes, int count, double *nulls) const;
 
   const PackedStudy &study;
   std::vector<int> earlier;
   long caseCount;
   int wordCount;
-  int strataCount; // Q = 2^(r-1)
-  long stride;     // n + 1
+  int strataCount = 1; // joint states of the earlier representatives that some subject has
+  long stride;         // n + 1
   const std::uint64_t *outcome;
   std::vector<int> stratumOf;
   std::vector<std::uint64_t> strataMasks; // stratum b at b * words
@@ -71,7 +73,7 @@ private:
   // terms[n0 * stride + n1]: one configuration's K2 term with n0 cases of outcome 0 and n1 of
   // outcome 1, computed exactly as the network's score sums it.
   std::vector<double> terms;
-  // Round 1: acceptedGains[m * stride + a] is the gain of a voxel with m subjects in state 1, a
+  // One stratum: acceptedGains[m * stride + a] is the gain of a voxel with m subjects in state 1, a
   // of them with outcome 1, when the search would accept it, else 0.
   std::vector<double> acceptedGains;
   std::vector<std::uint64_t> patternBits; // pattern p at p * words
