@@ -205,4 +205,41 @@ TEST(PermutationTest, SameResultsOnAnyThreadCount) {
   EXPECT_EQ(std::count(round3.begin(), round3.end(), 30), 1);
 }
 
+// The maps: every screened voxel's round-1 gain, and 1 - p_fwe against region 1's nulls where
+// the search would accept the voxel; voxels outside the screening stay 0 in both.
+TEST(PermutationTest, MapsHoldRoundOneGainsAndCorrectedP) {
+  std::mt19937 random(23);
+  TinyStudy s = evidencetest::randomStudy(random, 50, 30, 0.4, 20);
+  s.voxels[2] = s.outcome;
+  PackedStudy packed;
+  s.pack(packed);
+  std::vector<int> screened = evidencetest::allIds(30);
+  screened.erase(screened.begin() + 7); // voxel 8 screened out
+  const PermutationStudy study{packed, 30, screened, std::vector<int>(30, 0), {3}};
+  PermutationResult result;
+  runPermutationTest(study, 400, 12, 2, result, nullptr);
+  const PermutationScan scan(packed, 30, {}, screened);
+  std::vector<double> nulls;
+  std::mt19937_64 generator(12);
+  permutationNulls(scan, generator, 400, 1, nulls, nullptr);
+  std::sort(nulls.begin(), nulls.end());
+  int accepted = 0;
+  for (int id = 1; id <= 30; ++id) {
+    if (id == 8) {
+      EXPECT_EQ(result.gainMap[id - 1], 0.0f);
+      EXPECT_EQ(result.corrpMap[id - 1], 0.0f);
+      continue;
+    }
+    EXPECT_EQ(result.gainMap[id - 1], static_cast<float>(scan.gain(id))) << id;
+    const float corrp =
+        scan.accepted(id) ? static_cast<float>(1.0 - familyWiseP(nulls, scan.gain(id))) : 0.0f;
+    EXPECT_EQ(result.corrpMap[id - 1], corrp) << id;
+    accepted += scan.accepted(id) ? 1 : 0;
+  }
+  EXPECT_GT(accepted, 0);
+  // The outcome itself as a voxel: beyond every null statistic.
+  EXPECT_FLOAT_EQ(result.corrpMap[2], static_cast<float>(1.0 - 1.0 / 401.0));
+  EXPECT_EQ(result.regions[0].pFwe, 1.0 / 401.0);
+}
+
 } // namespace
