@@ -124,7 +124,7 @@ int run(int argc, char **argv) {
                                regions.labels, regions.representatives};
 
   PermutationResult result;
-  std::atomic<long> completed{0};
+  std::atomic<long> completed{0}; // permutations evaluated so far, for a progress display
   runPermutationTest(input, options.permutations, options.seed, threads, result, &completed);
   printSummary(options, result);
 
