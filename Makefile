@@ -9,7 +9,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 # The tests that run iterations on several threads, also run under ThreadSanitizer.
-TSAN_TESTS := ThreadCounts|RoutesAgree|DecodedStudy
+TSAN_TESTS := ThreadCounts|RoutesAgree|DecodedStudy|PermutationTest
 DEMO_DIR := demo
 PREPARE_DEMO_DIR := demo-prepare
 
@@ -114,6 +114,7 @@ demo: build
 	  roi.el.torva study/regions.txt
 	@echo "Results are in $(DEMO_DIR)/: model.el.torva, bn.el.torva, bn.el.xdsl, log.el.torva, roi.el.torva,"
 	@echo "  label_field_torvael.nii and prob_map_torvael.nii (also as .hdr/.img pairs)"
+	@cd $(DEMO_DIR) && ../$(BUILD)/torvacoreel-permute study/torva.prj.filelist .
 	@cd $(DEMO_DIR) && ../$(BUILD)/torvacoreel-report --study study/torva.prj.filelist --out report .
 	@echo "Open $(CURDIR)/$(DEMO_DIR)/report/report.html in a web browser"
 

@@ -1,0 +1,192 @@
+#include "evidence/permutation_test.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "data/packed_study.h"
+#include "evidence/permutation_scan.h"
+
+std::uint64_t drawBelow(std::mt19937_64 &generator, std::uint64_t bound) {
+  // 2^64 mod bound draws at the top would favour the small results; they are drawn again.
+  const std::uint64_t excess = (0 - bound) % bound;
+  const std::uint64_t limit = 0 - excess; // 2^64 - excess, 0 standing for 2^64
+  for (;;) {
+    const std::uint64_t x = generator();
+    if (excess == 0 || x < limit)
+      return x % bound;
+  }
+}
+
+StratifiedShuffle::StratifiedShuffle(const std::vector<int> &stratumOf, int strata,
+                                     const std::uint64_t *outcome, int words)
+    : members(static_cast<std::size_t>(strata)), wordCount(words) {
+  for (std::size_t c = 0; c < stratumOf.size(); ++c) {
+    members[stratumOf[c]].push_back(static_cast<long>(c));
+    observed.push_back(static_cast<unsigned char>((outcome[c / 64] >> (c % 64)) & 1U));
+  }
+  values.resize(observed.size());
+}
+
+void StratifiedShuffle::next(std::mt19937_64 &generator, std::uint64_t *bits) {
+  std::copy(observed.begin(), observed.end(), values.begin());
+  for (const std::vector<long> &subjects : members)
+    for (std::size_t i = subjects.size(); i > 1; --i) {
+      const auto j = static_cast<std::size_t>(drawBelow(generator, i));
+      std::swap(values[subjects[i - 1]], values[subjects[j]]);
+    }
+  std::fill(bits, bits + wordCount, 0);
+  for (std::size_t c = 0; c < values.size(); ++c)
+    bits[c / 64] |= static_cast<std::uint64_t>(values[c]) << (c % 64);
+}
+
+namespace {
+
+// Permutations evaluated together: one pass over the patterns serves the whole block.
+constexpr long kBlock = 64;
+
+// Evaluates the blocks of `outcomes` that a shared counter hands out; every null statistic has
+// its own slot, so the order in which threads finish changes nothing.
+class NullEvaluation {
+public:
+  NullEvaluation(const PermutationScan &scan, const std::vector<std::uint64_t> &outcomes,
+                 long permutations, std::vector<double> &nulls, std::atomic<long> *completed)
+      : scan(scan), outcomes(outcomes), permutations(permutations), nulls(nulls),
+        completed(completed) {}
+
+  void work() {
+    for (;;) {
+      const long first = nextBlock.fetch_add(1) * kBlock;
+      if (first >= permutations)
+        return;
+      const int count = static_cast<int>(std::min(kBlock, permutations - first));
+      scan.maximumGains(&outcomes[static_cast<std::size_t>(first) * scan.words()], count,
+                        &nulls[static_cast<std::size_t>(first)]);
+      // The one place where finished permutations are counted (a progress display reads it).
+      if (completed != nullptr)
+        completed->fetch_add(count);
+    }
+  }
+
+private:
+  const PermutationScan &scan;
+  const std::vector<std::uint64_t> &outcomes;
+  long permutations;
+  std::vector<double> &nulls;
+  std::atomic<long> *completed;
+  std::atomic<long> nextBlock{0};
+};
+
+} // namespace
+
+void permutationNulls(const PermutationScan &scan, std::mt19937_64 &generator, long permutations,
+                      int threads, std::vector<double> &nulls, std::atomic<long> *completed) {
+  const int words = scan.words();
+  // All shuffles first, in order, from the one generator: the thread count cannot change them.
+  StratifiedShuffle shuffle(scan.stratumOfSubjects(), scan.strata(), scan.outcomeBits(), words);
+  std::vector<std::uint64_t> outcomes(static_cast<std::size_t>(permutations) * words);
+  for (long i = 0; i < permutations; ++i)
+    shuffle.next(generator, &outcomes[static_cast<std::size_t>(i) * words]);
+  nulls.assign(static_cast<std::size_t>(permutations), 0.0);
+  NullEvaluation evaluation(scan, outcomes, permutations, nulls, completed);
+  const long blocks = (permutations + kBlock - 1) / kBlock;
+  const int workers = static_cast<int>(std::max(1L, std::min<long>(threads, blocks)));
+  std::vector<std::thread> pool;
+  for (int t = 1; t < workers; ++t)
+    pool.emplace_back([&evaluation] { evaluation.work(); });
+  evaluation.work();
+  for (std::thread &thread : pool)
+    thread.join();
+}
+
+NullSummary summariseNulls(const std::vector<double> &nulls) {
+  NullSummary summary;
+  if (nulls.empty())
+    return summary;
+  double sum = 0.0;
+  for (const double value : nulls)
+    sum += value;
+  summary.mean = sum / static_cast<double>(nulls.size());
+  std::vector<double> sorted(nulls);
+  std::sort(sorted.begin(), sorted.end());
+  const auto rank = static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(sorted.size())));
+  summary.upper95 = sorted[std::max<std::size_t>(rank, 1) - 1];
+  return summary;
+}
+
+double familyWiseP(const std::vector<double> &sortedNulls, double observed) {
+  const auto atLeast = static_cast<double>(
+      sortedNulls.end() - std::lower_bound(sortedNulls.begin(), sortedNulls.end(), observed));
+  return (1.0 + atLeast) / (1.0 + static_cast<double>(sortedNulls.size()));
+}
+
+std::vector<int> roundCandidates(const PermutationStudy &study, int round) {
+  std::vector<int> candidates;
+  for (const int id : study.screened) {
+    const int label = study.labels[id - 1];
+    if (label >= 1 && label < round)
+      continue;
+    if (std::find(study.representatives.begin(), study.representatives.begin() + (round - 1), id) !=
+        study.representatives.begin() + (round - 1))
+      continue;
+    candidates.push_back(id);
+  }
+  return candidates;
+}
+
+namespace {
+
+// The round-1 maps: every screened voxel's gain, and 1 - p_fwe where the search would accept it.
+void fillMaps(const PermutationStudy &study, const PermutationScan &scan,
+              const std::vector<double> &sortedNulls, PermutationResult &result) {
+  result.gainMap.assign(static_cast<std::size_t>(study.voxels), 0.0f);
+  result.corrpMap.assign(static_cast<std::size_t>(study.voxels), 0.0f);
+  for (const int id : study.screened) {
+    const double gain = scan.gain(id);
+    result.gainMap[id - 1] = static_cast<float>(gain);
+    if (scan.accepted(id))
+      result.corrpMap[id - 1] = static_cast<float>(1.0 - familyWiseP(sortedNulls, gain));
+  }
+}
+
+} // namespace
+
+void runPermutationTest(const PermutationStudy &study, long permutations, std::uint64_t seed,
+                        int threads, PermutationResult &result, std::atomic<long> *completed) {
+  result = PermutationResult{};
+  std::mt19937_64 generator(seed);
+  const int regions = static_cast<int>(study.representatives.size());
+  for (int r = 1; r <= std::max(regions, 1); ++r) {
+    const std::vector<int> earlier(study.representatives.begin(),
+                                   study.representatives.begin() + (r - 1));
+    const PermutationScan scan(study.subjects, study.voxels, earlier, roundCandidates(study, r));
+    std::vector<double> nulls;
+    permutationNulls(scan, generator, permutations, threads, nulls, completed);
+    std::vector<double> sorted(nulls);
+    std::sort(sorted.begin(), sorted.end());
+    if (r == 1)
+      fillMaps(study, scan, sorted, result);
+    if (r > regions)
+      break;
+    RegionPermutation row;
+    row.region = r;
+    row.repId = study.representatives[r - 1];
+    row.gain = scan.gain(row.repId);
+    row.pFwe = familyWiseP(sorted, row.gain);
+    row.nulls = summariseNulls(nulls);
+    row.permutations = permutations;
+    result.regions.push_back(row);
+  }
+}
+
+std::string permutationTableText(const std::vector<RegionPermutation> &regions) {
+  std::string text = "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\n";
+  char line[256];
+  for (const RegionPermutation &row : regions) {
+    std::snprintf(line, sizeof line, "%d\t%d\t%.6f\t%.6f\t%.6f\t%.6f\t%ld\n", row.region, row.repId,
+                  row.gain, row.pFwe, row.nulls.mean, row.nulls.upper95, row.permutations);
+    text += line;
+  }
+  return text;
+}

@@ -1,0 +1,91 @@
+#pragma once
+// Family-wise error p-values of a run's regions by the maximum statistic over permutations of
+// the outcome, each region's test conditional on the regions found before it.
+//
+// For region r with representative R_r: the observed gain of R_r given R_1..R_{r-1} on all
+// subjects, against N null statistics, each the largest gain the search would accept among the
+// round's candidates after a shuffle of the outcome within the strata of R_1..R_{r-1}
+// (evidence/permutation_scan.h):
+//   p_fwe = (1 + #{i : null_i >= observed}) / (1 + N).
+// The shuffles are Fisher-Yates, drawn from one std::mt19937_64 seeded with the seed, region 1's
+// N shuffles first, each stratum in ascending order; the null statistics are then evaluated on
+// any number of threads, so the results do not depend on the thread count.
+#include <atomic>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+class PackedStudy;
+
+// Uniform integer in 0 .. bound-1 (bound >= 1) by rejection from the 64-bit generator: the same
+// on every platform, which the standard library's distributions do not promise.
+std::uint64_t drawBelow(std::mt19937_64 &generator, std::uint64_t bound);
+
+// Shuffles of a study's outcome within strata of subjects.
+class StratifiedShuffle {
+public:
+  // `stratumOf`: the stratum of every subject (0 .. strata-1); `outcome`: one bit per subject.
+  StratifiedShuffle(const std::vector<int> &stratumOf, int strata, const std::uint64_t *outcome,
+                    int words);
+  // The observed outcome shuffled within every stratum, as bits into `bits` (words() words).
+  void next(std::mt19937_64 &generator, std::uint64_t *bits);
+  int words() const { return wordCount; }
+
+private:
+  std::vector<std::vector<long>> members; // subjects of each stratum, ascending
+  std::vector<unsigned char> observed;    // outcome of each subject
+  std::vector<unsigned char> values;
+  int wordCount;
+};
+
+class PermutationScan;
+
+// N null statistics of `scan`'s round in permutation order, from `generator`, on `threads`
+// threads. `completed` (may be null) counts the permutations evaluated so far.
+void permutationNulls(const PermutationScan &scan, std::mt19937_64 &generator, long permutations,
+                      int threads, std::vector<double> &nulls, std::atomic<long> *completed);
+
+// Summary of one region's null distribution.
+struct NullSummary {
+  double mean = 0;    // summed in permutation order
+  double upper95 = 0; // nearest-rank 95th percentile: the ceil(0.95 N)-th smallest
+};
+NullSummary summariseNulls(const std::vector<double> &nulls);
+
+// (1 + the number of `sortedNulls` >= observed) / (1 + N); `sortedNulls` ascending.
+double familyWiseP(const std::vector<double> &sortedNulls, double observed);
+
+struct RegionPermutation {
+  int region = 0;
+  int repId = 0; // 1-based voxel id
+  double gain = 0;
+  double pFwe = 1;
+  NullSummary nulls;
+  long permutations = 0;
+};
+
+struct PermutationStudy {
+  const PackedStudy &subjects; // all subjects, outcome last
+  long voxels;
+  std::vector<int> screened;        // ascending candidate ids of the analysis's screening
+  std::vector<int> labels;          // consensus region of every voxel (roi.el.torva)
+  std::vector<int> representatives; // R-SET ids in region order
+};
+
+struct PermutationResult {
+  std::vector<RegionPermutation> regions;
+  std::vector<float> gainMap;  // round-1 gain of every screened voxel, 0 elsewhere
+  std::vector<float> corrpMap; // 1 - p_fwe of the voxels the search would accept in round 1
+};
+
+// Runs the test of every region (and round 1 for the maps even without a region).
+void runPermutationTest(const PermutationStudy &study, long permutations, std::uint64_t seed,
+                        int threads, PermutationResult &result, std::atomic<long> *completed);
+
+// "permutation.tsv": a header line, then one row per region, numbers with %.6f.
+std::string permutationTableText(const std::vector<RegionPermutation> &regions);
+
+// Candidates of round r: the screened ids less the voxels labelled 1 .. r-1 and the earlier
+// representatives, ascending.
+std::vector<int> roundCandidates(const PermutationStudy &study, int round);
