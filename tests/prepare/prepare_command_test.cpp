@@ -80,6 +80,7 @@ TEST(PrepareCommand, WritesListSubjectsImagesOverlapAndSummary) {
             "lesion volume in voxels: median 2, min 2, max 3\n"
             "lesion volume in mm3: median 16, min 16, max 24\n"
             "voxels lesioned in at least one subject: 6; largest overlap: 4 subjects\n"
+            "voxels lesioned in more than a fifth of the subjects: 6\n"
             "next: cd study && torvacoreel torva.prj.filelist 1 0\n");
   EXPECT_EQ(readFile("study/torva.prj.filelist"), "subjects 4\nnodes 61\nsize 5 4 3\nid file fv\n"
                                                   "1 img/sub-01.nii 1\n"
