@@ -147,15 +147,16 @@ std::string clockText(double seconds) {
   return text;
 }
 
+// The estimate is rounded up, so that it does not promise "0:00 left" while work remains.
 std::string progressLineText(const std::string &unit, long done, long total,
                              double elapsedSeconds) {
   std::string text = unit + " " + std::to_string(done) + "/" + std::to_string(total) + "  " +
                      clockText(elapsedSeconds) + " elapsed";
   if (done > 0 && done < total)
-    text +=
-        "  about " +
-        clockText(elapsedSeconds * static_cast<double>(total - done) / static_cast<double>(done)) +
-        " left";
+    text += "  about " +
+            clockText(std::ceil(elapsedSeconds * static_cast<double>(total - done) /
+                                static_cast<double>(done))) +
+            " left";
   return text;
 }
 

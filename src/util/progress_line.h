@@ -57,8 +57,8 @@ private:
 bool progressLineWanted();
 
 // The text of the line, e.g. "iteration 37/131  0:48 elapsed  about 1:20 left". The estimate
-// of the time left, elapsed * (total - done) / done, is left out before the first unit is done
-// and once all are.
+// of the time left, elapsed * (total - done) / done rounded up to a second, is left out before the
+// first unit is done and once all are.
 std::string progressLineText(const std::string &unit, long done, long total, double elapsedSeconds);
 
 // Whole seconds as "m:ss", or "h:mm:ss" from one hour.
