@@ -3,6 +3,7 @@
 // user's terminal would be, and keeps every byte the command writes to it. The terminal is in
 // raw mode, so the bytes are those the program wrote (no newline translation). The command's
 // own redirections ("> stdout.txt") take streams off the terminal.
+#include <chrono>
 #include <fcntl.h>
 #include <regex>
 #include <stdlib.h>
@@ -16,6 +17,7 @@ namespace testsupport {
 struct TerminalRun {
   int status = -1; // exit status, or -1
   std::string bytes;
+  double spanSeconds = 0; // from the first byte received to the last
 };
 
 inline TerminalRun runOnTerminal(const std::string &command) {
@@ -45,10 +47,15 @@ inline TerminalRun runOnTerminal(const std::string &command) {
   }
   close(slave); // the master reads end of file (EIO) once the child's copies are closed
   char buffer[4096];
+  std::chrono::steady_clock::time_point first;
   for (;;) {
     const ssize_t got = read(master, buffer, sizeof buffer);
     if (got <= 0)
       break;
+    const auto now = std::chrono::steady_clock::now();
+    if (run.bytes.empty())
+      first = now;
+    run.spanSeconds = std::chrono::duration<double>(now - first).count();
     run.bytes.append(buffer, static_cast<std::size_t>(got));
   }
   close(master);
