@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -161,6 +162,9 @@ std::string progressLineText(const std::string &unit, long done, long total,
 }
 
 void writeStandardError(const std::string &text) {
+  // As std::cerr, which is tied to std::cout: earlier progress text comes out first when both
+  // streams go to one file.
+  std::cout.flush();
   const std::lock_guard<std::mutex> hold(rowMutex);
   if (onScreen != nullptr && visible) {
     writeRaw(kEraseRow);
