@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
+
+#include "util/progress_line.h"
 
 BN::BN() = default;
 BN::~BN() = default;
 
 void BN::setSize(int n, const std::vector<int> &states) {
   if (n != static_cast<int>(states.size())) {
-    std::cerr << "BN::setSize BN Init Error::nNodes!=ns.size()";
+    torva::writeStandardError("BN::setSize BN Init Error::nNodes!=ns.size()");
   } else {
     nNodes = n;
     ns = states;
@@ -26,7 +27,7 @@ void BN::setSize(int n, const std::vector<int> &states) {
 
 void BN::setDag(const Dag &newDag) {
   if (newDag.getSize() != nNodes) {
-    std::cerr << "BN::setDag error: numNodes!=dag.size";
+    torva::writeStandardError("BN::setDag error: numNodes!=dag.size");
     return;
   }
   copy_dag(dag, newDag);

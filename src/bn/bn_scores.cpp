@@ -4,6 +4,7 @@
 
 #include "bn/bn.h"
 #include "util/gammaln.h"
+#include "util/progress_line.h"
 
 double familyScore(const double *counts, int entries, int r, double alpha) {
   if (r <= 0)
@@ -88,10 +89,12 @@ namespace {
 bool entryInTable(long index, const std::vector<double> &table, int node) {
   if (index >= 0 && static_cast<std::size_t>(index) + 2 < table.size())
     return true;
-  std::fprintf(stderr,
-               "BN: record gives configuration %ld of node %d, whose table has %zu "
-               "entries; node left unchanged\n",
-               index, node, table.size() - 2);
+  char message[160];
+  std::snprintf(message, sizeof message,
+                "BN: record gives configuration %ld of node %d, whose table has %zu "
+                "entries; node left unchanged\n",
+                index, node, table.size() - 2);
+  torva::writeStandardError(message);
   return false;
 }
 

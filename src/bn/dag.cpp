@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 
 #include "util/progress.h"
+#include "util/progress_line.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ long long Dag::arcVisits() { return visits; }
 
 void Dag::set(int from, int to, int value) {
   if (from < 0 || from >= size || to < 0 || to >= size) {
-    std::cerr << "DAG::set out of bound\n";
+    torva::writeStandardError("DAG::set out of bound\n");
     return;
   }
   visits += static_cast<long long>(links.size() / 2);
@@ -58,7 +58,7 @@ void Dag::set(int from, int to, int value) {
 
 int Dag::get(int from, int to) const {
   if (from < 0 || from >= size || to < 0 || to >= size) {
-    std::cerr << "out of bound\n";
+    torva::writeStandardError("out of bound\n");
     return -1000;
   }
   visits += static_cast<long long>(links.size() / 2);

@@ -1,8 +1,9 @@
 #include "data/samples.h"
 
 #include <cstring>
-#include <iostream>
 #include <numeric>
+
+#include "util/progress_line.h"
 
 Samples::Samples() = default;
 Samples::~Samples() = default;
@@ -27,7 +28,7 @@ void Samples::setSize(long nodes, long cases) {
 
 void Samples::getOneNode(char *dst, long node) const {
   if (node < 0 || node >= nodeCount) {
-    std::cerr << "Samples::getOneNode: out of bound";
+    torva::writeStandardError("Samples::getOneNode: out of bound");
     return;
   }
   const char *src = cells.data() + node;
@@ -37,7 +38,7 @@ void Samples::getOneNode(char *dst, long node) const {
 
 void Samples::setOneNode(const char *src, long node) {
   if (node < 0 || node >= nodeCount) {
-    std::cerr << "Samples::setOneNode: out of bound";
+    torva::writeStandardError("Samples::setOneNode: out of bound");
     return;
   }
   char *dst = cells.data() + node;

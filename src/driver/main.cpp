@@ -16,6 +16,7 @@
 #include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
+#include "util/progress_line.h"
 
 static int run(int argc, char **argv) {
   using namespace torva;
@@ -81,20 +82,26 @@ static int run(int argc, char **argv) {
   phases.loading = phases.lap();
 
   ResamplingResult result;
+  const IterationRange range =
+      sharded ? shardRange(iterations, shard) : IterationRange{0, iterations};
+  ProgressLine line("iteration", range.size()); // on standard error, when that is a terminal
+  runResampling(result, study, method, range.first, range.last, threads, results.folder(), &line);
+  line.finish();
   if (sharded) {
-    const IterationRange range = shardRange(iterations, shard);
-    runResampling(result, study, method, range.first, range.last, threads, results.folder());
     finishShard(listPath, study, method, sizeArgument, iterations, shard, range, result, results,
                 runLogPath);
     exitWithStatus(kExitSuccess);
   }
-  runResampling(result, study, method, 0, iterations, threads, results.folder());
   phases.lap();
+  // A study whose lesions overlap too little ends with empty models; the note says why. (The
+  // ensemble step consumes the records.)
+  const std::string note = noRegionNoteOfRun(result, static_cast<long>(study.list.subjects.size()));
   BN bn; // the final network
   const HeldOutRun heldOut{method, std::move(result.predictions)};
   runEnsemble(result.records, iterations, study, listPath, result.voxels, bn, results, heldOut);
   phases.ensemble = phases.lap();
   writePhaseTimes(phases, result.times);
+  writeStandardError(note);
   exitWithStatus(kExitSuccess);
 }
 

@@ -19,9 +19,11 @@
 #include "driver/command.h"
 #include "evidence/heldout_prediction.h"
 #include "roi/bml.h"
+#include "roi/overlap_note.h"
 #include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
+#include "util/progress_line.h"
 
 ModelRecord makeModelRecord(int iteration, const std::vector<int> &representatives) {
   ModelRecord record;
@@ -103,6 +105,7 @@ struct IterationOutput {
   std::string log; // empty when the region learner did not start its log
   ModelRecord record{};
   IterationPredictions predictions;
+  RoundOneOverlap overlap;
   bool labelFileWritten = false;
   bool failed = false;
   torva::DeferredExit exit;
@@ -152,7 +155,7 @@ void predictUndrawn(int P, const DecodedStudy &study, const std::vector<int> &ch
 // One iteration, writing its progress through torva::progress().
 ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int> &chosen,
                          const std::string &labelFolder, IterationScratch &scratch,
-                         PhaseTimes &times, bool &labelFileWritten,
+                         PhaseTimes &times, RoundOneOverlap &overlap, bool &labelFileWritten,
                          IterationPredictions &predictions) {
   std::ostream &out = torva::progress();
   out << "resampling " << P << "\nRead Dataset\n";
@@ -162,7 +165,8 @@ ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int
   scratch.voxelValues.clear();
   scratch.representatives.clear();
   BmlTimes bmlTimes;
-  bml(view, scratch.labels, scratch.voxelValues, scratch.bn, scratch.representatives, &bmlTimes);
+  bml(view, scratch.labels, scratch.voxelValues, scratch.bn, scratch.representatives, &bmlTimes,
+      &overlap);
   times.screeningAndScan += bmlTimes.screening + bmlTimes.scan;
   times.segmentation += bmlTimes.segmentation;
   predictUndrawn(P, study, chosen, scratch, predictions);
@@ -174,13 +178,17 @@ ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int
 
 void runSequentially(ResamplingResult &result, const DecodedStudy &study,
                      const std::vector<std::vector<int>> &chosen, int first, int last,
-                     const std::string &labelFolder) {
+                     const std::string &labelFolder, torva::ProgressLine *line) {
   IterationScratch scratch;
   bool written = false;
+  RoundOneOverlap overlap;
   for (int P = first; P < last; ++P) {
     result.predictions.emplace_back();
     result.records.push_back(runIteration(P, study, chosen[P], labelFolder, scratch, result.times,
-                                          written, result.predictions.back()));
+                                          overlap, written, result.predictions.back()));
+    result.shortfall.add(overlap);
+    if (line != nullptr)
+      line->advance();
   }
 }
 
@@ -189,9 +197,9 @@ void runSequentially(ResamplingResult &result, const DecodedStudy &study,
 class ParallelRun {
 public:
   ParallelRun(const DecodedStudy &study, const std::vector<std::vector<int>> &chosen, int first,
-              int last, const std::string &labelFolder)
-      : study_(study), chosen_(chosen), labelFolder_(labelFolder), first_(first), last_(last),
-        next_(first), outputs_(static_cast<std::size_t>(last - first)) {}
+              int last, const std::string &labelFolder, torva::ProgressLine *line)
+      : study_(study), chosen_(chosen), labelFolder_(labelFolder), line_(line), first_(first),
+        last_(last), next_(first), outputs_(static_cast<std::size_t>(last - first)) {}
 
   void run(ResamplingResult &result, int threads) {
     std::vector<std::thread> pool;
@@ -212,6 +220,7 @@ public:
       } else {
         result.records.push_back(output.record);
         result.predictions.push_back(std::move(output.predictions));
+        result.shortfall.add(output.overlap);
       }
       output = IterationOutput{};
     }
@@ -235,7 +244,7 @@ private:
       torva::redirectThreadOutput(&output.text, &output.log);
       try {
         output.record = runIteration(P, study_, chosen_[P], labelFolder_, scratch, times,
-                                     output.labelFileWritten, output.predictions);
+                                     output.overlap, output.labelFileWritten, output.predictions);
       } catch (const torva::DeferredExit &exit) {
         fail(output, exit);
       } catch (const std::bad_alloc &) {
@@ -251,6 +260,8 @@ private:
         output.done = true;
       }
       done_.notify_all();
+      if (line_ != nullptr)
+        line_->advance();
     }
   }
 
@@ -279,6 +290,7 @@ private:
   const DecodedStudy &study_;
   const std::vector<std::vector<int>> &chosen_;
   const std::string labelFolder_;
+  torva::ProgressLine *const line_;
   const int first_;
   const int last_;
   std::atomic<int> next_;
@@ -290,18 +302,34 @@ private:
 
 } // namespace
 
+void NormTestShortfall::add(const RoundOneOverlap &iteration) {
+  if (!iteration.measured || iteration.largestInCases > iteration.normBound) {
+    everyIteration = false;
+    return;
+  }
+  largestOverlap = std::max(largestOverlap, iteration.largestInSubjects);
+  cases = std::max(cases, iteration.cases);
+}
+
+std::string noRegionNoteOfRun(const ResamplingResult &result, long subjects) {
+  if (result.records.empty() || !result.shortfall.everyIteration)
+    return std::string();
+  return noRegionNote(result.shortfall.largestOverlap, subjects, result.shortfall.cases);
+}
+
 void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
-                   int last, int threads, const std::string &labelFolder) {
+                   int last, int threads, const std::string &labelFolder,
+                   torva::ProgressLine *line) {
   result = ResamplingResult{};
   result.voxels = study.list.nodeCount - 1;
   std::vector<std::vector<int>> chosen;
   chooseAllSubjects(chosen, method, static_cast<int>(study.list.subjects.size()), first, last);
   const int workers = std::min(threads, last - first);
   if (workers <= 1) {
-    runSequentially(result, study, chosen, first, last, labelFolder);
+    runSequentially(result, study, chosen, first, last, labelFolder, line);
     return;
   }
-  ParallelRun run(study, chosen, first, last, labelFolder);
+  ParallelRun run(study, chosen, first, last, labelFolder, line);
   run.run(result, workers);
 }
 

@@ -9,8 +9,12 @@
 
 #include "driver/model_record.h"
 #include "evidence/heldout_prediction.h"
+#include "roi/bml.h"
 
 struct DecodedStudy;
+namespace torva {
+class ProgressLine;
+}
 
 constexpr int kJackknife = 1;
 constexpr int kBootstrap = 2;
@@ -39,20 +43,36 @@ struct PhaseTimes {
   double segmentation = 0;
 };
 
+// Whether in every iteration so far round 1 had no candidate voxel that could pass the norm
+// test, which then leaves every model empty, and the figures that tell the user why.
+struct NormTestShortfall {
+  bool everyIteration = true;
+  long largestOverlap = 0; // most subjects of the study that a candidate voxel is lesioned in
+  long cases = 0;          // cases of an iteration
+  void add(const RoundOneOverlap &iteration);
+};
+
 struct ResamplingResult {
   std::vector<ModelRecord> records; // iterations first .. last-1, in order
   // What each of those iterations' networks predicted for the subjects it did not draw.
   std::vector<IterationPredictions> predictions;
   long voxels = 0; // length of every label field
   PhaseTimes times;
+  NormTestShortfall shortfall;
 };
+
+// The line for standard error after a run of `subjects` subjects in which no iteration could
+// choose a representative voxel because no candidate was lesioned in enough cases
+// (roi/overlap_note.h); "" for any other run.
+std::string noRegionNoteOfRun(const ResamplingResult &result, long subjects);
 
 // Runs iterations [first, last) on `study` with up to `threads` threads (1: in the calling
 // thread, writing straight to standard output and the run log). The label files go into
 // `labelFolder`. A fatal input error in an iteration ends the process after the output of every
-// earlier iteration, as in a sequential run.
+// earlier iteration, as in a sequential run. Every finished iteration advances `line`.
 void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
-                   int last, int threads, const std::string &labelFolder = std::string());
+                   int last, int threads, const std::string &labelFolder = std::string(),
+                   torva::ProgressLine *line = nullptr);
 
 // Threads for a run: TORVA_THREADS when set (a whole number from 1), else the machine's cores.
 // Returns false with `error` set when the variable holds anything else.

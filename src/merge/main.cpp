@@ -17,6 +17,7 @@
 #include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
+#include "util/progress_line.h"
 
 namespace {
 
@@ -50,12 +51,16 @@ int run(int argc, char **argv) {
   std::string error;
   if (!expectationOfStudy(listPath, study, method, size, expected, error))
     exitWithMessage(kExitInputError, stderr, error);
-  std::vector<FoundShard> shards =
-      readShardFolders(std::vector<std::string>(argv + 4, argv + argc));
+  const std::vector<std::string> folders(argv + 4, argv + argc);
+  ProgressLine reading("shard", static_cast<long>(folders.size())); // on a terminal only
+  std::vector<FoundShard> shards = readShardFolders(folders, &reading);
+  reading.finish();
   if (const std::string problem = checkShardSet(shards, expected); !problem.empty())
     exitWithMessage(kExitInputError, stderr, problem);
   MergedRun merged = joinShards(shards);
-  writeMergedIterationFiles(merged, results.folder());
+  ProgressLine writing("iteration", static_cast<long>(merged.labels.size()));
+  writeMergedIterationFiles(merged, results.folder(), &writing);
+  writing.finish();
 
   BN bn;
   const HeldOutRun heldOut{method, std::move(merged.predictions)};

@@ -9,6 +9,7 @@
 #include "driver/resampling.h"
 #include "roi/run_log.h"
 #include "util/progress.h"
+#include "util/progress_line.h"
 
 bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, int method,
                         int size, MergeExpectation &expected, std::string &error) {
@@ -37,21 +38,27 @@ bool expectationOfStudy(const std::string &listPath, int method, int size,
   return true;
 }
 
-std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders) {
+std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders,
+                                         torva::ProgressLine *line) {
   std::vector<FoundShard> shards(folders.size());
   for (std::size_t i = 0; i < folders.size(); ++i) {
     FoundShard &found = shards[i];
     found.folder = folders[i];
     found.readable = readShardFile(folders[i] + "/" + kShardFile, found.file, found.readError);
+    if (line != nullptr)
+      line->advance();
   }
   return shards;
 }
 
-void writeMergedIterationFiles(const MergedRun &run, const std::string &labelFolder) {
+void writeMergedIterationFiles(const MergedRun &run, const std::string &labelFolder,
+                               torva::ProgressLine *line) {
   std::vector<int> labels;
   for (std::size_t P = 0; P < run.labels.size(); ++P) {
     decodeLabelRuns(run.labels[P], labels);
     writeLabelFile(labelFileName(static_cast<int>(P), labelFolder), labels);
+    if (line != nullptr)
+      line->advance();
   }
   torva::startRunLogText(run.runLog);
 }

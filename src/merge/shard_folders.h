@@ -7,6 +7,9 @@
 #include "driver/shard.h"
 
 struct DecodedStudy;
+namespace torva {
+class ProgressLine;
+}
 
 // What the shards of `method` and `size` on the study of `listPath` must match: its fingerprint
 // (every image decoded), its voxel count, and the iteration count, the subject count for the
@@ -18,8 +21,9 @@ bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, 
                         int size, MergeExpectation &expected, std::string &error);
 
 // Reads <folder>/shard.torva of every folder, in the order given; unreadable files are kept
-// with their error for checkShardSet to report.
-std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders);
+// with their error for checkShardSet to report. Every folder read advances `line`.
+std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders,
+                                         torva::ProgressLine *line = nullptr);
 
 // The resampling results of the whole run, as the ensemble step needs them.
 struct MergedRun {
@@ -32,9 +36,9 @@ struct MergedRun {
 // Writes what the ensemble step reads, as the loop of a whole run leaves it: every iteration's
 // label file (in `labelFolder`, the run's folder) and the last iteration's run log (where the
 // run log goes, util/progress.h). Ends the process with status 1, naming the file, when a label
-// file cannot be written.
-void writeMergedIterationFiles(const MergedRun &run,
-                               const std::string &labelFolder = std::string());
+// file cannot be written. Every label file written advances `line`.
+void writeMergedIterationFiles(const MergedRun &run, const std::string &labelFolder = std::string(),
+                               torva::ProgressLine *line = nullptr);
 
 // Joins shards that checkShardSet accepted, in shard order whatever the folder order; moves
 // their contents out of `shards`.

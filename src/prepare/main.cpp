@@ -23,5 +23,7 @@ int main(int argc, char **argv) {
   if (!problem.empty())
     exitWithMessage(kExitInputError, stderr, "torvacoreel-prepare: " + problem + "\n");
   std::fputs(formatSummary(summary).c_str(), stdout);
+  if (const std::string warning = overlapWarning(summary); !warning.empty())
+    std::fprintf(stderr, "warning: %s\n", warning.c_str());
   return kExitSuccess;
 }

@@ -14,6 +14,7 @@
 #include "prepare/numbers.h"
 #include "prepare/participants_table.h"
 #include "prepare/subject_selection.h"
+#include "roi/overlap_note.h"
 
 namespace {
 
@@ -157,8 +158,10 @@ std::string writeStudy(const PrepareOptions &options, const std::vector<Prepared
     problem = writeSubjectImages(options, subjects, summary, overlap, geometry);
   if (!problem.empty())
     return problem;
+  const long bound = normTestBound(static_cast<long>(subjects.size()));
   for (const std::int16_t count : overlap) {
     summary.lesionedAnywhere += count > 0;
+    summary.overAFifth += count > bound;
     summary.largestOverlap = std::max<long>(summary.largestOverlap, count);
   }
   summary.voxelMm3 =
@@ -233,6 +236,13 @@ std::string formatSummary(const PrepareSummary &s) {
   text += "lesion volume in mm3: " + volumes(s.voxelMm3) + "\n";
   text += "voxels lesioned in at least one subject: " + std::to_string(s.lesionedAnywhere) +
           "; largest overlap: " + std::to_string(s.largestOverlap) + " subjects\n";
+  text += "voxels lesioned in more than a fifth of the subjects: " + std::to_string(s.overAFifth) +
+          "\n";
   text += "next: cd " + s.out + " && torvacoreel torva.prj.filelist 1 0\n";
   return text;
+}
+
+std::string overlapWarning(const PrepareSummary &summary) {
+  return summary.overAFifth == 0 ? fewOverlapsWarning(summary.largestOverlap, summary.kept)
+                                 : std::string();
 }

@@ -22,6 +22,7 @@ struct PrepareSummary {
   int x = 0, y = 0, z = 0;
   long lesionedAnywhere = 0;
   long largestOverlap = 0;
+  long overAFifth = 0; // voxels lesioned in more than a fifth of the kept subjects
   std::string out;
 };
 
@@ -31,3 +32,7 @@ std::string prepareStudy(const PrepareOptions &options, PrepareSummary &summary)
 
 // The summary printed on standard output after a successful run.
 std::string formatSummary(const PrepareSummary &summary);
+
+// The warning for standard error (without "warning: ") when no voxel is lesioned in more than a
+// fifth of the subjects, so that no representative voxel can be chosen; "" otherwise.
+std::string overlapWarning(const PrepareSummary &summary);

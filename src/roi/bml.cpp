@@ -1,5 +1,6 @@
 #include "roi/bml.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <ostream>
@@ -11,6 +12,7 @@
 #include "data/samples.h"
 #include "data/study_view.h"
 #include "roi/candidate_scan.h"
+#include "roi/overlap_note.h"
 #include "roi/region_network.h"
 #include "roi/roi_settings.h"
 #include "roi/run_log.h"
@@ -19,6 +21,8 @@
 #include "segment/segmentation.h"
 #include "util/fatal.h"
 #include "util/index_sets.h"
+#include "util/pattern_measures.h"
+#include "util/popcount.h"
 #include "util/progress.h"
 
 namespace {
@@ -203,6 +207,32 @@ template <class Study> bool searchRound(Search<Study> &s, int round, ScanRoute r
   return best.id != -1;
 }
 
+// Cases in state 1 of the voxels of V, largest first: a full matrix's cases are its subjects.
+void measureOverlap(const Samples &study, const std::vector<int> &V, long cases,
+                    RoundOneOverlap &overlap) {
+  std::vector<char> pattern(static_cast<std::size_t>(cases));
+  for (const int id : V) {
+    study.getOneNode(pattern.data(), id - 1);
+    const long norm = vector_norm(pattern.data(), static_cast<int>(cases));
+    overlap.largestInCases = std::max(overlap.largestInCases, norm);
+  }
+  overlap.largestInSubjects = overlap.largestInCases;
+}
+
+// On a view the cases count repeats of a subject; the study's subjects count each once.
+void measureOverlap(const StudyView &study, const std::vector<int> &V, long,
+                    RoundOneOverlap &overlap) {
+  const PackedStudy &subjects = study.subjects();
+  for (const int id : V) {
+    const std::uint64_t *bits = subjects.node(id - 1);
+    long inSubjects = 0;
+    for (int w = 0; w < subjects.words(); ++w)
+      inSubjects += torva::popcount(bits[w]);
+    overlap.largestInCases = std::max(overlap.largestInCases, study.countOnes(bits));
+    overlap.largestInSubjects = std::max(overlap.largestInSubjects, inSubjects);
+  }
+}
+
 template <class Study> long voxelCount(const Study &study) {
   std::vector<int> xyz;
   study.getXYZSiz(xyz);
@@ -212,7 +242,7 @@ template <class Study> long voxelCount(const Study &study) {
 // Settings, screening, run log start; then the rounds, the network and the hand-back.
 template <class Study>
 void learnRegions(Search<Study> &s, BN &bn, std::vector<int> &representatives, ScanRoute route,
-                  BmlTimes *times) {
+                  BmlTimes *times, RoundOneOverlap *overlap) {
   std::ostream &out = torva::progress();
   prepareResultArrays(s.labels, s.voxelValues, s.voxels);
   const std::string refused = readRoiSettings(s.settings, out);
@@ -235,6 +265,15 @@ void learnRegions(Search<Study> &s, BN &bn, std::vector<int> &representatives, S
   } while (found && !s.V.empty() && round < s.settings.Max_ROI);
   if (!found)
     out << "End: A is empty\n";
+  if (overlap != nullptr) {
+    *overlap = RoundOneOverlap{};
+    if (round == 1 && !found) {
+      overlap->measured = true;
+      overlap->cases = s.cases;
+      overlap->normBound = normTestBound(s.cases);
+      measureOverlap(s.study, s.V, s.cases, *overlap);
+    }
+  }
   if (s.V.empty())
     out << "End: V is empty\n";
   if (round >= s.settings.Max_ROI)
@@ -259,7 +298,8 @@ void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &
 }
 
 void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
-         std::vector<int> &representatives, ScanRoute route, BmlTimes *times) {
+         std::vector<int> &representatives, ScanRoute route, BmlTimes *times,
+         RoundOneOverlap *overlap) {
   Search<Samples> s(samples, labels, voxelValues);
   long nodes = 0;
   samples.getSize(nodes, s.cases);
@@ -282,14 +322,14 @@ void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &
     view = std::make_unique<StudyView>(packed, identity, xyz[0], xyz[1], xyz[2]);
     s.bits = view.get();
   }
-  learnRegions(s, bn, representatives, route, times);
+  learnRegions(s, bn, representatives, route, times, overlap);
 }
 
 void bml(const StudyView &study, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
-         std::vector<int> &representatives, BmlTimes *times) {
+         std::vector<int> &representatives, BmlTimes *times, RoundOneOverlap *overlap) {
   Search<StudyView> s(study, labels, voxelValues);
   s.cases = study.cases();
   s.voxels = study.voxels();
   s.bits = &study;
-  learnRegions(s, bn, representatives, ScanRoute::Packed, times);
+  learnRegions(s, bn, representatives, ScanRoute::Packed, times, overlap);
 }

@@ -23,6 +23,19 @@ struct BmlTimes {
   double segmentation = 0;
 };
 
+// What round 1 offered the norm test when it chose no representative voxel, so that a run in
+// which no iteration can choose one is able to say why: the most cases, and the most of the
+// study's subjects (each counted once), in which a candidate voxel is in state 1, and the count
+// a representative voxel must exceed (normTestBound of the cases). `measured` stays false when
+// round 1 chose a voxel.
+struct RoundOneOverlap {
+  bool measured = false;
+  long largestInCases = 0;
+  long largestInSubjects = 0;
+  long normBound = 0;
+  long cases = 0;
+};
+
 // labels: per voxel -9 outside the candidate set, -1 candidate in no region, r for the region
 // of round r. voxelValues: per voxel -1.0 or the region member's similarity to its
 // representative. representatives: the representative voxel ids (1-based) in the order found.
@@ -31,9 +44,10 @@ struct BmlTimes {
 void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
          std::vector<int> &representatives);
 void bml(const Samples &samples, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
-         std::vector<int> &representatives, ScanRoute route, BmlTimes *times);
+         std::vector<int> &representatives, ScanRoute route, BmlTimes *times,
+         RoundOneOverlap *overlap = nullptr);
 
 // The same on one iteration's view of a study decoded once: the command's route. The results
 // are those of the matrix route on the matrix the view stands for.
 void bml(const StudyView &study, std::vector<int> &labels, std::vector<double> &voxelValues, BN &bn,
-         std::vector<int> &representatives, BmlTimes *times);
+         std::vector<int> &representatives, BmlTimes *times, RoundOneOverlap *overlap = nullptr);

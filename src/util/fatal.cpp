@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "util/progress_line.h"
+
 namespace torva {
 
 namespace {
@@ -14,6 +16,7 @@ void deferThreadExits(bool defer) { deferExits = defer; }
 void exitWithStatus(int status) {
   if (deferExits)
     throw DeferredExit{status, false, std::string()};
+  endProgressLine(); // an exit skips the destructor of the line on the caller's stack
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
@@ -23,6 +26,7 @@ void exitWithStatus(int status) {
 void exitWithMessage(int status, std::FILE *stream, const std::string &message) {
   if (deferExits)
     throw DeferredExit{status, stream == stdout, message};
+  endProgressLine();
   std::cout.flush();
   std::fputs(message.c_str(), stream);
   exitWithStatus(status);

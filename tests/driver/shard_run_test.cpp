@@ -17,26 +17,8 @@ using testsupport::ScopedTempDir;
 
 const std::string kProgram = TORVACOREEL_PATH;
 const std::string kMerge = TORVACOREEL_MERGE_PATH;
-const char *const kResults[] = {"model.el.torva",
-                                "bn.el.torva",
-                                "bn.el.xdsl",
-                                "log.el.torva",
-                                "roi.el.torva",
-                                "log.torva",
-                                "label_field_torvael.nii",
-                                "label_field_torvael.hdr",
-                                "label_field_torvael.img",
-                                "prob_map_torvael.nii",
-                                "prob_map_torvael.hdr",
-                                "prob_map_torvael.img",
-                                "prediction.tsv",
-                                "prediction_summary.tsv"};
-
-// A folder that sees the study under the same relative paths as the working folder.
-void makeRunFolder(const std::string &folder) {
-  ASSERT_EQ(std::system(("mkdir -p " + folder + " && ln -s ../study " + folder + "/study").c_str()),
-            0);
-}
+const auto &kResults = testsupport::kRunResultFiles;
+using testsupport::makeRunFolder;
 
 struct ShardCase {
   const char *name;

@@ -80,6 +80,7 @@ TEST(PrepareCommand, WritesListSubjectsImagesOverlapAndSummary) {
             "lesion volume in voxels: median 2, min 2, max 3\n"
             "lesion volume in mm3: median 16, min 16, max 24\n"
             "voxels lesioned in at least one subject: 6; largest overlap: 4 subjects\n"
+            "voxels lesioned in more than a fifth of the subjects: 6\n"
             "next: cd study && torvacoreel torva.prj.filelist 1 0\n");
   EXPECT_EQ(readFile("study/torva.prj.filelist"), "subjects 4\nnodes 61\nsize 5 4 3\nid file fv\n"
                                                   "1 img/sub-01.nii 1\n"
@@ -220,6 +221,41 @@ TEST(PrepareCommand, PreparedStudyRunsThroughTheAnalysis) {
   EXPECT_TRUE(fileExistsOnDisk("roi.el.torva"));
   EXPECT_TRUE(fileExistsOnDisk("label_field_torvael.nii"));
   ASSERT_EQ(chdir(".."), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Five subjects, each lesioned in a voxel of its own: the largest overlap is 1, and a
+// representative voxel must be lesioned in more than 1 (5 / 5) of them.
+TEST(PrepareCommand, WarnsWhenNoVoxelIsLesionedInMoreThanAFifthOfTheSubjects) {
+  ScopedTempDir dir;
+  mkdir("data", 0755);
+  mkdir("data/masks", 0755);
+  std::string table = "participant_id\trankin\n";
+  for (int s = 1; s <= 5; ++s) {
+    const std::string id = "sub-0" + std::to_string(s);
+    table += id + "\t" + std::to_string(s % 2 == 0 ? 4 : 1) + "\n";
+    ASSERT_TRUE(writeMask("data/masks/" + id + "_lesion.nii.gz", DT_UINT8, 5, 4, 3,
+                          maskValues({s, 10 + s}, 1)));
+  }
+  writeFile("data/participants.tsv", table);
+  ASSERT_EQ(prepare(""), 0) << readFile("stderr.txt");
+  EXPECT_NE(readFile("stdout.txt")
+                .find("voxels lesioned in at least one subject: 10; largest "
+                      "overlap: 1 subjects\n"
+                      "voxels lesioned in more than a fifth of the subjects: 0\n"),
+            std::string::npos)
+      << readFile("stdout.txt");
+  EXPECT_EQ(readFile("stderr.txt"),
+            "warning: no voxel is lesioned in more than a fifth of the 5 subjects: the largest "
+            "lesion overlap is 1, and a representative voxel must be lesioned in at least 2; "
+            "regions can only be found where that many subjects share a lesion, for example in a "
+            "subgroup with lesions in one territory\n");
+  // The study is written all the same.
+  EXPECT_TRUE(fileExistsOnDisk("study/torva.prj.filelist"));
+  EXPECT_TRUE(fileExistsOnDisk("study/img/sub-05.nii"));
 }
 
 } // namespace

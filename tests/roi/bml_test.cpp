@@ -6,6 +6,8 @@
 #include <random>
 
 #include "bn/bn.h"
+#include "data/packed_study.h"
+#include "data/study_view.h"
 #include "roi/study_builder.h"
 #include "support/temp_dir.h"
 
@@ -311,4 +313,70 @@ TEST(BmlDeathTest, StudyWhoseExtentsDoNotMatchItsNodesIsRefused) {
   std::vector<int> representatives;
   EXPECT_EXIT(bml(study, labels, values, bn, representatives), ::testing::ExitedWithCode(1),
               "the study has 3 nodes; its extents need 3 voxels");
+}
+
+namespace {
+
+RoundOneOverlap overlapOfRun(const Samples &study, ScanRoute route) {
+  BN bn;
+  std::vector<int> labels;
+  std::vector<double> values;
+  std::vector<int> representatives;
+  RoundOneOverlap overlap;
+  overlap.measured = true; // must be reset by the call when round 1 chooses a voxel
+  ::testing::internal::CaptureStdout();
+  bml(study, labels, values, bn, representatives, route, nullptr, &overlap);
+  ::testing::internal::GetCapturedStdout();
+  return overlap;
+}
+
+} // namespace
+
+// Ten cases, the outcome in the first five. Voxels 1 and 2 follow it in two cases each and raise
+// its score, but a representative voxel needs more than 2 (10 / 5) cases in state 1.
+TEST(BmlRoundOneOverlap, MeasuredWhenNoCandidateIsLesionedInEnoughCases) {
+  for (const ScanRoute route : {ScanRoute::Packed, ScanRoute::Plain}) {
+    testsupport::ScopedTempDir dir;
+    Samples study;
+    roitest::makeStudy(study, 3, 1, 1, {"1100000000", "0110000000", "0000000001"}, "1111100000");
+    const RoundOneOverlap overlap = overlapOfRun(study, route);
+    EXPECT_TRUE(overlap.measured);
+    EXPECT_EQ(overlap.largestInCases, 2);
+    EXPECT_EQ(overlap.largestInSubjects, 2);
+    EXPECT_EQ(overlap.normBound, 2);
+    EXPECT_EQ(overlap.cases, 10);
+  }
+}
+
+TEST(BmlRoundOneOverlap, NotMeasuredWhenRoundOneChoosesAVoxel) {
+  testsupport::ScopedTempDir dir;
+  Samples study;
+  roitest::makeStudy(study, 1, 1, 1, {"0011"}, "0011");
+  EXPECT_FALSE(overlapOfRun(study, ScanRoute::Packed).measured);
+}
+
+// A bootstrap draw counts a subject as often as it was drawn; the overlap in subjects counts it
+// once. Subject 0, lesioned in voxel 1, is drawn twice among 11 cases.
+TEST(BmlRoundOneOverlap, CasesCountRepeatsAndSubjectsDoNot) {
+  testsupport::ScopedTempDir dir;
+  Samples subjects;
+  roitest::makeStudy(subjects, 2, 1, 1, {"1000000000", "0100000000"}, "1111100000");
+  PackedStudy packed;
+  ASSERT_TRUE(packed.build(subjects));
+  const std::vector<int> chosen = {0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const StudyView view(packed, chosen, 2, 1, 1);
+  BN bn;
+  std::vector<int> labels;
+  std::vector<double> values;
+  std::vector<int> representatives;
+  RoundOneOverlap overlap;
+  ::testing::internal::CaptureStdout();
+  bml(view, labels, values, bn, representatives, nullptr, &overlap);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(representatives.empty());
+  EXPECT_TRUE(overlap.measured);
+  EXPECT_EQ(overlap.largestInCases, 2);
+  EXPECT_EQ(overlap.largestInSubjects, 1);
+  EXPECT_EQ(overlap.normBound, 2); // 11 * 0.2 = 2.2
+  EXPECT_EQ(overlap.cases, 11);
 }

@@ -85,6 +85,29 @@ inline bool fileExistsOnDisk(const std::string &path) {
   return static_cast<bool>(in);
 }
 
+// Every result file of a whole run, as written into the working folder.
+inline const char *const kRunResultFiles[] = {"model.el.torva",
+                                              "bn.el.torva",
+                                              "bn.el.xdsl",
+                                              "log.el.torva",
+                                              "roi.el.torva",
+                                              "log.torva",
+                                              "label_field_torvael.nii",
+                                              "label_field_torvael.hdr",
+                                              "label_field_torvael.img",
+                                              "prob_map_torvael.nii",
+                                              "prob_map_torvael.hdr",
+                                              "prob_map_torvael.img",
+                                              "prediction.tsv",
+                                              "prediction_summary.tsv"};
+
+// A folder that sees the study folder "study" under the same relative paths as the working
+// folder, for runs side by side.
+inline void makeRunFolder(const std::string &folder) {
+  ASSERT_EQ(
+      std::system(("mkdir -p " + folder + " && ln -sfn ../study " + folder + "/study").c_str()), 0);
+}
+
 // Runs a shell command in the current directory; returns its exit status (or -1), with the
 // standard output and standard error captured into files of the working directory.
 inline int runCommand(const std::string &command, const std::string &stdoutFile = "stdout.txt",
