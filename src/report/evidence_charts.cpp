@@ -40,10 +40,10 @@ void unitAxes(std::ostringstream &svg, const UnitPlot &plot, const std::string &
       << coordinate(plot.py(1)) << "\" stroke=\"#aaa\" stroke-dasharray=\"4 4\"/>\n";
   for (const double tick : {0.0, 0.5, 1.0}) {
     const std::string label = fixedText(tick, 1);
-    text(svg, plot.px(tick), plot.py(0) + 16, label, "middle");
+    text(svg, plot.px(tick), plot.py(0) + 20, label, "middle"); // below the y axis's "0.0"
     text(svg, plot.left - 6, plot.py(tick) + 4, label, "end");
   }
-  text(svg, plot.px(0.5), plot.py(0) + 34, xCaption, "middle");
+  text(svg, plot.px(0.5), plot.py(0) + 38, xCaption, "middle");
   text(svg, plot.left, plot.top - 10, yCaption);
 }
 
@@ -116,7 +116,7 @@ std::string rocSvg(const std::vector<RocSeries> &series) {
   for (const RocSeries &s : series)
     legendWidth = std::max(legendWidth, 30 + textWidth(s.label, kFont));
   std::ostringstream svg;
-  svg << openSvg(legendX + legendWidth + 10, plot.py(0) + 44);
+  svg << openSvg(legendX + legendWidth + 10, plot.py(0) + 48);
   unitAxes(svg, plot, "false-positive rate", "true-positive rate");
   for (std::size_t n = 0; n < series.size(); ++n) {
     const RocSeries &s = series[n];
@@ -139,7 +139,7 @@ std::string calibrationSvg(const std::vector<CalibrationBin> &bins) {
   UnitPlot plot;
   plot.left = 40;
   std::ostringstream svg;
-  svg << openSvg(plot.px(1) + 20, plot.py(0) + 44);
+  svg << openSvg(plot.px(1) + 20, plot.py(0) + 48);
   unitAxes(svg, plot, "mean predicted P(outcome 1)", "observed rate of outcome 1");
   std::ostringstream line;
   for (const CalibrationBin &bin : bins) {

@@ -26,7 +26,7 @@ table{border-collapse:collapse;font-size:0.9em}
 .frame{overflow-x:auto;max-width:100%}
 .caption{font-size:0.8em;margin:0 0 0.8em 10px}
 .charts{display:flex;flex-wrap:wrap;gap:2em;align-items:flex-start}
-td,th{border:1px solid #bbb;padding:0.2em 0.5em;text-align:right}
+td,th{border:1px solid #bbb;padding:0.2em 0.5em;text-align:right;white-space:nowrap}
 th{background:#eee}
 .montage{position:relative;display:inline-block;background:#000}
 .montage span{position:absolute;color:#fff;font-size:11px;background:rgba(0,0,0,0.6);padding:0 2px}

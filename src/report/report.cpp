@@ -64,7 +64,9 @@ struct Evidence {
   Atlas atlas;
 };
 
-constexpr double kSignificantCorrP = 0.95;
+// 1 - p_fwe at the 5 % level, as the map's float32 stores it: 0.95 itself is a little below the
+// double 0.95 there, and a voxel with p exactly 0.05 must count.
+constexpr double kSignificantCorrP = static_cast<double>(0.95f);
 
 // The prediction rows must be the file list's subjects, in its order.
 std::string checkPredictionSubjects(const ReportOptions &options, const RunResults &results,

@@ -16,7 +16,8 @@ Volume grid(int x, int y, int z, double dz) {
 }
 
 // 30 slices, regions in slices 3 .. 27: twelve evenly spaced picks t * 24 / 11 from 3, ending on
-// 27; two rows of six tiles.
+// 27; two rows of six tiles. The region voxel (5, 5) of each slice is all there is to show, so
+// the tiles are cropped to i, j = 3 .. 7.
 TEST(MontagePlan, ThinsTheRegionSlicesEvenlyIncludingBothEnds) {
   const Volume g = grid(10, 10, 30, 1.0);
   std::vector<int> labels(3000, 0);
@@ -28,9 +29,11 @@ TEST(MontagePlan, ThinsTheRegionSlicesEvenlyIncludingBothEnds) {
   EXPECT_EQ(layout.slices[1], 5);
   EXPECT_EQ(layout.slices.back(), 27);
   EXPECT_EQ(layout.columns, 6);
-  EXPECT_EQ(layout.scale, 8); // 240 / 10 = 24, capped at 8
-  EXPECT_EQ(layout.width, 6 * 80 + 5 * 2);
-  EXPECT_EQ(layout.height, 2 * 80 + 2);
+  EXPECT_EQ(layout.nx, 5);
+  EXPECT_EQ(layout.ny, 5);
+  EXPECT_EQ(layout.scale, 8); // 240 / 5 = 48, capped at 8
+  EXPECT_EQ(layout.width, 6 * 40 + 5 * 2);
+  EXPECT_EQ(layout.height, 2 * 40 + 2);
 }
 
 // Region slices 0, 1, 2 and 40 .. 60. The twelve positions t * 60 / 11 are 0, 5.5, 10.9, 16.4,
