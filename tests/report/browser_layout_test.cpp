@@ -96,13 +96,17 @@ const char *const kCheckScript = R"(<script>
 </script>
 )";
 
+// A fresh profile for every start, inside the test's folder so that it goes with it.
 std::string chromium(const std::string &arguments) {
+  static int starts = 0;
+  const std::string profile =
+      (std::filesystem::current_path() / ("chromium-profile-" + std::to_string(++starts))).string();
   return kChromium +
          " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
          "--disable-background-networking --disable-component-update --disable-sync "
          "--disable-extensions --force-device-scale-factor=1 "
-         "--host-resolver-rules='MAP * ~NOTFOUND' --user-data-dir=\"$(mktemp -d)\" " +
-         arguments;
+         "--host-resolver-rules='MAP * ~NOTFOUND' --user-data-dir=" +
+         profile + " " + arguments;
 }
 
 struct LayoutCheck {
