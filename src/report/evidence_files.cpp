@@ -111,8 +111,16 @@ std::string loadHeldOutPrediction(const std::string &dir, HeldOutPrediction &pre
     error = readTable(summaryPath, kSummaryHeader, 2, lines);
   if (!error.empty())
     return error;
-  for (const auto &line : lines)
-    prediction.summary.emplace_back(line[0], line[1]);
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const std::string &measure = lines[n][0];
+    const std::string &value = lines[n][1];
+    double number = 0;
+    const bool valid = measure == "method" ? value == "jackknife" || value == "bootstrap"
+                                           : value == "NA" || numberOf(value, number);
+    if (!valid)
+      return badField(summaryPath, n, measure.c_str(), value);
+    prediction.summary.emplace_back(measure, value);
+  }
   for (const char *measure : {"method", "iterations", "subjects", "auc", "accuracy",
                               "balanced_accuracy", "brier", "log_loss", "auc_lesion_volume"})
     if (prediction.value(measure).empty())

@@ -279,6 +279,15 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "",
                     {"run/prediction_summary.tsv is missing, but run/prediction.tsv"}},
+        BadEvidence{"PredictionSummaryWithText",
+                    [] {
+                      writePrediction("run");
+                      testsupport::runCommand(
+                          "sed -i 's/^auc\\t0.666667/auc\\t<b>/' run/prediction_summary.tsv",
+                          "sed.out", "sed.err");
+                    },
+                    "",
+                    {"run/prediction_summary.tsv line 7: auc \"<b>\" is not a valid value"}},
         BadEvidence{"PredictionOfOtherSubjects",
                     [] {
                       writePrediction("run");
