@@ -2,8 +2,9 @@
 SHELL := /bin/bash
 PACKAGES := cmake g++ make libnifti-dev libgtest-dev libbenchmark-dev libxml2-utils python3-nibabel \
   libpng-dev zlib1g-dev
-# Only the tests need these: a single-node Slurm for the cluster test, clang for the fuzzers.
-TEST_PACKAGES := slurm-wlm munge clang libclang-rt-14-dev
+# Only the tests need these: a single-node Slurm for the cluster test, clang for the fuzzers,
+# Chromium for the check of the report page's layout.
+TEST_PACKAGES := slurm-wlm munge clang libclang-rt-14-dev chromium
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan

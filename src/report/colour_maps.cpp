@@ -67,3 +67,10 @@ std::string hexColour(const Rgb &c) {
   std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
   return text;
 }
+
+Rgb redYellowColour(double t) {
+  const double c = std::clamp(t, 0.0, 1.0);
+  const auto red = static_cast<unsigned char>(std::lround(160.0 + 95.0 * std::min(1.0, 2.0 * c)));
+  const auto green = static_cast<unsigned char>(std::lround(255.0 * std::max(0.0, 2.0 * c - 1.0)));
+  return {red, green, 0};
+}

@@ -19,5 +19,9 @@ Rgb regionColour(int region);
 // Viridis colour of t in [0, 1] (clamped), quantised to one of 256 entries.
 Rgb viridisColour(double t);
 
+// From dark red (t = 0) through red to yellow (t = 1), t clamped: a statistic that must stand
+// out from the grey anatomy and from the viridis frequency map.
+Rgb redYellowColour(double t);
+
 // "#rrggbb" for the page.
 std::string hexColour(const Rgb &c);

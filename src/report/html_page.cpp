@@ -1,6 +1,7 @@
 #include "report/html_page.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <sstream>
@@ -8,21 +9,24 @@
 #include "bn/bn.h"
 #include "report/colour_maps.h"
 #include "report/outcome_tables.h"
-#include "util/shell_quote.h"
+#include "report/svg_text.h"
 
 namespace {
 
 constexpr std::size_t kMostBars = 40;
 
-std::string fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
+std::string fixed(double value, int decimals) { return fixedText(value, decimals); }
+
+// Wide pictures and tables scroll inside their own frame instead of widening the page.
+void openFrame(std::ostringstream &html) { html << "<div class=\"frame\">\n"; }
+void closeFrame(std::ostringstream &html) { html << "</div>\n"; }
 
 const char *kStyle = R"(body{font-family:sans-serif;margin:1.5em;max-width:75em;color:#222}
 table{border-collapse:collapse;font-size:0.9em}
-td,th{border:1px solid #bbb;padding:0.2em 0.5em;text-align:right}
+.frame{overflow-x:auto;max-width:100%}
+.caption{font-size:0.8em;margin:0 0 0.8em 10px}
+.charts{display:flex;flex-wrap:wrap;gap:2em;align-items:flex-start}
+td,th{border:1px solid #bbb;padding:0.2em 0.5em;text-align:right;white-space:nowrap}
 th{background:#eee}
 .montage{position:relative;display:inline-block;background:#000}
 .montage span{position:absolute;color:#fff;font-size:11px;background:rgba(0,0,0,0.6);padding:0 2px}
@@ -71,40 +75,71 @@ void modelChart(std::ostringstream &html, const ModelSummary &summary) {
   html << "</svg>\n";
 }
 
+constexpr int kBoxFont = 12;
+constexpr int kBoxPadding = 10;
+
+// Lines of region r's box: its name, then P(outcome 1) for each state of its voxel.
+std::vector<std::string> boxLines(const ReportPage &page, int r) {
+  std::vector<std::string> lines = {"region " + std::to_string(r) + " (voxel " +
+                                    std::to_string(page.representatives[r - 1] + 1) + ")"};
+  const auto given =
+      page.network ? outcomeGivenRegion(*page.network, r - 1) : std::vector<std::vector<double>>();
+  for (std::size_t s = 0; s < given.size() && given[s].size() > 1; ++s)
+    lines.push_back(std::string(s == 0 ? "spared" : "lesioned") +
+                    ": P(outcome 1) = " + fixed(given[s][1], 3));
+  return lines;
+}
+
+// Width of a box that holds `lines`, the first in bold, with padding on both sides.
+int boxWidth(const std::vector<std::string> &lines) {
+  double widest = 0;
+  for (std::size_t n = 0; n < lines.size(); ++n)
+    widest = std::max(widest, textWidth(lines[n], kBoxFont, n == 0));
+  return static_cast<int>(std::ceil(widest)) + 2 * kBoxPadding;
+}
+
 // One box per region with P(outcome = 1 | its voxel's state), an arrow from each to the outcome.
+// Each box is as wide as its longest line.
 void networkDiagram(std::ostringstream &html, const ReportPage &page) {
   html << "<h2>Fitted network</h2>\n<p>Each region's representative voxel is a parent of the "
           "outcome. Under each region: the probability of outcome 1 given that voxel's state, "
           "the other regions averaged over their frequencies.</p>\n";
-  const int boxW = 150;
   const int boxH = 78;
-  const int regions = std::max(page.regions, 1);
-  const int width = 20 + regions * (boxW + 20);
-  const int outcomeX = width / 2 - 60;
+  const int outcomeW = 120;
+  std::vector<std::vector<std::string>> lines;
+  std::vector<int> left;
+  int width = 20;
+  for (int r = 1; r <= page.regions; ++r) {
+    lines.push_back(boxLines(page, r));
+    left.push_back(width);
+    width += boxWidth(lines.back()) + 20;
+  }
+  width = std::max(width, outcomeW + 40);
+  const int centre = width / 2;
+  openFrame(html);
   html << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width
        << "\" height=\"220\">\n<defs><marker id=\"arrow\" viewBox=\"0 0 10 10\" refX=\"10\" "
           "refY=\"5\" markerWidth=\"8\" markerHeight=\"8\" orient=\"auto\"><path d=\"M0,0L10,5L0,"
           "10z\" fill=\"#444\"/></marker></defs>\n";
   for (int r = 1; r <= page.regions; ++r) {
-    const int x = 20 + (r - 1) * (boxW + 20);
-    const auto given = page.network ? outcomeGivenRegion(*page.network, r - 1)
-                                    : std::vector<std::vector<double>>();
-    html << "<line x1=\"" << x + boxW / 2 << "\" y1=\"" << 10 + boxH << "\" x2=\"" << width / 2
-         << "\" y2=\"160\" stroke=\"#444\" marker-end=\"url(#arrow)\"/>\n<rect x=\"" << x
-         << "\" y=\"10\" width=\"" << boxW << "\" height=\"" << boxH << "\" fill=\"#fff\" stroke=\""
-         << hexColour(regionColour(r)) << "\" stroke-width=\"3\"/>\n<text x=\"" << x + 8
-         << "\" y=\"28\" font-size=\"12\" font-weight=\"bold\">region " << r << " (voxel "
-         << page.representatives[r - 1] + 1 << ")</text>\n";
-    for (std::size_t s = 0; s < given.size() && given[s].size() > 1; ++s)
-      html << "<text x=\"" << x + 8 << "\" y=\"" << 48 + 16 * static_cast<int>(s)
-           << "\" font-size=\"12\">" << (s == 0 ? "spared" : "lesioned")
-           << ": P(outcome 1) = " << fixed(given[s][1], 3) << "</text>\n";
+    const int x = left[r - 1];
+    const int boxW = boxWidth(lines[r - 1]);
+    html
+        << "<line x1=\"" << x + boxW / 2 << "\" y1=\"" << 10 + boxH << "\" x2=\"" << centre
+        << "\" y2=\"160\" stroke=\"#444\" marker-end=\"url(#arrow)\"/>\n<g class=\"box\"><rect x=\""
+        << x << "\" y=\"10\" width=\"" << boxW << "\" height=\"" << boxH
+        << "\" fill=\"#fff\" stroke=\"" << hexColour(regionColour(r))
+        << "\" stroke-width=\"3\"/>\n";
+    for (std::size_t n = 0; n < lines[r - 1].size(); ++n)
+      html << "<text x=\"" << x + kBoxPadding << "\" y=\"" << 28 + 20 * static_cast<int>(n)
+           << "\" font-size=\"" << kBoxFont << "\"" << (n == 0 ? " font-weight=\"bold\"" : "")
+           << ">" << escapeHtml(lines[r - 1][n]) << "</text>\n";
+    html << "</g>\n";
   }
-  html << "<rect x=\"" << outcomeX
-       << "\" y=\"160\" width=\"120\" height=\"40\" fill=\"#eef\" "
-          "stroke=\"#444\"/>\n<text x=\""
-       << width / 2 << "\" y=\"185\" font-size=\"13\" text-anchor=\"middle\">outcome</text>\n"
-       << "</svg>\n";
+  html << "<g class=\"box\"><rect x=\"" << centre - outcomeW / 2 << "\" y=\"160\" width=\""
+       << outcomeW << "\" height=\"40\" fill=\"#eef\" stroke=\"#444\"/>\n<text x=\"" << centre
+       << "\" y=\"185\" font-size=\"13\" text-anchor=\"middle\">outcome</text></g>\n</svg>\n";
+  closeFrame(html);
 }
 
 void regionTable(std::ostringstream &html, const ReportPage &page) {
@@ -114,7 +149,18 @@ void regionTable(std::ostringstream &html, const ReportPage &page) {
     return;
   }
   html << "<p>Coordinates in mm; freq_mean and freq_max are percentages of the most frequent "
-          "model's iterations. Also in <a href=\"regions.csv\">regions.csv</a>.</p>\n<table>\n";
+          "model's iterations.";
+  if (page.permutations > 0)
+    html << " p_fwe: the family-wise error p-value of the region's gain, from " << page.permutations
+         << " permutations of the outcome within the earlier regions' states (maximum statistic "
+            "over the round's candidate voxels).";
+  if (!page.atlas.empty())
+    html << " rep_label: the atlas label at the representative voxel; top_labels: the atlas "
+            "labels holding most of the region's voxels, with their percentages (atlas "
+         << escapeHtml(page.atlas) << ").";
+  html << " Also in <a href=\"regions.csv\">regions.csv</a>.</p>\n";
+  openFrame(html);
+  html << "<table>\n";
   for (std::size_t row = 0; row < page.table.size(); ++row) {
     const char *cell = row == 0 ? "th" : "td";
     html << "<tr>";
@@ -123,22 +169,25 @@ void regionTable(std::ostringstream &html, const ReportPage &page) {
     html << "</tr>\n";
   }
   html << "</table>\n";
+  closeFrame(html);
 }
 
+// A colour bar with its end values under its ends and the caption on its own line below, so the
+// two never meet.
 void gradientBar(std::ostringstream &html, const std::string &id,
                  const std::function<Rgb(double)> &colourAt, const std::string &low,
                  const std::string &high, const std::string &caption) {
-  html << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"320\" height=\"42\">\n"
+  html << "<div><svg xmlns=\"http://www.w3.org/2000/svg\" width=\"320\" height=\"38\">\n"
        << "<defs><linearGradient id=\"" << id << "\">";
   for (int stop = 0; stop <= 10; ++stop)
     html << "<stop offset=\"" << stop * 10 << "%\" stop-color=\""
          << hexColour(colourAt(stop / 10.0)) << "\"/>";
   html << "</linearGradient></defs>\n<rect x=\"10\" y=\"4\" width=\"300\" height=\"14\" "
           "fill=\"url(#"
-       << id << ")\" stroke=\"#444\"/>\n<text x=\"10\" y=\"32\" font-size=\"11\">" << low
-       << "</text>\n<text x=\"310\" y=\"32\" font-size=\"11\" text-anchor=\"end\">" << high
-       << "</text>\n<text x=\"160\" y=\"32\" font-size=\"11\" text-anchor=\"middle\">"
-       << escapeHtml(caption) << "</text>\n</svg>\n";
+       << id << ")\" stroke=\"#444\"/>\n<text x=\"10\" y=\"32\" font-size=\"11\">"
+       << escapeHtml(low) << "</text>\n<text x=\"310\" y=\"32\" font-size=\"11\" "
+       << "text-anchor=\"end\">" << escapeHtml(high) << "</text>\n</svg>\n<div class=\"caption\">"
+       << escapeHtml(caption) << "</div></div>\n";
 }
 
 void montageFigure(std::ostringstream &html, const MontageLayout &layout, const std::string &file,
@@ -168,9 +217,26 @@ void backgroundBar(std::ostringstream &html, const ReportPage &page) {
               "background: " + page.backgroundName);
 }
 
+void gainMontage(std::ostringstream &html, const ReportPage &page) {
+  if (page.gain.image.empty())
+    return;
+  html << "<h3>Round-1 gain, family-wise significant</h3>\n<p>The gain of every candidate voxel "
+          "in the first search round, on all subjects, where its family-wise corrected p-value "
+          "is at most 0.05 (gain_corrp_map &ge; 0.95): "
+       << page.gain.significant << " voxels, " << page.gain.shown << " of them in these slices.";
+  if (page.gain.significant == 0)
+    html << " <strong>No voxel reaches it.</strong>";
+  html << "</p>\n";
+  montageFigure(html, page.layout, page.gain.image, "significant round-1 gain on axial slices");
+  html << "<br>\n";
+  gradientBar(html, "redyellow", redYellowColour, "0", fixed(page.gain.top, 3),
+              "round-1 gain (K2 score difference, natural log)");
+}
+
 void montages(std::ostringstream &html, const ReportPage &page) {
   html << "<h2>Axial slices</h2>\n<p>Neurological convention: the subject's left is on the left; "
-          "anterior is up. Slices from inferior to superior.</p>\n<h3>Regions</h3>\n";
+          "anterior is up. Slices from inferior to superior that hold a region, cropped to the "
+          "background.</p>\n<h3>Regions</h3>\n";
   montageFigure(html, page.layout, page.regionsImage, "regions on axial slices");
   html << "<p>";
   for (int r = 1; r <= page.regions; ++r)
@@ -183,6 +249,41 @@ void montages(std::ostringstream &html, const ReportPage &page) {
   html << "<br>\n";
   gradientBar(html, "viridis", viridisColour, "0%", "100%",
               "share of the most frequent model's iterations");
+  gainMontage(html, page);
+}
+
+void predictionSection(std::ostringstream &html, const PredictionView &view) {
+  if (!view.present)
+    return;
+  html << "<h2>Held-out prediction</h2>\n<p>Every resampling iteration's network predicts the "
+          "subjects that iteration did not draw; a subject's P(outcome 1) is the mean of its "
+          "predictions. The search for regions was repeated without those subjects, so these "
+          "numbers are not flattered by the search. Lesion volume alone is the baseline to "
+          "beat.</p>\n<div class=\"charts\">\n<div>\n<table>\n";
+  for (const auto &measure : view.measures)
+    html << "<tr><th>" << escapeHtml(measure.first) << "</th><td>" << escapeHtml(measure.second)
+         << "</td></tr>\n";
+  html << "</table>\n</div>\n<div>\n<h3>ROC</h3>\n";
+  if (view.roc.empty())
+    html << "<p>No curve: the predicted subjects hold only one outcome.</p>\n";
+  else
+    html << rocSvg(view.roc);
+  if (!view.note.empty())
+    html << "<p>" << escapeHtml(view.note) << "</p>\n";
+  html << "</div>\n<div>\n<h3>Calibration</h3>\n"
+       << calibrationSvg(view.bins)
+       << "<table>\n<tr><th>P(outcome 1)</th><th>subjects</th><th>mean predicted</th>"
+          "<th>observed rate</th></tr>\n";
+  for (const CalibrationBin &bin : view.bins) {
+    html << "<tr><td>" << fixed(bin.low, 1) << " &ndash; " << fixed(bin.high, 1) << "</td><td>"
+         << bin.subjects << "</td>";
+    if (bin.subjects == 0)
+      html << "<td>-</td><td>-</td></tr>\n";
+    else
+      html << "<td>" << fixed(bin.meanPredicted, 3) << "</td><td>" << fixed(bin.observed, 3)
+           << "</td></tr>\n";
+  }
+  html << "</table>\n</div>\n</div>\n";
 }
 
 } // namespace
@@ -219,6 +320,7 @@ std::string reportHtml(const ReportPage &page) {
     html << "<p><strong>The most frequent model has no regions: no voxel was found whose state "
             "predicts the outcome.</strong></p>\n";
   summarySection(html, page);
+  predictionSection(html, page.prediction);
   modelChart(html, page.summary);
   networkDiagram(html, page);
   regionTable(html, page);

@@ -2,15 +2,32 @@
 // report.html: one page without any network resource; pictures are PNG files beside it, charts
 // are inline SVG, and all text is in the page rather than in pixels.
 #include <string>
-
-#include "util/shell_quote.h"
+#include <utility>
 #include <vector>
 
 #include "driver/result_files.h"
+#include "report/evidence_charts.h"
 #include "report/montage.h"
 #include "report/run_results.h"
 
 class BN;
+
+// The held-out prediction as the page shows it.
+struct PredictionView {
+  bool present = false;
+  std::vector<std::pair<std::string, std::string>> measures; // name on the page, value
+  std::vector<RocSeries> roc;
+  std::vector<CalibrationBin> bins;
+  std::string note; // why a curve is missing, "" when both are drawn
+};
+
+// The round-1 gain where the family-wise corrected p is at most 0.05.
+struct GainView {
+  std::string image; // file name relative to the page, "" without the maps
+  double top = 0;    // gain drawn as the brightest yellow
+  long significant = 0;
+  long shown = 0; // of them in the montage's slices
+};
 
 struct ReportPage {
   RunDescription run;
@@ -26,6 +43,10 @@ struct ReportPage {
   std::string backgroundName;        // what the grey shows, "" for nothing
   double backgroundTop = 0;          // value drawn as the lightest grey
   std::vector<std::string> commands; // exact command lines, one per entry
+  PredictionView prediction;
+  long permutations = 0; // of the p_fwe column, 0 without it
+  GainView gain;
+  std::string atlas; // atlas image behind rep_label and top_labels, "" without
 };
 
 std::string reportHtml(const ReportPage &page);

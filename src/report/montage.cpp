@@ -8,14 +8,32 @@ namespace {
 constexpr int kMaxColumns = 6;
 constexpr int kMaxScale = 8;
 
-// Evenly spaced picks from `all`, first and last included.
-std::vector<int> thinned(const std::vector<int> &all, std::size_t most) {
-  if (all.size() <= most)
-    return all;
-  std::vector<int> picked;
-  for (std::size_t t = 0; t < most; ++t)
-    picked.push_back(all[t * (all.size() - 1) / (most - 1)]);
-  return picked;
+// Bounding box in i and j of the voxels where `keep(v)` holds, kCropMargin voxels wider, within
+// the grid; the whole grid when no voxel is kept.
+template <typename Keep> void cropTo(const Volume &grid, MontageLayout &layout, Keep keep) {
+  int lowI = grid.x;
+  int highI = -1;
+  int lowJ = grid.y;
+  int highJ = -1;
+  long v = 0;
+  for (int k = 0; k < grid.z; ++k)
+    for (int j = 0; j < grid.y; ++j)
+      for (int i = 0; i < grid.x; ++i, ++v)
+        if (keep(v)) {
+          lowI = std::min(lowI, i);
+          highI = std::max(highI, i);
+          lowJ = std::min(lowJ, j);
+          highJ = std::max(highJ, j);
+        }
+  if (highI < 0) {
+    lowI = lowJ = 0;
+    highI = grid.x - 1;
+    highJ = grid.y - 1;
+  }
+  layout.x0 = std::max(0, lowI - kCropMargin);
+  layout.y0 = std::max(0, lowJ - kCropMargin);
+  layout.nx = std::min(grid.x - 1, highI + kCropMargin) - layout.x0 + 1;
+  layout.ny = std::min(grid.y - 1, highJ + kCropMargin) - layout.y0 + 1;
 }
 
 // Draws every tile of `layout`, colouring voxel v by `colourOf(v)`.
@@ -24,12 +42,13 @@ template <typename ColourOf> RgbImage render(const MontageLayout &layout, Colour
   image.width = layout.width;
   image.height = layout.height;
   image.pixels.assign(static_cast<std::size_t>(image.width) * image.height * 3, 0);
-  const long plane = static_cast<long>(layout.nx) * layout.ny;
+  const long plane = static_cast<long>(layout.gridX) * layout.gridY;
   for (std::size_t t = 0; t < layout.slices.size(); ++t) {
     const int tile = static_cast<int>(t);
     for (int j = 0; j < layout.ny; ++j)
       for (int i = 0; i < layout.nx; ++i) {
-        const long v = layout.slices[t] * plane + static_cast<long>(j) * layout.nx + i;
+        const long v = layout.slices[t] * plane + static_cast<long>(j + layout.y0) * layout.gridX +
+                       i + layout.x0;
         image.fill(layout.pixelX(tile, i), layout.pixelY(tile, j), layout.scale, colourOf(v));
       }
   }
@@ -50,35 +69,67 @@ void RgbImage::fill(int x0, int y0, int size, const Rgb &c) {
     }
 }
 
-MontageLayout planMontage(const Volume &grid, const std::vector<int> &labels, int minTile) {
-  MontageLayout layout;
-  layout.nx = grid.x;
-  layout.ny = grid.y;
-  const long plane = static_cast<long>(grid.x) * grid.y;
-  std::vector<int> withRegions;
-  std::vector<int> every;
-  for (int k = 0; k < grid.z; ++k) {
-    every.push_back(k);
+std::vector<int> slicesHoldingRegions(const std::vector<int> &labels, long plane, int slices) {
+  std::vector<int> holding;
+  for (int k = 0; k < slices; ++k)
     if (std::any_of(labels.begin() + k * plane, labels.begin() + (k + 1) * plane,
                     [](int label) { return label > 0; }))
-      withRegions.push_back(k);
+      holding.push_back(k);
+  return holding;
+}
+
+std::vector<int> evenlySpacedSlices(const std::vector<int> &slices, std::size_t most) {
+  if (slices.size() <= most)
+    return slices;
+  const double first = slices.front();
+  const double span = slices.back() - first;
+  std::vector<int> picked;
+  for (std::size_t t = 0; t < most; ++t) {
+    const double target = first + span * static_cast<double>(t) / static_cast<double>(most - 1);
+    // The first slice at or above the target, or the one before it when that one is nearer.
+    auto at = std::lower_bound(slices.begin(), slices.end(), target);
+    if (at == slices.end() || (at != slices.begin() && target - *(at - 1) <= *at - target))
+      --at;
+    if (picked.empty() || picked.back() != *at)
+      picked.push_back(*at);
   }
-  layout.slices = thinned(withRegions.empty() ? every : withRegions, kMaxMontageSlices);
+  return picked;
+}
+
+MontageLayout planMontage(const Volume &grid, const std::vector<int> &labels,
+                          const std::vector<double> &background, int minTile) {
+  MontageLayout layout;
+  layout.gridX = grid.x;
+  layout.gridY = grid.y;
+  const long plane = static_cast<long>(grid.x) * grid.y;
+  std::vector<int> slices = slicesHoldingRegions(labels, plane, grid.z);
+  if (slices.empty())
+    for (int k = 0; k < grid.z; ++k)
+      slices.push_back(k);
+  layout.slices = evenlySpacedSlices(slices, kMaxMontageSlices);
   const auto sliceZ = [&grid](int k) { return grid.world(grid.x / 2.0, grid.y / 2.0, k)[2]; };
   std::stable_sort(layout.slices.begin(), layout.slices.end(),
                    [&](int a, int b) { return sliceZ(a) < sliceZ(b); });
   for (const int k : layout.slices)
     layout.sliceMm.push_back(sliceZ(k));
+  cropTo(grid, layout,
+         [&](long v) { return labels[v] > 0 || (!background.empty() && background[v] > 0); });
 
   // World x grows to the subject's right; it must grow to the right of the picture. World y grows
   // anteriorly, which goes up.
   layout.mirrorX = grid.affine[0][0] < 0;
   layout.mirrorY = grid.affine[1][1] < 0;
-  layout.scale = std::clamp(minTile / std::max(grid.x, grid.y), 1, kMaxScale);
   const int tiles = static_cast<int>(layout.slices.size());
-  layout.columns = std::min(tiles, kMaxColumns);
+  const int fitting = std::max(1, (kMaxMontageWidth + layout.gap) / (layout.nx + layout.gap));
+  layout.columns = std::min({tiles, kMaxColumns, fitting});
+  const auto widthAt = [&](int scale) {
+    return layout.columns * layout.nx * scale + (layout.columns - 1) * layout.gap;
+  };
+  layout.scale = std::clamp(minTile / std::max(layout.nx, layout.ny), 1, kMaxScale);
+  while (layout.scale > 1 && widthAt(layout.scale) > kMaxMontageWidth)
+    --layout.scale;
   const int rows = (tiles + layout.columns - 1) / layout.columns;
-  layout.width = layout.columns * layout.nx * layout.scale + (layout.columns - 1) * layout.gap;
+  layout.width = widthAt(layout.scale);
   layout.height = rows * layout.ny * layout.scale + (rows - 1) * layout.gap;
   return layout;
 }
@@ -111,6 +162,14 @@ RgbImage renderRegions(const MontageLayout &layout, const std::vector<unsigned c
                        const std::vector<int> &labels) {
   return render(layout,
                 [&](long v) { return labels[v] > 0 ? regionColour(labels[v]) : ::grey(grey[v]); });
+}
+
+RgbImage renderMasked(const MontageLayout &layout, const std::vector<unsigned char> &grey,
+                      const std::vector<double> &value, const std::vector<bool> &shown,
+                      double top) {
+  return render(layout, [&](long v) {
+    return shown[v] ? redYellowColour(top > 0 ? value[v] / top : 1.0) : ::grey(grey[v]);
+  });
 }
 
 RgbImage renderFrequency(const MontageLayout &layout, const std::vector<unsigned char> &grey,

@@ -24,8 +24,12 @@ struct MontageLayout {
   int gap = 2;                 // pixels between tiles
   int nx = 0;                  // voxels across a tile
   int ny = 0;                  // voxels down a tile
-  bool mirrorX = false;        // i increases to the left of the picture
-  bool mirrorY = false;        // j increases downwards
+  int x0 = 0;                  // first voxel i and j of the crop
+  int y0 = 0;
+  int gridX = 0; // the whole grid's extents in i and j
+  int gridY = 0;
+  bool mirrorX = false; // i increases to the left of the picture
+  bool mirrorY = false; // j increases downwards
   int width = 0;
   int height = 0;
 
@@ -37,11 +41,24 @@ struct MontageLayout {
 };
 
 constexpr int kMaxMontageSlices = 12;
+constexpr int kMaxMontageWidth = 1150; // pixels: the montage fits a page about 1300 pixels wide
+constexpr int kCropMargin = 2;         // voxels kept around the background's bounding box
 
-// The slices that hold region voxels (every slice when none does), thinned evenly to at most
-// kMaxMontageSlices, on a grid of at most six columns; a tile is about `minTile` pixels on its
-// longer side (1 to 8 pixels per voxel).
-MontageLayout planMontage(const Volume &grid, const std::vector<int> &labels, int minTile = 240);
+// The slices that hold region voxels (every slice when none does): all of them when they are at
+// most kMaxMontageSlices, else the ones nearest to kMaxMontageSlices evenly spaced positions from
+// the lowest to the highest. Tiles are cropped in i and j to the bounding box of the voxels
+// where `background` is above 0 or a region lies, with kCropMargin voxels to spare; at most six
+// columns; a tile is about `minTile` pixels on its longer side (1 to 8 pixels per voxel), and
+// the whole montage at most kMaxMontageWidth wide while one pixel per voxel allows.
+MontageLayout planMontage(const Volume &grid, const std::vector<int> &labels,
+                          const std::vector<double> &background = {}, int minTile = 240);
+
+// Slices 0 .. slices-1 that `labels` (a volume of `plane` voxels per slice) marks above 0.
+std::vector<int> slicesHoldingRegions(const std::vector<int> &labels, long plane, int slices);
+
+// At most `most` of the ascending `slices`: the ones nearest to evenly spaced positions from the
+// first to the last (the lower on a tie), each once.
+std::vector<int> evenlySpacedSlices(const std::vector<int> &slices, std::size_t most);
 
 // Top of the grey scale: the 99th percentile of the finite values (so a few bright voxels do not
 // darken the rest), or their maximum when that percentile is not positive; 0 for no signal.
@@ -58,3 +75,7 @@ RgbImage renderRegions(const MontageLayout &layout, const std::vector<unsigned c
 // Frequency (percent, 0 .. 100) in viridis where it is above 0, over the grey background.
 RgbImage renderFrequency(const MontageLayout &layout, const std::vector<unsigned char> &grey,
                          const std::vector<double> &percent);
+
+// `value` from red (0) to yellow (`top` and above) where `shown` is set, over the grey background.
+RgbImage renderMasked(const MontageLayout &layout, const std::vector<unsigned char> &grey,
+                      const std::vector<double> &value, const std::vector<bool> &shown, double top);

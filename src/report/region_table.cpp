@@ -38,6 +38,15 @@ void appendPoint(std::vector<std::string> &line, const std::array<double, 3> &mm
     line.push_back(oneDecimal(c));
 }
 
+std::string csvCell(const std::string &cell) {
+  if (cell.find_first_of(",\"\n\r") == std::string::npos)
+    return cell;
+  std::string quoted = "\"";
+  for (const char c : cell)
+    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 } // namespace
 
 std::vector<RegionRow> regionRows(const std::vector<int> &labels, int regions,
@@ -82,13 +91,18 @@ std::string countWithRate(long count, long total) {
 }
 
 std::vector<std::vector<std::string>> regionCells(const std::vector<RegionRow> &rows,
-                                                  bool withStudy, bool withRates) {
+                                                  bool withStudy, bool withRates,
+                                                  const AppendedColumns &appended) {
   std::vector<std::vector<std::string>> cells;
   cells.push_back({"region", "voxels", "volume_mm3", "rep_id", "rep_x", "rep_y", "rep_z", "com_x",
                    "com_y", "com_z", "min_x", "min_y", "min_z", "max_x", "max_y", "max_z",
                    "freq_mean", "freq_max"});
   if (withStudy)
     cells[0].insert(cells[0].end(), {"lesioned", "outcome1_lesioned", "spared", "outcome1_spared"});
+  if (appended.pFwe)
+    cells[0].push_back("p_fwe");
+  if (appended.atlas)
+    cells[0].insert(cells[0].end(), {"rep_label", "top_labels"});
   for (const RegionRow &row : rows) {
     std::vector<std::string> line = {std::to_string(row.region), std::to_string(row.voxels),
                                      oneDecimal(row.volume), std::to_string(row.repId)};
@@ -109,6 +123,10 @@ std::vector<std::vector<std::string>> regionCells(const std::vector<RegionRow> &
       line.push_back(withRates ? countWithRate(s.outcome1Spared, s.spared)
                                : std::to_string(s.outcome1Spared));
     }
+    if (appended.pFwe)
+      line.push_back(row.pFwe);
+    if (appended.atlas)
+      line.insert(line.end(), {row.repLabel, row.topLabels});
     cells.push_back(line);
   }
   return cells;
@@ -118,7 +136,7 @@ std::string regionsCsv(const std::vector<std::vector<std::string>> &cells) {
   std::string text;
   for (const auto &line : cells) {
     for (std::size_t c = 0; c < line.size(); ++c)
-      text += (c == 0 ? "" : ",") + line[c];
+      text += (c == 0 ? "" : ",") + csvCell(line[c]);
     text += "\n";
   }
   return text;

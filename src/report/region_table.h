@@ -19,7 +19,16 @@ struct RegionRow {
   std::array<double, 3> high{};
   double freqMean = 0;
   double freqMax = 0;
-  OutcomeSplit split; // only meaningful with a study
+  OutcomeSplit split;    // only meaningful with a study
+  std::string pFwe;      // from permutation.tsv
+  std::string repLabel;  // atlas name at the representative voxel
+  std::string topLabels; // atlas labels the region overlaps most
+};
+
+// Columns appended after the existing ones, in this order: p_fwe, then rep_label and top_labels.
+struct AppendedColumns {
+  bool pFwe = false;
+  bool atlas = false;
 };
 
 // Rows for regions 1 .. regions: `labels` is the consensus label field on the grid of
@@ -32,9 +41,11 @@ std::vector<RegionRow> regionRows(const std::vector<int> &labels, int regions,
 // The table as cells, header first: the column names are fixed because users' scripts read them.
 // `withRates` writes each outcome-1 count with its percentage, for people rather than scripts.
 std::vector<std::vector<std::string>> regionCells(const std::vector<RegionRow> &rows,
-                                                  bool withStudy, bool withRates);
+                                                  bool withStudy, bool withRates,
+                                                  const AppendedColumns &appended = {});
 
-// "regions.csv": the cells joined by commas, one line per row.
+// "regions.csv": the cells joined by commas, one line per row; a cell holding a comma or a quote
+// (an atlas name can) is quoted, its quotes doubled.
 std::string regionsCsv(const std::vector<std::vector<std::string>> &cells);
 
 // The cells in right-aligned columns for the terminal.

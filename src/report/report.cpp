@@ -7,12 +7,14 @@
 #include "report/montage.h"
 #include "report/png_writer.h"
 #include "report/region_table.h"
+#include "report/report_evidence.h"
 #include "report/run_results.h"
 #include "report/study_summary.h"
+#include "util/shell_quote.h"
 
 const char *const kReportUsage =
     "usage: torvacoreel-report [--study torva.prj.filelist] [--background template.nii[.gz]] "
-    "[--out report] [RESULTS_DIR]\n";
+    "[--atlas ATLAS.nii[.gz] [--atlas-labels FILE]] [--out report] [RESULTS_DIR]\n";
 
 namespace {
 
@@ -62,10 +64,12 @@ std::string parseReportOptions(const std::vector<std::string> &args, ReportOptio
   bool resultsGiven = false;
   for (std::size_t a = 0; a < args.size(); ++a) {
     const std::string &arg = args[a];
-    std::string *value = arg == "--study"        ? &options.study
-                         : arg == "--background" ? &options.background
-                         : arg == "--out"        ? &options.out
-                                                 : nullptr;
+    std::string *value = arg == "--study"          ? &options.study
+                         : arg == "--background"   ? &options.background
+                         : arg == "--out"          ? &options.out
+                         : arg == "--atlas"        ? &options.atlas
+                         : arg == "--atlas-labels" ? &options.atlasLabels
+                                                   : nullptr;
     if (value != nullptr) {
       if (a + 1 >= args.size() || args[a + 1].empty())
         return "the option " + arg + " needs a value\n";
@@ -79,6 +83,8 @@ std::string parseReportOptions(const std::vector<std::string> &args, ReportOptio
       resultsGiven = true;
     }
   }
+  if (!options.atlasLabels.empty() && options.atlas.empty())
+    return "the option --atlas-labels names the labels of an --atlas image, and none is given\n";
   return std::string();
 }
 
@@ -104,25 +110,30 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
             loadBackground(options, results.frequency, gridPath, study, background, backgroundName))
            .empty())
     return error;
+  const bool withStudy = !options.study.empty();
+  Evidence evidence;
+  if (!(error = loadEvidence(options, results, gridPath, withStudy ? &study : nullptr, evidence))
+           .empty())
+    return error;
 
   std::error_code made;
   std::filesystem::create_directories(options.out, made);
   if (made)
     return "cannot create the output folder " + options.out + ": " + made.message() + "\n";
 
-  const bool withStudy = !options.study.empty();
-  const std::vector<RegionRow> rows =
+  std::vector<RegionRow> rows =
       regionRows(results.roi.labels, results.regions(), results.variables.representatives,
                  results.frequency, withStudy ? &study : nullptr);
+  const AppendedColumns appended = appendEvidence(evidence, results, rows);
   if (!(error = writeText(resultPath(options.out, "regions.csv"),
-                          regionsCsv(regionCells(rows, withStudy, false))))
+                          regionsCsv(regionCells(rows, withStudy, false, appended))))
            .empty())
     return error;
 
   ReportPage page;
-  page.table = regionCells(rows, withStudy, true);
+  page.table = regionCells(rows, withStudy, true, appended);
   table = rows.empty() ? "The most frequent model has no regions.\n" : alignedTable(page.table);
-  page.layout = planMontage(results.frequency, results.roi.labels);
+  page.layout = planMontage(results.frequency, results.roi.labels, background);
   page.backgroundTop = greyScaleTop(background);
   const std::vector<unsigned char> grey = greyLevels(background, page.backgroundTop);
   page.regionsImage = "axial.png";
@@ -134,8 +145,16 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
                          renderFrequency(page.layout, grey, results.frequency.values)))
            .empty())
     return error;
+  if (evidence.gainMaps && !(error = writeGainMontage(options, evidence, grey, page)).empty())
+    return error;
 
-  page.run = describeRun(results);
+  page.run = evidence.prediction.present ? RunDescription{evidence.prediction.value("method"),
+                                                          evidence.prediction.value("iterations")}
+                                         : describeRun(results);
+  page.prediction = predictionView(evidence.prediction, withStudy ? &study : nullptr);
+  page.permutations =
+      evidence.permutation.rows.empty() ? 0 : evidence.permutation.rows.front().permutations;
+  page.atlas = options.atlas;
   page.summary = results.summary;
   page.subjects = results.variables.subjects();
   page.regions = results.regions();

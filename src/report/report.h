@@ -1,6 +1,7 @@
 #pragma once
 // torvacoreel-report: reads a finished run's result folder and writes regions.csv, axial.png,
-// frequency.png and report.html into the output folder.
+// frequency.png and report.html into the output folder, and gain.png when the folder holds the
+// permutation maps.
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@ struct ReportOptions {
   std::string out = "report";
   std::string study;                    // file list, "" without
   std::string background;               // template image, "" without
+  std::string atlas;                    // integer label image, "" without
+  std::string atlasLabels;              // names of the atlas labels, "" for their indices
   std::vector<std::string> commandLine; // as typed, for the page
 };
 

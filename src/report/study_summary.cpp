@@ -22,8 +22,13 @@ std::string loadStudySummary(const std::string &listPath, const Volume &grid,
   for (const SubjectEntry &subject : list.subjects) {
     if (ReadFailure problem = loadSubjectRow(subject, voxels, row.data(), listPath))
       return problem.message;
-    for (long v = 0; v < voxels; ++v)
+    long lesioned = 0;
+    for (long v = 0; v < voxels; ++v) {
       summary.overlap[v] += row[v];
+      lesioned += row[v];
+    }
+    summary.ids.push_back(subject.id);
+    summary.lesionVoxels.push_back(lesioned);
     const bool outcome1 = row[voxels] == 1;
     for (std::size_t r = 0; r < representatives.size(); ++r) {
       OutcomeSplit &split = summary.regions[r];

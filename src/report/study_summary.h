@@ -17,6 +17,8 @@ struct StudySummary {
   long subjects = 0;
   std::vector<int> overlap;          // lesioned subjects per voxel
   std::vector<OutcomeSplit> regions; // per representative voxel, in region order
+  std::vector<long> ids;             // per subject, in list order
+  std::vector<long> lesionVoxels;    // per subject: voxels in state 1
 };
 
 // Reads the file list `listPath` and every subject's map. The list's grid must be the one of the

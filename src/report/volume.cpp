@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include <nifti1_io.h>
@@ -74,6 +75,23 @@ double Volume::voxelVolume() const {
 
 std::string Volume::sizeText() const {
   return std::to_string(x) + " x " + std::to_string(y) + " x " + std::to_string(z);
+}
+
+std::string Volume::gridText() const {
+  const auto number = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return std::string(text);
+  };
+  std::string size;
+  for (int column = 0; column < 3; ++column) {
+    const double length =
+        std::sqrt(affine[0][column] * affine[0][column] + affine[1][column] * affine[1][column] +
+                  affine[2][column] * affine[2][column]);
+    size += (column == 0 ? "" : " x ") + number(length);
+  }
+  return sizeText() + " of " + size + " mm, voxel (0, 0, 0) at (" + number(affine[0][3]) + ", " +
+         number(affine[1][3]) + ", " + number(affine[2][3]) + ") mm";
 }
 
 std::string readVolume(const std::string &path, Volume &volume) {

@@ -20,6 +20,8 @@ struct Volume {
   // Volume of one voxel in mm^3: |det| of the affine's linear part.
   double voxelVolume() const;
   std::string sizeText() const; // "20 x 24 x 20"
+  // Size and placement: "20 x 24 x 20 of 2 x 2 x 2 mm, voxel (0, 0, 0) at (90, -126, -72) mm".
+  std::string gridText() const;
 };
 
 // Reads the first volume of the NIfTI-1 image `path` (.nii, .nii.gz or a .hdr/.img pair). The

@@ -118,8 +118,9 @@ TEST_F(ReportCommand, SubjectsLeftIsOnTheLeftForLasAndRasGrids) {
 // The HTML parser of xmllint knows no SVG element names; those complaints are the only ones
 // allowed.
 std::string unexpectedLintMessages(const std::string &messages) {
-  static const std::set<std::string> svgNames = {
-      "svg", "defs", "marker", "path", "line", "rect", "text", "title", "stop", "lineargradient"};
+  static const std::set<std::string> svgNames = {"svg",  "defs",           "marker", "path",
+                                                 "line", "rect",           "text",   "title",
+                                                 "stop", "lineargradient", "g",      "circle"};
   const std::string error = "HTML parser error : ";
   const std::string tag = "Tag ";
   const std::string invalid = " invalid";

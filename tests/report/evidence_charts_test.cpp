@@ -1,0 +1,91 @@
+#include "report/evidence_charts.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+// Mann-Whitney by enumerating every (outcome 1, outcome 0) pair, ties one half.
+double pairwiseAuc(const std::vector<double> &scores, const std::vector<int> &outcomes) {
+  double wins = 0;
+  long pairs = 0;
+  for (std::size_t a = 0; a < scores.size(); ++a)
+    for (std::size_t b = 0; b < scores.size(); ++b)
+      if (outcomes[a] == 1 && outcomes[b] == 0) {
+        wins += scores[a] > scores[b] ? 1.0 : scores[a] == scores[b] ? 0.5 : 0.0;
+        ++pairs;
+      }
+  return wins / static_cast<double>(pairs);
+}
+
+// Scores 0.9 (1), 0.6 (1), 0.6 (0), 0.2 (0): the tie at 0.6 moves both rates in one diagonal
+// step. Points (0,0), (0,1/2), (1/2,1), (1,1); area 1/2 * 1/2 * (1/2 + 1) + 1/2 = 0.875, and
+// the pairs give (1 + 1 + 0.5 + 1) / 4 = 0.875.
+TEST(RocCurve, TiesStepDiagonallyAndTheAreaIsTheMannWhitneyAuc) {
+  const std::vector<double> scores = {0.6, 0.9, 0.2, 0.6};
+  const std::vector<int> outcomes = {0, 1, 0, 1};
+  const std::vector<RocPoint> curve = rocCurve(scores, outcomes);
+  ASSERT_EQ(curve.size(), 4u);
+  EXPECT_DOUBLE_EQ(curve[1].falsePositive, 0.0);
+  EXPECT_DOUBLE_EQ(curve[1].truePositive, 0.5);
+  EXPECT_DOUBLE_EQ(curve[2].falsePositive, 0.5);
+  EXPECT_DOUBLE_EQ(curve[2].truePositive, 1.0);
+  EXPECT_DOUBLE_EQ(curve[3].falsePositive, 1.0);
+  EXPECT_DOUBLE_EQ(areaUnder(curve), 0.875);
+  EXPECT_DOUBLE_EQ(pairwiseAuc(scores, outcomes), 0.875);
+}
+
+// Integer lesion volumes with many ties, as the lesion-volume curve meets them.
+TEST(RocCurve, AreaMatchesPairwiseCountOnRandomTiedScores) {
+  std::mt19937 random(7);
+  for (int study = 0; study < 50; ++study) {
+    std::vector<double> scores(40);
+    std::vector<int> outcomes(40);
+    for (std::size_t s = 0; s < scores.size(); ++s) {
+      scores[s] = static_cast<double>(random() % 6);
+      outcomes[s] = static_cast<int>(random() % 2);
+    }
+    outcomes[0] = 0;
+    outcomes[1] = 1;
+    EXPECT_NEAR(areaUnder(rocCurve(scores, outcomes)), pairwiseAuc(scores, outcomes), 1e-12);
+  }
+}
+
+TEST(RocCurve, NoCurveWhenOneOutcomeIsMissing) {
+  EXPECT_TRUE(rocCurve({0.2, 0.8}, {1, 1}).empty());
+  EXPECT_TRUE(rocCurve({}, {}).empty());
+}
+
+// p = 0.2 opens the second bin; 1.0 closes the last; 0.0 the first.
+TEST(Calibration, FiveBinsOfWidthOneFifthWithTheLastClosed) {
+  const std::vector<CalibrationBin> bins =
+      calibrationBins({0.0, 0.1, 0.2, 0.39, 0.9, 1.0, 0.95}, {0, 1, 0, 0, 1, 1, 0});
+  ASSERT_EQ(bins.size(), 5u);
+  EXPECT_EQ(bins[0].subjects, 2);
+  EXPECT_DOUBLE_EQ(bins[0].meanPredicted, 0.05);
+  EXPECT_DOUBLE_EQ(bins[0].observed, 0.5);
+  EXPECT_EQ(bins[1].subjects, 2);
+  EXPECT_DOUBLE_EQ(bins[1].observed, 0.0);
+  EXPECT_EQ(bins[2].subjects, 0);
+  EXPECT_EQ(bins[3].subjects, 0);
+  EXPECT_EQ(bins[4].subjects, 3);
+  EXPECT_NEAR(bins[4].meanPredicted, 0.95, 1e-12);
+  EXPECT_NEAR(bins[4].observed, 2.0 / 3.0, 1e-12);
+  EXPECT_DOUBLE_EQ(bins[4].low, 0.8);
+  EXPECT_DOUBLE_EQ(bins[4].high, 1.0);
+}
+
+// A point per non-empty bin, on the unit square of 260 pixels from (40, 30).
+TEST(Calibration, PlotDrawsOnePointPerNonEmptyBin) {
+  const auto bins = calibrationBins({0.1, 0.5, 0.5}, {0, 1, 0});
+  const std::string svg = calibrationSvg(bins);
+  std::size_t circles = 0;
+  for (auto at = svg.find("<circle"); at != std::string::npos; at = svg.find("<circle", at + 1))
+    ++circles;
+  EXPECT_EQ(circles, 2u);
+  // Bin 3: mean 0.5, observed 0.5: x = 40 + 130, y = 30 + 130.
+  EXPECT_NE(svg.find("cx=\"170.0\" cy=\"160.0\""), std::string::npos) << svg;
+}
+
+} // namespace
