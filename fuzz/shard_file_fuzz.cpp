@@ -1,0 +1,39 @@
+// The merge's shard-file reader: a file is refused with a message naming it, or read into a
+// shard that writes back and reads again to the same contents.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "driver/shard.h"
+#include "fuzz_support.h"
+
+using fuzzsupport::expect;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  const std::string path = fuzzsupport::scratchFolder() + "/shard.torva";
+  fuzzsupport::writeWholeFile(path, data, size);
+  ShardFile shard;
+  std::string error;
+  if (!readShardFile(path, shard, error)) {
+    expect(error.find(path) != std::string::npos, "the error names the file");
+    return 0;
+  }
+  expect(shard.records.size() == shard.labels.size(), "one label field per record");
+  const std::string again = fuzzsupport::scratchFolder() + "/again.torva";
+  expect(writeShardFile(again, shard, error), "a shard that was read can be written");
+  ShardFile back;
+  expect(readShardFile(again, back, error), "a written shard reads back");
+  expect(back.records.size() == shard.records.size() && back.voxels == shard.voxels &&
+             back.iterations == shard.iterations && back.runLog == shard.runLog &&
+             back.hasRunLog == shard.hasRunLog,
+         "the shard survives the round trip");
+  for (std::size_t i = 0; i < shard.labels.size(); ++i) {
+    std::vector<int> labels;
+    std::vector<int> labelsBack;
+    decodeLabelRuns(shard.labels[i], labels);
+    decodeLabelRuns(back.labels[i], labelsBack);
+    expect(labels == labelsBack, "label fields survive the round trip");
+    expect(labels.size() == shard.voxels, "every label field covers the volume");
+  }
+  return 0;
+}
