@@ -206,6 +206,16 @@ TEST(ResultTransaction, AFailedCommitInAnotherBaseFolderKeepsTheEarlierFolderAnd
   EXPECT_FALSE(fileExistsOnDisk("study/img/new.nii"));
 }
 
+// A run killed between making its folder and taking the folder's lock leaves ".torva-new-<pid>".
+TEST(ResultTransaction, AFolderOfARunKilledWhileMakingItIsRemoved) {
+  ScopedTempDir dir;
+  ASSERT_EQ(mkdir(".torva-new-999999999", 0700), 0);
+  ResultTransaction results;
+  ASSERT_EQ(results.open(), "");
+  EXPECT_FALSE(fileExistsOnDisk(".torva-new-999999999"));
+  EXPECT_EQ(countEntriesStartingWith(".torva-new-"), 0) << "the run's own was renamed";
+}
+
 TEST(ResultTransactionDeathTest, ExitWithoutCommitRemovesTheRunFolder) {
   ScopedTempDir dir;
   EXPECT_EXIT(
