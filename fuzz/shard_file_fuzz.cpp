@@ -1,17 +1,40 @@
 // The merge's shard-file reader: a file is refused with a message naming it, or read into a
-// shard that writes back and reads again to the same contents.
+// shard that writes back and reads again to the same contents. Half the inputs get their
+// payload length and checksum set to match, so that mutations reach the payload decoder
+// instead of stopping at the checksum.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "driver/shard.h"
 #include "fuzz_support.h"
+#include "util/hash.h"
 
 using fuzzsupport::expect;
 
+namespace {
+
+constexpr std::size_t kHeaderBytes = 28; // magic, version, payload length, checksum
+
+void putLittleEndian(std::string &bytes, std::size_t at, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i)
+    bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFFu);
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  if (size == 0)
+    return 0;
+  std::string bytes(reinterpret_cast<const char *>(data) + 1, size - 1);
+  if (data[0] % 2 == 1 && bytes.size() >= kHeaderBytes) {
+    const std::size_t payload = bytes.size() - kHeaderBytes;
+    putLittleEndian(bytes, 12, payload);
+    putLittleEndian(bytes, 20, fnv1a64(bytes.data() + kHeaderBytes, payload));
+  }
   const std::string path = fuzzsupport::scratchFolder() + "/shard.torva";
-  fuzzsupport::writeWholeFile(path, data, size);
+  fuzzsupport::writeWholeFile(path, reinterpret_cast<const std::uint8_t *>(bytes.data()),
+                              bytes.size());
   ShardFile shard;
   std::string error;
   if (!readShardFile(path, shard, error)) {

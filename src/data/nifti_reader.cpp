@@ -9,11 +9,14 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
 #include <znzlib.h>
 
 namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 24; // gzread takes an unsigned int length
+// Deflate stores at most 1032 bytes in one compressed byte; a claim beyond that is false.
+constexpr std::uint64_t kMaxInflation = 1032;
 
 struct ZnzCloser {
   void operator()(znzptr *file) const { Xznzclose(&file); }
@@ -121,6 +124,22 @@ std::string loadNiftiData(nifti_image &image, const std::string &path) {
   // fseek gives 0 on success, gzseek the new offset; both give -1 on failure.
   if (znzseek(file.get(), offset, SEEK_SET) < 0)
     return shortReadMessage(path, dataPath, needed, 0, compressed);
+  // Before the buffer is allocated: a header may claim more than its file can hold.
+  struct stat info {};
+  if (::stat(dataPath.c_str(), &info) == 0) {
+    const auto fileBytes = static_cast<std::uint64_t>(info.st_size);
+    if (!compressed && static_cast<std::uint64_t>(offset) + needed > fileBytes)
+      return shortReadMessage(
+          path, dataPath, needed,
+          static_cast<std::size_t>(
+              fileBytes > static_cast<std::uint64_t>(offset) ? fileBytes - offset : 0),
+          compressed);
+    if (compressed && needed > fileBytes * kMaxInflation + 1024)
+      return path + ": the voxel data cannot all be there: " + std::to_string(needed) +
+             " bytes needed, but the compressed file " + dataPath + " of " +
+             std::to_string(fileBytes) + " bytes decompresses to at most " +
+             std::to_string(fileBytes * kMaxInflation + 1024);
+  }
   free(image.data);
   image.data = std::malloc(needed == 0 ? 1 : needed);
   if (image.data == nullptr)

@@ -122,6 +122,21 @@ TEST(NiftiReader, ASmallDamagedStreamIsNamedAsDamagedWhenItsHeaderFails) {
   EXPECT_EQ(compressedStreamProblem("plain.nii"), "");
 }
 
+// A header claiming far more than its compressed file can decompress to is refused before a
+// buffer of that size is asked for.
+TEST(NiftiReader, AClaimBeyondWhatTheCompressedFileCanHoldIsRefusedBeforeAllocating) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(writeTestImage("m.nii.gz", DT_UINT8, 20, 20, 20, patternValues()));
+  NiftiImagePtr image = readNiftiHeader("m.nii.gz");
+  ASSERT_NE(image, nullptr);
+  image->nvox = std::size_t{1} << 40; // 1 TiB of uint8 voxels
+  const std::string problem = loadNiftiData(*image, "m.nii.gz");
+  EXPECT_TRUE(contains(problem, "m.nii.gz: the voxel data cannot all be there: 1099511627776 "
+                                "bytes needed, but the compressed file m.nii.gz of "))
+      << problem;
+  EXPECT_EQ(image->data, nullptr);
+}
+
 TEST(NiftiReader, AnUncompressedPairWithAShortImageFileNamesTheDataFile) {
   ScopedTempDir dir;
   ASSERT_TRUE(writeTestImage("p.hdr", DT_INT16, 4, 4, 4, std::vector<double>(64, 1.0)));
