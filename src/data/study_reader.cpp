@@ -13,6 +13,7 @@
 #include <nifti1_io.h>
 #include <sys/stat.h>
 
+#include "data/nifti_reader.h"
 #include "util/file_checks.h"
 
 namespace {
@@ -44,10 +45,6 @@ bool hasAcceptedExtension(const std::string &path) {
   const std::string extension = path.substr(dot + 1);
   return extension == "img" || extension == "hdr" || extension == "nii";
 }
-
-struct NiftiImageDeleter {
-  void operator()(nifti_image *image) const { nifti_image_free(image); }
-};
 
 template <typename T> void convertIntegers(const void *data, long count, unsigned char *row) {
   const T *values = static_cast<const T *>(data);
@@ -309,7 +306,7 @@ ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned ch
 
   // Header first: the library zero-fills data missing from a short file, so the sizes are
   // checked before any voxel is read.
-  std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 0));
+  NiftiImagePtr image = readNiftiHeader(path);
   if (!image)
     return readerFailure("** failed to read image from '" + path + "'\n");
   if (static_cast<long>(image->nvox) < voxels)
@@ -320,8 +317,10 @@ ReadFailure loadSubjectRow(const SubjectEntry &subject, long voxels, unsigned ch
     return problem;
   if (ReadFailure problem = checkDataFile(*image, subject, listPath))
     return problem;
-  if (nifti_image_load(image.get()) != 0 || image->data == nullptr)
-    return readerFailure("** failed to read image from '" + path + "'\n");
+  // The file's length was checked above; a short read here means it changed or failed since.
+  const std::string shortRead = loadNiftiData(*image, path);
+  if (!shortRead.empty())
+    return failure("image " + shortRead + "\n" + subjectContext(subject, listPath));
   if (!convertVoxels(*image, voxels, row))
     return readerFailure("cannot recognize the data type\n" + subjectContext(subject, listPath));
   const long i = firstNonBinaryState(row, voxels);

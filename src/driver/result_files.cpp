@@ -1,5 +1,6 @@
 #include "driver/result_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -105,10 +106,13 @@ std::string parseModelSummary(const std::string &path, const std::string &text,
            std::to_string(modeId) + " do not describe a finished run\n";
   summary.distinctModels = static_cast<int>(distinct);
   summary.modeId = static_cast<int>(modeId);
-  summary.sorted.resize(static_cast<std::size_t>(distinct));
-  for (double &share : summary.sorted)
+  // Grown as the shares are read: the count alone must not size an allocation beyond the file.
+  for (long m = 0; m < distinct; ++m) {
+    double share = 0.0;
     if (!in.number(share, "model frequencies"))
       return in.error();
+    summary.sorted.push_back(share);
+  }
   return std::string();
 }
 
@@ -165,7 +169,8 @@ std::string parseRoiField(const std::string &path, const std::string &text, RoiF
     return path + ": " + std::to_string(regions) + " regions of " + std::to_string(voxels) +
            " voxels is not a label field\n";
   roi.regions = static_cast<int>(regions);
-  roi.labels.resize(static_cast<std::size_t>(voxels));
+  // Every label takes at least two bytes of the file, which bounds the allocation.
+  roi.labels.resize(static_cast<std::size_t>(std::min<long>(voxels, text.size() / 2 + 1)));
   for (long v = 0; v < voxels; ++v) {
     long label = 0;
     if (!in.integer(label, "voxel labels"))
@@ -174,6 +179,8 @@ std::string parseRoiField(const std::string &path, const std::string &text, RoiF
     if (label < 0 || label > regions)
       return path + ": voxel " + std::to_string(v + 1) + " is labelled " + std::to_string(label) +
              ", outside 0 .. " + std::to_string(regions) + "\n";
+    if (static_cast<std::size_t>(v) == roi.labels.size())
+      roi.labels.push_back(0);
     roi.labels[v] = static_cast<int>(label);
   }
   return std::string();

@@ -6,16 +6,13 @@
 #include <memory>
 
 #include "data/image_geometry.h"
+#include "data/nifti_reader.h"
 #include "prepare/numbers.h"
+#include "util/file_checks.h"
 
 namespace {
 
 constexpr double kAffineTolerance = 1e-3; // mm
-
-struct NiftiImageDeleter {
-  void operator()(nifti_image *image) const { nifti_image_free(image); }
-};
-using NiftiImage = std::unique_ptr<nifti_image, NiftiImageDeleter>;
 
 bool supportedType(int datatype) {
   switch (datatype) {
@@ -35,7 +32,8 @@ bool supportedType(int datatype) {
 
 std::string checkedHeader(const std::string &path, const nifti_image *image) {
   if (image == nullptr)
-    return "mask " + path + " cannot be read as a NIfTI-1 or Analyze image";
+    return "mask " + path + " cannot be read as a NIfTI-1 or Analyze image" +
+           compressedStreamProblem(path);
   // Extents past the third, up to dim[0], count the volumes; the library leaves unused ones 0.
   long volumes = 1;
   for (int i = 4; i <= image->dim[0] && i <= 7; ++i)
@@ -46,7 +44,13 @@ std::string checkedHeader(const std::string &path, const nifti_image *image) {
   if (!supportedType(image->datatype))
     return "mask " + path + " has the voxel type " + nifti_datatype_string(image->datatype) +
            "; masks must be of an integer or a real type";
-  return {};
+  // Checked on the header, before anything of that size is allocated: the stored values, the
+  // 0/1 copy and the overlap counts.
+  const std::uint64_t bytesPerVoxel = static_cast<std::uint64_t>(std::max(0, image->nbyper)) + 3;
+  return torva::memoryNeedProblem(torva::saturatingProduct(image->nvox, bytesPerVoxel),
+                                  "mask " + path + " of " + std::to_string(image->nx) + " x " +
+                                      std::to_string(image->ny) + " x " +
+                                      std::to_string(image->nz) + " voxels");
 }
 
 template <typename T>
@@ -107,7 +111,7 @@ std::string extentText(const MaskGrid &g) {
 } // namespace
 
 std::string readMaskGrid(const std::string &path, MaskGrid &grid) {
-  const NiftiImage image(nifti_image_read(path.c_str(), 0));
+  const NiftiImagePtr image = readNiftiHeader(path);
   std::string problem = checkedHeader(path, image.get());
   if (!problem.empty())
     return problem;
@@ -136,12 +140,13 @@ std::string compareGrids(const MaskGrid &first, const MaskGrid &other) {
 }
 
 std::string loadBinaryMask(const std::string &path, const LesionRule &rule, BinaryMask &mask) {
-  const NiftiImage image(nifti_image_read(path.c_str(), 1));
+  const NiftiImagePtr image = readNiftiHeader(path);
   std::string problem = checkedHeader(path, image.get());
   if (!problem.empty())
     return problem;
-  if (image->data == nullptr)
-    return "mask " + path + ": its voxel data cannot be read";
+  problem = loadNiftiData(*image, path);
+  if (!problem.empty())
+    return "mask " + problem;
   mask.x = image->nx;
   mask.y = image->ny;
   mask.z = image->nz;

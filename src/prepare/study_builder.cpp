@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
+#include "driver/result_transaction.h"
 #include "prepare/lesion_mask.h"
 #include "prepare/numbers.h"
 #include "prepare/participants_table.h"
@@ -20,14 +21,22 @@ namespace {
 
 constexpr long kMaxOverlap = 32767; // int16 voxels of overlap.nii
 
-// Entries of the folder `path` other than "." and "..", or -1 when it cannot be listed.
+// A run's temporaries; a killed run's are removed by the next one, so they do not count as
+// content of the folder.
+bool isRunFolder(const char *name) {
+  return std::strncmp(name, ".torva-run-", 11) == 0 || std::strncmp(name, ".torva-new-", 11) == 0;
+}
+
+// Entries of the folder `path` other than "." and ".." and run folders, or -1 when it cannot be
+// listed.
 long entriesOf(const std::string &path) {
   DIR *dir = opendir(path.c_str());
   if (dir == nullptr)
     return -1;
   long count = 0;
   while (const dirent *entry = readdir(dir))
-    count += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
+    count += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
+             !isRunFolder(entry->d_name);
   closedir(dir);
   return count;
 }
@@ -109,7 +118,7 @@ std::string lesionRuleText(const LesionRule &rule) {
 }
 
 // Reads, binarises and writes every subject's image, adding it to the overlap counts.
-std::string writeSubjectImages(const PrepareOptions &options,
+std::string writeSubjectImages(const PrepareOptions &options, const std::string &imageFolder,
                                const std::vector<PreparedSubject> &subjects,
                                PrepareSummary &summary, std::vector<std::int16_t> &overlap,
                                ImageGeometry &overlapGeometry) {
@@ -131,7 +140,7 @@ std::string writeSubjectImages(const PrepareOptions &options,
       overlap.assign(mask.voxels.size(), 0);
       overlapGeometry = mask.geometry;
     }
-    const std::string path = options.out + "/img/" + subjects[s].imageName;
+    const std::string path = imageFolder + "/" + subjects[s].imageName;
     if (!writeNiftiImage(path.c_str(), path.c_str(), mask.voxels.data(), "NIFTI_TYPE_UINT8", mask.x,
                          mask.y, mask.z, mask.geometry, problem))
       return problem;
@@ -147,15 +156,21 @@ std::string writeSubjectImages(const PrepareOptions &options,
   return {};
 }
 
-std::string writeStudy(const PrepareOptions &options, const std::vector<PreparedSubject> &subjects,
-                       PrepareSummary &summary) {
-  std::string problem = makeFolder(options.out);
-  if (problem.empty())
-    problem = makeFolder(options.out + "/img");
+// Every file of the study is written into a run folder inside options.out and put in place
+// only when all were written, so a failure (or a kill) leaves an earlier study as it was.
+std::string writeStagedStudy(const PrepareOptions &options,
+                             const std::vector<PreparedSubject> &subjects,
+                             PrepareSummary &summary) {
+  ResultTransaction staged(options.out);
+  std::string problem = staged.open();
+  if (!problem.empty())
+    return problem.substr(0, problem.size() - 1);
+  const std::string imageFolder = staged.stagedFolder("img");
+  if (imageFolder.empty())
+    return "cannot create the folder for the study's images in " + options.out;
   std::vector<std::int16_t> overlap;
   ImageGeometry geometry;
-  if (problem.empty())
-    problem = writeSubjectImages(options, subjects, summary, overlap, geometry);
+  problem = writeSubjectImages(options, imageFolder, subjects, summary, overlap, geometry);
   if (!problem.empty())
     return problem;
   const long bound = normTestBound(static_cast<long>(subjects.size()));
@@ -166,14 +181,30 @@ std::string writeStudy(const PrepareOptions &options, const std::vector<Prepared
   }
   summary.voxelMm3 =
       std::fabs(geometry.pixdim[1]) * std::fabs(geometry.pixdim[2]) * std::fabs(geometry.pixdim[3]);
-  const std::string overlapPath = options.out + "/overlap.nii";
+  const std::string overlapPath = staged.stagedPath("overlap.nii");
   if (!writeNiftiImage(overlapPath.c_str(), overlapPath.c_str(), overlap.data(), "NIFTI_TYPE_INT16",
                        summary.x, summary.y, summary.z, geometry, problem))
     return problem;
-  problem = writeText(options.out + "/torva.prj.filelist",
+  problem = writeText(staged.stagedPath("torva.prj.filelist"),
                       fileListText(subjects, summary.x, summary.y, summary.z));
   if (problem.empty())
-    problem = writeText(options.out + "/subjects.tsv", subjectsTableText(subjects));
+    problem = writeText(staged.stagedPath("subjects.tsv"), subjectsTableText(subjects));
+  if (problem.empty())
+    problem = staged.commit();
+  if (!problem.empty() && problem.back() == '\n')
+    problem.pop_back();
+  return problem;
+}
+
+std::string writeStudy(const PrepareOptions &options, const std::vector<PreparedSubject> &subjects,
+                       PrepareSummary &summary) {
+  struct stat info {};
+  const bool existed = stat(options.out.c_str(), &info) == 0;
+  std::string problem = makeFolder(options.out);
+  if (problem.empty())
+    problem = writeStagedStudy(options, subjects, summary);
+  if (!problem.empty() && !existed)
+    rmdir(options.out.c_str()); // only when nothing else was put there meanwhile
   return problem;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "driver/result_transaction.h"
 #include "report/html_page.h"
 #include "report/montage.h"
 #include "report/png_writer.h"
@@ -120,12 +121,17 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
   std::filesystem::create_directories(options.out, made);
   if (made)
     return "cannot create the output folder " + options.out + ": " + made.message() + "\n";
+  // Every page file is staged and put in place together, so a failed or killed run leaves an
+  // earlier report whole.
+  ResultTransaction staged(options.out);
+  if (!(error = staged.open()).empty())
+    return error;
 
   std::vector<RegionRow> rows =
       regionRows(results.roi.labels, results.regions(), results.variables.representatives,
                  results.frequency, withStudy ? &study : nullptr);
   const AppendedColumns appended = appendEvidence(evidence, results, rows);
-  if (!(error = writeText(resultPath(options.out, "regions.csv"),
+  if (!(error = writeText(staged.stagedPath("regions.csv"),
                           regionsCsv(regionCells(rows, withStudy, false, appended))))
            .empty())
     return error;
@@ -138,14 +144,15 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
   const std::vector<unsigned char> grey = greyLevels(background, page.backgroundTop);
   page.regionsImage = "axial.png";
   page.frequencyImage = "frequency.png";
-  if (!(error = writePng(resultPath(options.out, page.regionsImage),
+  if (!(error = writePng(staged.stagedPath(page.regionsImage),
                          renderRegions(page.layout, grey, results.roi.labels)))
            .empty() ||
-      !(error = writePng(resultPath(options.out, page.frequencyImage),
+      !(error = writePng(staged.stagedPath(page.frequencyImage),
                          renderFrequency(page.layout, grey, results.frequency.values)))
            .empty())
     return error;
-  if (evidence.gainMaps && !(error = writeGainMontage(options, evidence, grey, page)).empty())
+  if (evidence.gainMaps &&
+      !(error = writeGainMontage(staged.stagedPath("gain.png"), evidence, grey, page)).empty())
     return error;
 
   page.run = evidence.prediction.present ? RunDescription{evidence.prediction.value("method"),
@@ -162,5 +169,7 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
   page.network = &results.network;
   page.backgroundName = backgroundName;
   page.commands.push_back(commandText(options.commandLine));
-  return writeText(resultPath(options.out, "report.html"), reportHtml(page));
+  if (!(error = writeText(staged.stagedPath("report.html"), reportHtml(page))).empty())
+    return error;
+  return staged.commit();
 }

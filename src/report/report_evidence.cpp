@@ -91,7 +91,7 @@ AppendedColumns appendEvidence(const Evidence &evidence, const RunResults &resul
   return appended;
 }
 
-std::string writeGainMontage(const ReportOptions &options, const Evidence &evidence,
+std::string writeGainMontage(const std::string &path, const Evidence &evidence,
                              const std::vector<unsigned char> &grey, ReportPage &page) {
   GainView &view = page.gain;
   view.image = "gain.png";
@@ -103,7 +103,7 @@ std::string writeGainMontage(const ReportOptions &options, const Evidence &evide
       const int k = static_cast<int>(static_cast<long>(v) / plane);
       view.shown += std::count(page.layout.slices.begin(), page.layout.slices.end(), k);
     }
-  return writePng(resultPath(options.out, view.image),
+  return writePng(path,
                   renderMasked(page.layout, grey, evidence.gain.values, evidence.shown, view.top));
 }
 

@@ -36,8 +36,9 @@ std::string loadEvidence(const ReportOptions &options, const RunResults &results
 AppendedColumns appendEvidence(const Evidence &evidence, const RunResults &results,
                                std::vector<RegionRow> &rows);
 
-// Writes gain.png on the page's layout and fills page.gain.
-std::string writeGainMontage(const ReportOptions &options, const Evidence &evidence,
+// Writes the gain montage to `path` (the staged gain.png) on the page's layout and fills
+// page.gain.
+std::string writeGainMontage(const std::string &path, const Evidence &evidence,
                              const std::vector<unsigned char> &grey, ReportPage &page);
 
 // The page's view of the held-out prediction: the measures as the run wrote them, and the curves

@@ -5,13 +5,9 @@
 #include <cstdio>
 #include <memory>
 
-#include <nifti1_io.h>
+#include "data/nifti_reader.h"
 
 namespace {
-
-struct NiftiImageDeleter {
-  void operator()(nifti_image *image) const { nifti_image_free(image); }
-};
 
 template <typename T> void copyValues(const void *data, long count, std::vector<double> &values) {
   const T *typed = static_cast<const T *>(data);
@@ -98,9 +94,12 @@ std::string readVolume(const std::string &path, Volume &volume) {
   volume = Volume{};
   if (is_nifti_file(path.c_str()) < 0)
     return path + " is missing, short, or not a NIfTI-1 or Analyze image\n";
-  std::unique_ptr<nifti_image, NiftiImageDeleter> image(nifti_image_read(path.c_str(), 1));
-  if (!image || image->data == nullptr)
-    return path + " cannot be read as a NIfTI-1 image\n";
+  NiftiImagePtr image = readNiftiHeader(path);
+  if (!image)
+    return path + " cannot be read as a NIfTI-1 image" + compressedStreamProblem(path) + "\n";
+  const std::string problem = loadNiftiData(*image, path);
+  if (!problem.empty())
+    return problem + "\n";
   volume.x = static_cast<int>(image->nx);
   volume.y = image->dim[0] >= 2 ? static_cast<int>(image->ny) : 1;
   volume.z = image->dim[0] >= 3 ? static_cast<int>(image->nz) : 1;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -165,6 +166,26 @@ TEST(PrepareCommand, RefusesANonEmptyOutputFolderUnlessForced) {
   EXPECT_FALSE(fileExistsOnDisk("study/torva.prj.filelist"));
   EXPECT_EQ(prepare("--force"), 0) << readFile("stderr.txt");
   EXPECT_TRUE(fileExistsOnDisk("study/torva.prj.filelist"));
+}
+
+// The images of a study are replaced as one folder: an image of a subject the new table drops
+// does not stay behind to be mistaken for part of the study. Other files of the folder stay.
+TEST(PrepareCommand, ForceReplacesTheImageFolderAsAWholeAndKeepsOtherFiles) {
+  ScopedTempDir dir;
+  writeLayout();
+  ASSERT_EQ(prepare(""), 0) << readFile("stderr.txt");
+  writeFile("study/notes.txt", "mine");
+  ASSERT_TRUE(fileExistsOnDisk("study/img/sub-05.nii"));
+  std::string table = readFile("data/participants.tsv");
+  table.erase(table.find("sub-05"));
+  writeFile("data/participants.tsv", table);
+  EXPECT_EQ(prepare("--force"), 0) << readFile("stderr.txt");
+  EXPECT_FALSE(fileExistsOnDisk("study/img/sub-05.nii"));
+  EXPECT_TRUE(fileExistsOnDisk("study/img/sub-04.nii"));
+  EXPECT_EQ(readFile("study/notes.txt"), "mine");
+  EXPECT_EQ(readFile("study/torva.prj.filelist").substr(0, 11), "subjects 3\n");
+  for (const auto &entry : std::filesystem::directory_iterator("study"))
+    EXPECT_NE(entry.path().filename().string().rfind(".torva-", 0), 0u) << entry.path();
 }
 
 TEST(PrepareCommand, RefusesMismatchedGridsBeforeWritingAnything) {
