@@ -51,9 +51,9 @@ constexpr long kBlock = 64;
 class NullEvaluation {
 public:
   NullEvaluation(const PermutationScan &scan, const std::vector<std::uint64_t> &outcomes,
-                 long permutations, std::vector<double> &nulls, std::atomic<long> *completed)
+                 long permutations, std::vector<double> &nulls, torva::ProgressLine *progress)
       : scan(scan), outcomes(outcomes), permutations(permutations), nulls(nulls),
-        completed(completed) {}
+        progress(progress) {}
 
   void work() {
     for (;;) {
@@ -63,9 +63,9 @@ public:
       const int count = static_cast<int>(std::min(kBlock, permutations - first));
       scan.maximumGains(&outcomes[static_cast<std::size_t>(first) * scan.words()], count,
                         &nulls[static_cast<std::size_t>(first)]);
-      // The one place where finished permutations are counted (a progress display reads it).
-      if (completed != nullptr)
-        completed->fetch_add(count);
+      // The one place where finished permutations are counted, for the terminal's progress line.
+      if (progress != nullptr)
+        progress->advance(count);
     }
   }
 
@@ -74,14 +74,14 @@ private:
   const std::vector<std::uint64_t> &outcomes;
   long permutations;
   std::vector<double> &nulls;
-  std::atomic<long> *completed;
+  torva::ProgressLine *progress;
   std::atomic<long> nextBlock{0};
 };
 
 } // namespace
 
 void permutationNulls(const PermutationScan &scan, std::mt19937_64 &generator, long permutations,
-                      int threads, std::vector<double> &nulls, std::atomic<long> *completed) {
+                      int threads, std::vector<double> &nulls, torva::ProgressLine *progress) {
   const int words = scan.words();
   // All shuffles first, in order, from the one generator: the thread count cannot change them.
   StratifiedShuffle shuffle(scan.stratumOfSubjects(), scan.strata(), scan.outcomeBits(), words);
@@ -89,7 +89,7 @@ void permutationNulls(const PermutationScan &scan, std::mt19937_64 &generator, l
   for (long i = 0; i < permutations; ++i)
     shuffle.next(generator, &outcomes[static_cast<std::size_t>(i) * words]);
   nulls.assign(static_cast<std::size_t>(permutations), 0.0);
-  NullEvaluation evaluation(scan, outcomes, permutations, nulls, completed);
+  NullEvaluation evaluation(scan, outcomes, permutations, nulls, progress);
   const long blocks = (permutations + kBlock - 1) / kBlock;
   const int workers = static_cast<int>(std::max(1L, std::min<long>(threads, blocks)));
   std::vector<std::thread> pool;
@@ -153,7 +153,7 @@ void fillMaps(const PermutationStudy &study, const PermutationScan &scan,
 } // namespace
 
 void runPermutationTest(const PermutationStudy &study, long permutations, std::uint64_t seed,
-                        int threads, PermutationResult &result, std::atomic<long> *completed) {
+                        int threads, PermutationResult &result, torva::ProgressLine *progress) {
   result = PermutationResult{};
   std::mt19937_64 generator(seed);
   const int regions = static_cast<int>(study.representatives.size());
@@ -162,7 +162,7 @@ void runPermutationTest(const PermutationStudy &study, long permutations, std::u
                                    study.representatives.begin() + (r - 1));
     const PermutationScan scan(study.subjects, study.voxels, earlier, roundCandidates(study, r));
     std::vector<double> nulls;
-    permutationNulls(scan, generator, permutations, threads, nulls, completed);
+    permutationNulls(scan, generator, permutations, threads, nulls, progress);
     std::vector<double> sorted(nulls);
     std::sort(sorted.begin(), sorted.end());
     if (r == 1)

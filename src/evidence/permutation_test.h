@@ -10,11 +10,12 @@
 // The shuffles are Fisher-Yates, drawn from one std::mt19937_64 seeded with the seed, region 1's
 // N shuffles first, each stratum in ascending order; the null statistics are then evaluated on
 // any number of threads, so the results do not depend on the thread count.
-#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "util/progress_line.h"
 
 class PackedStudy;
 
@@ -42,9 +43,9 @@ private:
 class PermutationScan;
 
 // N null statistics of `scan`'s round in permutation order, from `generator`, on `threads`
-// threads. `completed` (may be null) counts the permutations evaluated so far.
+// threads. `progress` (may be null) counts the permutations evaluated.
 void permutationNulls(const PermutationScan &scan, std::mt19937_64 &generator, long permutations,
-                      int threads, std::vector<double> &nulls, std::atomic<long> *completed);
+                      int threads, std::vector<double> &nulls, torva::ProgressLine *progress);
 
 // Summary of one region's null distribution.
 struct NullSummary {
@@ -81,7 +82,7 @@ struct PermutationResult {
 
 // Runs the test of every region (and round 1 for the maps even without a region).
 void runPermutationTest(const PermutationStudy &study, long permutations, std::uint64_t seed,
-                        int threads, PermutationResult &result, std::atomic<long> *completed);
+                        int threads, PermutationResult &result, torva::ProgressLine *progress);
 
 // "permutation.tsv": a header line, then one row per region, numbers with %.6f.
 std::string permutationTableText(const std::vector<RegionPermutation> &regions);

@@ -3,6 +3,7 @@
 // Family-wise error p-values of a finished run's regions: each region's gain on all subjects
 // against the largest gain the search finds after shuffling the outcome within the strata of the
 // earlier regions. Run in the folder that holds the run's settings files, like the analysis.
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sstream>
@@ -124,8 +125,11 @@ int run(int argc, char **argv) {
                                regions.labels, regions.representatives};
 
   PermutationResult result;
-  std::atomic<long> completed{0}; // permutations evaluated so far, for a progress display
-  runPermutationTest(input, options.permutations, options.seed, threads, result, &completed);
+  // Every region's round, and round 1 for the maps when there is no region, is permuted.
+  const long rounds = std::max<long>(static_cast<long>(regions.representatives.size()), 1);
+  torva::ProgressLine line("permutation", rounds * options.permutations);
+  runPermutationTest(input, options.permutations, options.seed, threads, result, &line);
+  line.finish();
   printSummary(options, result);
 
   const int previous = enterFolder(options.outDir);

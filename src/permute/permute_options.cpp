@@ -91,9 +91,10 @@ std::string parsePermuteOptions(const std::vector<std::string> &args, PermuteOpt
   if (positional < 1 || positional > 2)
     return "expected fileList and an optional RESULTS_DIR, got " + std::to_string(positional) +
            " arguments\n";
-  options.listPath = copies[optind];
+  // getopt_long moves the operands behind the options in argv, not in `copies`.
+  options.listPath = argv[optind];
   if (positional == 2)
-    options.resultsDir = copies[optind + 1];
+    options.resultsDir = argv[optind + 1];
   if (options.outDir.empty())
     options.outDir = options.resultsDir;
   return std::string();

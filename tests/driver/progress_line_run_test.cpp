@@ -21,6 +21,7 @@ using testsupport::withoutProgressLine;
 
 const std::string kProgram = TORVACOREEL_PATH;
 const std::string kMerge = TORVACOREEL_MERGE_PATH;
+const std::string kPermute = TORVACOREEL_PERMUTE_PATH;
 const std::string kErase = "\r\033[K";
 using testsupport::kRunResultFiles;
 using testsupport::makeRunFolder;
@@ -160,6 +161,30 @@ TEST(ProgressLineRun, MergeDrawsItsLinesOnTheTerminal) {
   EXPECT_EQ(withoutProgressLine(run.bytes), "");
   EXPECT_EQ(readFile("plain/err.txt"), "");
   expectSameResults();
+}
+
+// The permutation test counts permutations over all its regions' rounds; its tables and maps
+// are those of a run without a terminal.
+TEST(ProgressLineRun, PermuteDrawsItsLineOnTheTerminal) {
+  ScopedTempDir dir;
+  makeStudy();
+  makeRunFolder("analysis");
+  ASSERT_EQ(runCommand("cd analysis && " + kProgram + kList + "1 0"), 0);
+  for (const char *folder : {"plain", "terminal"})
+    makeRunFolder(folder);
+  const std::string permute =
+      "TORVA_THREADS=1 " + kPermute + " --permutations 20000" + kList + "../analysis --out .";
+  ASSERT_EQ(runCommand("cd plain && " + permute, "out.txt", "err.txt"), 0);
+  const TerminalRun run = runOnTerminal("cd terminal && " + permute + " > out.txt");
+  ASSERT_EQ(run.status, 0) << run.bytes;
+  EXPECT_EQ(run.bytes.rfind("permutation 0/", 0), 0u) << run.bytes.substr(0, 80);
+  EXPECT_EQ(run.bytes.substr(run.bytes.size() - kErase.size()), kErase);
+  EXPECT_EQ(withoutProgressLine(run.bytes), "");
+  EXPECT_EQ(readFile("plain/err.txt"), "");
+  EXPECT_TRUE(readFile("terminal/out.txt") == readFile("plain/out.txt"));
+  for (const char *name : {"permutation.tsv", "gain_map.nii", "gain_corrp_map.nii"})
+    EXPECT_TRUE(readFile(std::string("terminal/") + name) == readFile(std::string("plain/") + name))
+        << name;
 }
 
 } // namespace

@@ -188,11 +188,11 @@ TEST(PermutationTest, SameResultsOnAnyThreadCount) {
   PermutationResult one;
   PermutationResult three;
   PermutationResult other;
-  std::atomic<long> completed{0};
+  torva::ProgressLine completed("permutation", 3000, false, std::chrono::milliseconds(1000));
   runPermutationTest(study, 1000, 7, 1, one, nullptr);
   runPermutationTest(study, 1000, 7, 3, three, &completed);
   runPermutationTest(study, 1000, 8, 3, other, nullptr);
-  EXPECT_EQ(completed.load(), 3000);
+  EXPECT_EQ(completed.done(), 3000);
   EXPECT_EQ(permutationTableText(one.regions), permutationTableText(three.regions));
   EXPECT_EQ(one.gainMap, three.gainMap);
   EXPECT_EQ(one.corrpMap, three.corrpMap);

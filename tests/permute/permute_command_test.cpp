@@ -34,6 +34,14 @@ TEST(PermuteOptions, DefaultsAndBothValueForms) {
   ASSERT_EQ(parse({"list", "res", "--out=elsewhere", "--permutations=1000000"}, o), "");
   EXPECT_EQ(o.outDir, "elsewhere");
   EXPECT_EQ(o.permutations, 1000000);
+  // Options after the operands, as users type them: the operands keep their places.
+  EXPECT_EQ(o.listPath, "list");
+  EXPECT_EQ(o.resultsDir, "res");
+  ASSERT_EQ(parse({"list", "--out", "elsewhere", "res", "--seed", "3"}, o), "");
+  EXPECT_EQ(o.listPath, "list");
+  EXPECT_EQ(o.resultsDir, "res");
+  EXPECT_EQ(o.outDir, "elsewhere");
+  EXPECT_EQ(o.seed, 3u);
   ASSERT_EQ(parse({"--help"}, o), "");
   EXPECT_TRUE(o.help);
   ASSERT_EQ(parse({"-h"}, o), "");
