@@ -1,10 +1,13 @@
 // Segmentation hot path on a whole-brain volume: belief propagation over a 50,000-voxel lattice
 // block (a self-contained call, and one on a prepared graph with reused message storage as the
-// GEM loop makes it), and one whole segmentation call on the same set.
+// GEM loop makes it), and one whole segmentation call on the same set; and one inference on a
+// region of 1 mm size by both routes, whole sweeps and the wavefront, with the bytes a whole
+// sweep moves and the rate at which five of them are done.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 #include <vector>
 
@@ -140,6 +143,72 @@ void BM_LbpInferencePreparedGraph(benchmark::State &state) {
   }
 }
 BENCHMARK(BM_LbpInferencePreparedGraph)->Arg(2)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// One inference on a region of the size the first round finds at 1 mm: a 60 x 50 x 40 block
+// (120,000 voxels) of the 181 x 217 x 181 volume with a few holes, through the lattice layout as
+// the region search builds it. Arguments: K, and the route (0: whole sweeps one after another,
+// 1: the wavefront the builder plans).
+struct Region1mm {
+  std::vector<int> candidates;
+  int representative = 0;
+  std::vector<int> dims{181, 217, 181};
+  std::vector<double> features;
+  Region1mm() {
+    const int X = dims[0], Y = dims[1];
+    const int cx = 60 + 30, cy = 80 + 25, cz = 70 + 20;
+    representative = cx + X * (cy + Y * cz) + 1;
+    unsigned state = 777u;
+    for (int z = 70; z < 110; ++z)
+      for (int y = 80; y < 130; ++y)
+        for (int x = 60; x < 120; ++x) {
+          const int id = x + X * (y + Y * z) + 1;
+          state = state * 1664525u + 1013904223u;
+          if (id != representative && (state >> 8) % 100 != 0)
+            candidates.push_back(id);
+        }
+    // Similarities are counts over the 131 cases.
+    for (std::size_t n = 0; n <= candidates.size(); ++n) {
+      state = state * 1664525u + 1013904223u;
+      features.push_back(static_cast<double>((state >> 8) % 132) / 131);
+    }
+  }
+};
+
+void BM_LbpInference1mmRegion(benchmark::State &state) {
+  static const Region1mm region;
+  const int K = static_cast<int>(state.range(0));
+  std::vector<double> T, E, beliefs;
+  evenlySpacedPotentials(T, E, region.features, K);
+  LbpGraph graph;
+  build_lattice_lbp_graph(graph, region.representative, region.candidates, region.dims);
+  if (state.range(1) == 0)
+    plan_lbp_wavefront(graph, std::numeric_limits<int>::max());
+  LbpWorkspace workspace;
+  constexpr int kSweeps = 5;
+  for (auto _ : state) {
+    SilencedStdout quiet;
+    lbp_inference(beliefs, graph, E, T, kSweeps, workspace);
+    benchmark::DoNotOptimize(beliefs.data());
+  }
+  // What a whole sweep moves: every slot reads one message and writes one (K doubles each) and
+  // its two places (ints); every node reads its evidence, its slot offset and its group entry.
+  const double slots = static_cast<double>(graph.slotOffset.back());
+  const double nodes = static_cast<double>(graph.nodeCount());
+  // The first sweep moves less and the beliefs about as much, so five of these stand for the
+  // inference.
+  const double bytesPerSweep = slots * (16.0 * K + 8.0) + nodes * (8.0 * K + 8.0);
+  state.counters["nodes"] = nodes;
+  state.counters["slabs"] = graph.slabCount();
+  state.counters["bytes_per_sweep"] =
+      benchmark::Counter(bytesPerSweep, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
+  state.counters["bandwidth"] =
+      benchmark::Counter(bytesPerSweep * kSweeps, benchmark::Counter::kIsIterationInvariantRate,
+                         benchmark::Counter::kIs1024);
+}
+BENCHMARK(BM_LbpInference1mmRegion)
+    ->ArgsProduct({{2, 3}, {0, 1}})
+    ->ArgNames({"K", "wavefront"})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ClusteringLbpNew(benchmark::State &state) {
   Fixture &f = fixture();

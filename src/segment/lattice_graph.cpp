@@ -128,5 +128,6 @@ void build_lattice_lbp_graph(LbpGraph &graph, int representative,
     }
   }
   graph.messageSlots = 10 * N;
-  group_nodes_by_degree(graph, lbp_group_width());
+  graph.groupWidth = lbp_group_width();
+  plan_lbp_wavefront(graph, kLbpWavefrontSlabNodes);
 }

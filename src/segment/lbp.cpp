@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <utility>
@@ -342,29 +343,73 @@ struct LanesAvx512 {
 #endif
 #endif
 
+// A run of nodes: groupedNodes[groupedBegin .. groupedEnd) and ungroupedNodes[ungroupedBegin
+// .. ungroupedEnd), one slab of the graph or all of it.
+struct NodeSpan {
+  int groupedBegin, groupedEnd, ungroupedBegin, ungroupedEnd;
+};
+
+NodeSpan wholeGraph(const LbpGraph &graph) {
+  return {0, static_cast<int>(graph.groupedNodes.size()), 0,
+          static_cast<int>(graph.ungroupedNodes.size())};
+}
+
+NodeSpan slabOf(const LbpGraph &graph, int b) {
+  return {graph.slabGrouped[b], graph.slabGrouped[b + 1], graph.slabUngrouped[b],
+          graph.slabUngrouped[b + 1]};
+}
+
+// Visits every node of `span` once: with a label count fixed at compile time, `groups` takes
+// the span's groups with the lane type of the graph's width and `one` the nodes left over;
+// otherwise `one` takes every node.
+template <int KC, class Groups, class One>
+void visitNodes(const LbpGraph &graph, const NodeSpan &span, Groups groups, One one) {
+#ifdef TORVA_LANES
+  if constexpr (KC > 0) {
+#ifdef TORVA_AVX512_LANES
+    if (graph.groupWidth == 8)
+      groups(LanesAvx512{}, span.groupedBegin, span.groupedEnd);
+#endif
+#ifdef TORVA_AVX_LANES
+    if (graph.groupWidth == 4)
+      groups(LanesAvx{}, span.groupedBegin, span.groupedEnd);
+#endif
+    if (graph.groupWidth == 2)
+      groups(LanesSse2{}, span.groupedBegin, span.groupedEnd);
+    for (int i = span.ungroupedBegin; i < span.ungroupedEnd; ++i)
+      one(graph.ungroupedNodes[i]);
+    return;
+  }
+#endif
+  for (int i = span.groupedBegin; i < span.groupedEnd; ++i)
+    one(graph.groupedNodes[i]);
+  for (int i = span.ungroupedBegin; i < span.ungroupedEnd; ++i)
+    one(graph.ungroupedNodes[i]);
+}
+
 // The first sweep, when every message is still 1.0: each product of incoming messages is
 // exactly 1.0, so a node sends the same message through all its slots, E_n(s) Q(s) normalised
 // with Q(s) = sum_t T(s, t) * 1.0. It is computed once per node with the same operations as
 // sendMessages and kept once per node; the second sweep reads it through neighbourNode.
-template <int KC>
-void sendFirstSweep(MessageTable &nodeMessages, SweepScratch &scratch, const LbpGraph &graph,
-                    const double *evidence, const double *T, int runtimeK) {
-  const int K = KC > 0 ? KC : runtimeK;
-  constexpr int kLocal = KC > 0 ? KC : 1;
-  double localP[kLocal];
+template <int KC> struct FirstSweep {
+  static constexpr int kLocal = KC > 0 ? KC : 1;
   double localQ[kLocal];
-  double *P = KC > 0 ? localP : scratch.without.data();
-  double *Q = KC > 0 ? localQ : scratch.sums.data();
-  for (int s = 0; s < K; ++s)
-    P[s] = 1.0;
-  columnMajorProduct<KC>(Q, T, P, K);
-  const int N = graph.nodeCount();
-  nodeMessages.resize(static_cast<std::size_t>(N) * K);
-  for (int n = 0; n < N; ++n) {
+  std::vector<double> runtimeQ;
+
+  FirstSweep(const double *T, int runtimeK) : runtimeQ(KC > 0 ? 0 : runtimeK) {
+    const int K = KC > 0 ? KC : runtimeK;
+    const std::vector<double> P(static_cast<std::size_t>(K), 1.0);
+    columnMajorProduct<KC>(KC > 0 ? localQ : runtimeQ.data(), T, P.data(), K);
+  }
+
+  void send(double *nodeMessages, const LbpGraph &graph, const double *evidence, int n,
+            int runtimeK) const {
+    const int K = KC > 0 ? KC : runtimeK;
     if (graph.slotOffset[n + 1] == graph.slotOffset[n])
-      continue; // sends nothing
+      return; // sends nothing
+    const double *Q = KC > 0 ? localQ : runtimeQ.data();
     const double *E = evidence + static_cast<std::size_t>(n) * K;
-    double *out = nodeMessages.data() + static_cast<std::size_t>(n) * K;
+    double *out = nodeMessages + static_cast<std::size_t>(n) * K;
     double sum = 0.0;
     for (int s = 0; s < K; ++s) {
       out[s] = E[s] * Q[s];
@@ -373,68 +418,32 @@ void sendFirstSweep(MessageTable &nodeMessages, SweepScratch &scratch, const Lbp
     for (int s = 0; s < K; ++s)
       out[s] /= sum;
   }
-}
 
-// Visits every node once: with a label count fixed at compile time, `groups` takes the graph's
-// groups with the lane type of its width and `one` the nodes left over; otherwise `one` takes
-// every node.
-template <int KC, class Groups, class One>
-void visitNodes(const LbpGraph &graph, Groups groups, One one) {
-#ifdef TORVA_LANES
-  if constexpr (KC > 0) {
-#ifdef TORVA_AVX512_LANES
-    if (graph.groupWidth == 8)
-      groups(LanesAvx512{});
-#endif
-#ifdef TORVA_AVX_LANES
-    if (graph.groupWidth == 4)
-      groups(LanesAvx{});
-#endif
-    if (graph.groupWidth == 2)
-      groups(LanesSse2{});
-    for (const int n : graph.ungroupedNodes)
-      one(n);
-    return;
+  void sendSpan(double *nodeMessages, const LbpGraph &graph, const double *evidence,
+                const NodeSpan &span, int K) const {
+    for (int i = span.groupedBegin; i < span.groupedEnd; ++i)
+      send(nodeMessages, graph, evidence, graph.groupedNodes[i], K);
+    for (int i = span.ungroupedBegin; i < span.ungroupedEnd; ++i)
+      send(nodeMessages, graph, evidence, graph.ungroupedNodes[i], K);
   }
-#endif
-  for (int n = 0; n < graph.nodeCount(); ++n)
-    one(n);
-}
+};
 
-// One sweep after the first: the messages read from `source` give every slot of `next`. Nodes
-// are independent within a sweep (each reads only the previous sweep's messages), so the order
-// of visiting them does not matter.
+// One sweep after the first over the nodes of `span`: the messages read from `source` give
+// every slot of theirs in `next`. Nodes are independent within a sweep (each reads only the
+// previous sweep's messages), so the order of visiting them does not matter.
 template <int KC>
 void sendSweep(double *next, const MessageSource &source, SweepScratch &scratch,
-               const LbpGraph &graph, const double *evidence, const double *T, int K) {
+               const LbpGraph &graph, const double *evidence, const double *T, int K,
+               const NodeSpan &span) {
   visitNodes<KC>(
-      graph, [&](auto lanes) { sendGroups<KC>(lanes, next, source, graph, evidence, T); },
+      graph, span,
+      [&](auto lanes, int begin, int end) {
+        sendGroups<KC>(lanes, next, source, graph, evidence, T, begin, end);
+      },
       [&](int n) {
         gatherIncoming(scratch, graph, source, n, K);
         sendMessages<KC>(next, scratch, graph, evidence + static_cast<std::size_t>(n) * K, T, n, K);
       });
-}
-
-// The sweeps; returns where the last sweep's messages are read.
-template <int KC>
-MessageSource runSweeps(LbpWorkspace &workspace, SweepScratch &scratch, const LbpGraph &graph,
-                        const double *evidence, const double *T, int iterations, int K) {
-  MessageTable &cur = workspace.current;
-  MessageTable &next = workspace.next;
-  MessageSource source{cur.data(), graph.readSlot.data(), scratch.ones.data()};
-  for (int t = 0; t < iterations; ++t) {
-    torva::progress() << "Iteration " << t << " ";
-    if (t == 0) {
-      sendFirstSweep<KC>(workspace.nodeMessages, scratch, graph, evidence, T, K);
-      source = {workspace.nodeMessages.data(), graph.neighbourNode.data(), scratch.ones.data()};
-      continue;
-    }
-    sendSweep<KC>(next.data(), source, scratch, graph, evidence, T, K);
-    // Every slot was rewritten, so swapping is the synchronous copy of next into current.
-    std::swap(cur, next);
-    source = {cur.data(), graph.readSlot.data(), scratch.ones.data()};
-  }
-  return source;
 }
 
 // b_n(s) = E_n(s) * prod_x m_x(s), the product from 1.0 in slot order, normalised.
@@ -454,9 +463,12 @@ void beliefOfNode(double *belief, const SweepScratch &scratch, const double *E, 
 
 template <int KC>
 void collectBeliefs(double *beliefs, const MessageSource &source, SweepScratch &scratch,
-                    const LbpGraph &graph, const double *evidence, int K) {
+                    const LbpGraph &graph, const double *evidence, int K, const NodeSpan &span) {
   visitNodes<KC>(
-      graph, [&](auto lanes) { beliefGroups<KC>(lanes, beliefs, source, graph, evidence); },
+      graph, span,
+      [&](auto lanes, int begin, int end) {
+        beliefGroups<KC>(lanes, beliefs, source, graph, evidence, begin, end);
+      },
       [&](int n) {
         gatherIncoming(scratch, graph, source, n, K);
         beliefOfNode(beliefs + static_cast<std::size_t>(n) * K, scratch,
@@ -465,13 +477,74 @@ void collectBeliefs(double *beliefs, const MessageSource &source, SweepScratch &
       });
 }
 
+// Where the messages of sweep t are read: the first sweep's per-node messages, later sweeps'
+// in the table of their parity.
+struct SweepTables {
+  MessageSource first;
+  double *byParity[2];
+  const int *readSlot;
+  const double *ones;
+
+  double *written(int t) const { return byParity[t % 2]; }
+  MessageSource of(int t) const {
+    return t == 0 ? first : MessageSource{byParity[t % 2], readSlot, ones};
+  }
+};
+
+SweepTables sweepTablesOf(LbpWorkspace &workspace, const SweepScratch &scratch,
+                          const LbpGraph &graph) {
+  const double *ones = scratch.ones.data();
+  return {{workspace.nodeMessages.data(), graph.neighbourNode.data(), ones},
+          {workspace.current.data(), workspace.next.data()},
+          graph.readSlot.data(),
+          ones};
+}
+
+// Sweep t (0 < t < iterations) or, at t = iterations, the beliefs of the nodes of `span`.
+template <int KC>
+void runSweepOf(std::vector<double> &beliefs, const SweepTables &tables, SweepScratch &scratch,
+                const FirstSweep<KC> &firstSweep, const LbpGraph &graph, const double *evidence,
+                const double *T, int iterations, int t, int K, const NodeSpan &span,
+                double *nodeMessages) {
+  if (t == 0)
+    firstSweep.sendSpan(nodeMessages, graph, evidence, span, K);
+  else if (t < iterations)
+    sendSweep<KC>(tables.written(t), tables.of(t - 1), scratch, graph, evidence, T, K, span);
+  else
+    collectBeliefs<KC>(beliefs.data(), tables.of(t - 1), scratch, graph, evidence, K, span);
+}
+
 template <int KC>
 void inferWith(std::vector<double> &beliefs, LbpWorkspace &workspace, SweepScratch &scratch,
                const LbpGraph &graph, const double *evidence, const double *T, int iterations,
                int K) {
-  const MessageSource last = runSweeps<KC>(workspace, scratch, graph, evidence, T, iterations, K);
+  for (int t = 0; t < iterations; ++t)
+    torva::progress() << "Iteration " << t << " ";
   beliefs.resize(static_cast<std::size_t>(graph.nodeCount()) * K);
-  collectBeliefs<KC>(beliefs.data(), last, scratch, graph, evidence, K);
+  if (iterations == 0) {
+    // Every message is still 1.0.
+    const MessageSource ones{workspace.current.data(), graph.readSlot.data(), scratch.ones.data()};
+    collectBeliefs<KC>(beliefs.data(), ones, scratch, graph, evidence, K, wholeGraph(graph));
+    return;
+  }
+  const FirstSweep<KC> firstSweep(T, K);
+  const SweepTables tables = sweepTablesOf(workspace, scratch, graph);
+  double *nodeMessages = workspace.nodeMessages.data();
+  const int slabs = graph.slabCount();
+  if (slabs <= 1) {
+    // Whole sweeps one after another.
+    for (int t = 0; t <= iterations; ++t)
+      runSweepOf<KC>(beliefs, tables, scratch, firstSweep, graph, evidence, T, iterations, t, K,
+                     wholeGraph(graph), nodeMessages);
+    return;
+  }
+  // The wavefront: at step k slab k - t takes sweep t, t ascending, so that slab b + 1 has made
+  // sweep t - 1 before slab b reads it and slab b - 1 has read sweep t - 2 of slab b before
+  // slab b overwrites it.
+  for (int step = 0; step < slabs + iterations; ++step)
+    for (int t = std::max(0, step - slabs + 1); t <= iterations && t <= step; ++t)
+      runSweepOf<KC>(beliefs, tables, scratch, firstSweep, graph, evidence, T, iterations, t, K,
+                     slabOf(graph, step - t), nodeMessages);
 }
 
 } // namespace
@@ -527,23 +600,84 @@ void group_nodes_by_degree(LbpGraph &graph, int width) {
   graph.ungroupedNodes.clear();
   graph.groupWidth = width;
   const int N = graph.nodeCount();
+  const bool planned = !graph.slabStart.empty();
+  const int slabs = planned ? static_cast<int>(graph.slabStart.size()) - 1 : 1;
+  graph.slabGrouped.assign(1, 0);
+  graph.slabUngrouped.assign(1, 0);
   constexpr int kLargest = 16; // the grouped kernel's degree limit
   std::vector<std::vector<int>> waiting(kLargest + 1);
-  for (int n = 0; n < N; ++n) {
-    const int degree = graph.slotOffset[n + 1] - graph.slotOffset[n];
-    if (width < 2 || degree == 0 || degree > kLargest) {
-      graph.ungroupedNodes.push_back(n);
-      continue;
+  for (int b = 0; b < slabs; ++b) {
+    const int begin = planned ? graph.slabStart[b] : 0;
+    const int end = planned ? graph.slabStart[b + 1] : N;
+    for (int i = begin; i < end; ++i) {
+      const int n = planned ? graph.slabNodes[i] : i;
+      const int degree = graph.slotOffset[n + 1] - graph.slotOffset[n];
+      if (width < 2 || degree == 0 || degree > kLargest) {
+        graph.ungroupedNodes.push_back(n);
+        continue;
+      }
+      std::vector<int> &group = waiting[degree];
+      group.push_back(n);
+      if (static_cast<int>(group.size()) == width) {
+        graph.groupedNodes.insert(graph.groupedNodes.end(), group.begin(), group.end());
+        group.clear();
+      }
     }
-    std::vector<int> &group = waiting[degree];
-    group.push_back(n);
-    if (static_cast<int>(group.size()) == width) {
-      graph.groupedNodes.insert(graph.groupedNodes.end(), group.begin(), group.end());
+    for (std::vector<int> &group : waiting) {
+      graph.ungroupedNodes.insert(graph.ungroupedNodes.end(), group.begin(), group.end());
       group.clear();
     }
+    graph.slabGrouped.push_back(static_cast<int>(graph.groupedNodes.size()));
+    graph.slabUngrouped.push_back(static_cast<int>(graph.ungroupedNodes.size()));
   }
-  for (const std::vector<int> &group : waiting)
-    graph.ungroupedNodes.insert(graph.ungroupedNodes.end(), group.begin(), group.end());
+}
+
+int plan_lbp_wavefront(LbpGraph &graph, int minSlabNodes) {
+  const int N = graph.nodeCount();
+  graph.slabNodes.clear();
+  graph.slabStart.clear();
+  // Places: node n at n, the last node midway between the neighbours it reads from.
+  auto placeOf = [N](int n, int lastPlace) { return n == N - 1 ? lastPlace : n; };
+  int lastPlace = N - 1;
+  if (N > 0) {
+    int low = N - 1;
+    int high = 0;
+    for (int g = graph.slotOffset[N - 1]; g < graph.slotOffset[N]; ++g) {
+      const int u = graph.neighbourNode[g];
+      if (u >= 0 && u != N - 1) {
+        low = std::min(low, u);
+        high = std::max(high, u);
+      }
+    }
+    if (low <= high)
+      lastPlace = low + (high - low) / 2;
+  }
+  int bound = 0;
+  for (int n = 0; n < N; ++n)
+    for (int g = graph.slotOffset[n]; g < graph.slotOffset[n + 1]; ++g) {
+      const int u = graph.neighbourNode[g];
+      if (u >= 0)
+        bound = std::max(bound, std::abs(placeOf(n, lastPlace) - placeOf(u, lastPlace)));
+    }
+  const long slabSize = std::max({bound, minSlabNodes, 1});
+  const long slabs = N > 0 ? (N - 1) / slabSize + 1 : 0;
+  if (slabs >= 3) {
+    lbp_reserve_with_margin(graph.slabNodes, static_cast<std::size_t>(N));
+    lbp_reserve_with_margin(graph.slabStart, static_cast<std::size_t>(slabs) + 1);
+    graph.slabStart.push_back(0);
+    const long lastSlab = lastPlace / slabSize;
+    for (long b = 0; b < slabs; ++b) {
+      const int begin = static_cast<int>(b * slabSize);
+      const int end = static_cast<int>(std::min<long>((b + 1) * slabSize, N - 1));
+      for (int n = begin; n < end; ++n)
+        graph.slabNodes.push_back(n);
+      if (b == lastSlab)
+        graph.slabNodes.push_back(N - 1);
+      graph.slabStart.push_back(static_cast<int>(graph.slabNodes.size()));
+    }
+  }
+  group_nodes_by_degree(graph, graph.groupWidth);
+  return bound;
 }
 
 void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
@@ -591,7 +725,8 @@ void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int>
     }
   }
   place_lbp_messages(graph);
-  group_nodes_by_degree(graph, lbp_group_width());
+  graph.groupWidth = lbp_group_width();
+  plan_lbp_wavefront(graph, kLbpWavefrontSlabNodes);
 }
 
 void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
@@ -615,6 +750,8 @@ void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
     workspace.current.assign(messageValues, 1.0);
   if (iterations > 1)
     workspace.next.resize(messageValues);
+  if (iterations > 0)
+    workspace.nodeMessages.resize(static_cast<std::size_t>(graph.nodeCount()) * K);
   SweepScratch scratch(graph.maxDegree, K);
   const double *T = transition.data();
   const double *E = evidence.data();

@@ -46,8 +46,18 @@ struct LbpGraph {
   int groupWidth = 1;
   std::vector<int> groupedNodes;
   std::vector<int> ungroupedNodes;
+  // The wavefront route (plan_lbp_wavefront): the nodes in slabs such that every node exchanges
+  // messages only with nodes of its own slab and of the two beside it. Slab b holds the nodes
+  // slabNodes[slabStart[b] .. slabStart[b+1]); its groups are groupedNodes[slabGrouped[b] ..
+  // slabGrouped[b+1]) and the rest ungroupedNodes[slabUngrouped[b] .. slabUngrouped[b+1]).
+  // Without a plan the whole graph is one slab in node order.
+  std::vector<int> slabNodes;
+  std::vector<int> slabStart;
+  std::vector<int> slabGrouped;
+  std::vector<int> slabUngrouped;
 
   int nodeCount() const { return static_cast<int>(slotOffset.size()) - 1; }
+  int slabCount() const { return static_cast<int>(slabGrouped.size()) - 1; }
 };
 
 // Graphs and workspaces kept across regions (one per thread) grow with a margin: regions of one
@@ -80,9 +90,21 @@ void place_lbp_messages(LbpGraph &graph);
 // SSE2, else 1.
 int lbp_group_width();
 
-// Fills the graph's groups of `width` nodes of equal degree (up to 16) from its slot offsets;
-// width 1 leaves every node to the one-node kernel.
+// Fills the graph's groups of `width` nodes of equal degree (up to 16) from its slot offsets,
+// slab by slab; width 1 leaves every node to the one-node kernel.
 void group_nodes_by_degree(LbpGraph &graph, int width);
+
+// Slabs for the wavefront route, then the groups of the graph's width within them. Node n < C
+// stands at place n, the last node (the representative, whose voxel may lie anywhere) midway
+// between its neighbours. Slabs are runs of at least max(minSlabNodes, bound) places, where
+// the bound is the largest distance in places between a node and a neighbour it reads from;
+// then neighbours are never more than one slab apart. With fewer than three slabs the graph
+// keeps one slab and today's sweeps. Returns the bound.
+int plan_lbp_wavefront(LbpGraph &graph, int minSlabNodes);
+
+// Slab size the builders plan with: small enough that a few slabs of messages stay in the
+// caches, large enough that the groups of equal degree are rarely broken at slab ends.
+constexpr int kLbpWavefrontSlabNodes = 256;
 
 // Every message is written before it is read, so growing the tables need not zero them: the
 // allocator leaves new values uninitialised where std::allocator would clear them.
@@ -110,6 +132,14 @@ struct LbpWorkspace {
 
 // `iterations` synchronous sweeps on a prepared graph; beliefs cleared, then N*K values, node by
 // node. K = floor(sqrt(|transition|)) taken in single precision.
+//
+// A graph of several slabs runs the sweeps as a skewed wavefront: at step k, slab k - t takes
+// sweep t for t = 0, 1, ..., and the beliefs as sweep `iterations`. Sweep t of a slab reads
+// sweep t - 1 of the slabs beside it, which the same step or the one before has just made, so a
+// slab's messages pass through the caches once per inference, not once per sweep. Each message
+// is computed from the same inputs with the same operations as in a whole sweep, so the beliefs
+// are the same to the bit. Messages of sweep t live in the table of t's parity; the value a
+// sweep overwrites there (sweep t - 2) has been read by every neighbour by then.
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    const std::vector<double> &evidence, const std::vector<double> &transition,
                    int iterations, LbpWorkspace &workspace);

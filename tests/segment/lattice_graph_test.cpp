@@ -19,6 +19,10 @@ void expectSameNeighbours(const LbpGraph &a, const LbpGraph &b) {
   EXPECT_EQ(a.groupWidth, b.groupWidth);
   EXPECT_EQ(a.groupedNodes, b.groupedNodes);
   EXPECT_EQ(a.ungroupedNodes, b.ungroupedNodes);
+  EXPECT_EQ(a.slabNodes, b.slabNodes);
+  EXPECT_EQ(a.slabStart, b.slabStart);
+  EXPECT_EQ(a.slabGrouped, b.slabGrouped);
+  EXPECT_EQ(a.slabUngrouped, b.slabUngrouped);
 }
 
 void expectSameGraph(const LbpGraph &a, const LbpGraph &b) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -103,6 +105,44 @@ Vec inferQuietly(int representative, const std::vector<int> &candidates, const V
   lbp_inference(beliefs, representative, candidates, E, T, nbhd, dims, iterations);
   testing::internal::GetCapturedStdout();
   return beliefs;
+}
+
+Vec inferOnGraph(const LbpGraph &graph, const Vec &E, const Vec &T, int sweeps) {
+  LbpWorkspace workspace;
+  Vec beliefs;
+  testing::internal::CaptureStdout();
+  lbp_inference(beliefs, graph, E, T, sweeps, workspace);
+  testing::internal::GetCapturedStdout();
+  return beliefs;
+}
+
+// The slabs of a plan hold every node once, and every node reads only from nodes of its own
+// slab or of the two beside it: the condition under which the wavefront keeps every input of
+// every message.
+void expectSlabsCoverTheGraph(const LbpGraph &graph) {
+  const int N = graph.nodeCount();
+  const int slabs = graph.slabCount();
+  ASSERT_GE(slabs, 1);
+  std::vector<int> slabOfNode(static_cast<std::size_t>(N), -1);
+  for (int b = 0; b < slabs; ++b) {
+    for (int i = graph.slabGrouped[b]; i < graph.slabGrouped[b + 1]; ++i) {
+      ASSERT_EQ(slabOfNode[graph.groupedNodes[i]], -1) << "node " << graph.groupedNodes[i];
+      slabOfNode[graph.groupedNodes[i]] = b;
+    }
+    for (int i = graph.slabUngrouped[b]; i < graph.slabUngrouped[b + 1]; ++i) {
+      ASSERT_EQ(slabOfNode[graph.ungroupedNodes[i]], -1) << "node " << graph.ungroupedNodes[i];
+      slabOfNode[graph.ungroupedNodes[i]] = b;
+    }
+    ASSERT_EQ((graph.slabGrouped[b + 1] - graph.slabGrouped[b]) % graph.groupWidth, 0);
+  }
+  for (int n = 0; n < N; ++n) {
+    ASSERT_GE(slabOfNode[n], 0) << "node " << n;
+    for (int g = graph.slotOffset[n]; g < graph.slotOffset[n + 1]; ++g)
+      if (graph.neighbourNode[g] >= 0) {
+        ASSERT_LE(std::abs(slabOfNode[n] - slabOfNode[graph.neighbourNode[g]]), 1)
+            << "node " << n << " slot " << g;
+      }
+  }
 }
 
 void expectBeliefs(const Vec &actual, const Vec &expected) {
@@ -424,4 +464,132 @@ TEST(LbpInference, AnEdgeWithoutReverseSlotDeliversAllOnes) {
   ASSERT_EQ(beliefs.size(), 4u);
   EXPECT_EQ(beliefs[0], E[0] / (E[0] + E[1]));
   EXPECT_EQ(beliefs[2], E[2] / (E[2] + E[3]));
+}
+
+// The wavefront route on lattices cut into the thinnest slabs their neighbours allow, at every
+// lane width: blocks several slices deep, single slices (whose slabs are runs of rows), holes,
+// the representative anywhere, K from 1 to 12 and 0 to 6 sweeps.
+TEST(LbpWavefront, MatchesThePerNodeAlgorithmOnRandomLattices) {
+  std::mt19937 rng(2312);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  int wavefronts = 0;
+  for (int trial = 0; trial < 48; ++trial) {
+    const bool singleSlice = trial % 4 == 3;
+    const std::vector<int> dims{3 + static_cast<int>(rng() % 8), 2 + static_cast<int>(rng() % 6),
+                                singleSlice ? 1 : 3 + static_cast<int>(rng() % 6)};
+    const int volume = dims[0] * dims[1] * dims[2];
+    const double density = trial % 3 == 0 ? 1.0 : 0.4 + 0.5 * unit(rng);
+    std::vector<int> members;
+    for (int id = 1; id <= volume; ++id)
+      if (unit(rng) < density)
+        members.push_back(id);
+    if (members.size() < 2)
+      continue;
+    const std::size_t at = rng() % members.size();
+    const int representative = members[at];
+    members.erase(members.begin() + static_cast<long>(at));
+    Lists nbhd;
+    create_nbhd_system_kclustering(nbhd, representative, members, dims);
+    const int K = 1 + trial % 12;
+    const int sweeps = trial % 7;
+    Vec features(members.size() + 1), means(K), T, E;
+    for (double &x : features)
+      x = unit(rng);
+    for (double &mu : means)
+      mu = unit(rng);
+    create_transition_matrix_kclsutering(T, means, 0.1 + 3 * unit(rng));
+    create_evidence_kclustering(E, features, means);
+    const Vec expected = referenceBeliefs(representative, members, E, T, nbhd, dims, sweeps);
+    LbpGraph lattice;
+    build_lattice_lbp_graph(lattice, representative, members, dims);
+    LbpGraph fromLists;
+    build_lbp_graph(fromLists, representative, members, nbhd, dims);
+    for (LbpGraph *graph : {&lattice, &fromLists}) {
+      plan_lbp_wavefront(*graph, 1);
+      wavefronts += graph->slabCount() >= 3;
+      for (int width = 1; width <= lbp_group_width(); width *= 2) {
+        group_nodes_by_degree(*graph, width);
+        expectSlabsCoverTheGraph(*graph);
+        ASSERT_EQ(inferOnGraph(*graph, E, T, sweeps), expected)
+            << "trial " << trial << ", width " << width << ", " << graph->slabCount() << " slabs"
+            << (graph == &lattice ? ", lattice layout" : ", list layout");
+      }
+    }
+  }
+  EXPECT_GE(wavefronts, 40); // most cases take the wavefront, not the whole sweeps
+}
+
+// Graphs of a neighbourhood file whose neighbours lie a few nodes apart, so that they too cut
+// into slabs: duplicate pairs, nodes listing themselves and edges without a reverse slot.
+TEST(LbpWavefront, MatchesThePerNodeAlgorithmOnIrregularBandedGraphs) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const std::vector<int> dims{10, 8, 1};
+  for (int trial = 0; trial < 30; ++trial) {
+    const int N = 12 + static_cast<int>(rng() % 60);
+    const int reach = 1 + static_cast<int>(rng() % 4);
+    // Node n < N-1 is voxel n; the representative (last node) is the voxel after them.
+    std::vector<int> candidates(N - 1);
+    for (int n = 0; n + 1 < N; ++n)
+      candidates[n] = n + 1;
+    const int representative = N;
+    Lists nbhd(N);
+    for (int n = 0; n < N; ++n) {
+      const int degree = static_cast<int>(rng() % 7);
+      for (int x = 0; x < degree; ++x) {
+        const int u = std::clamp(n + static_cast<int>(rng() % (2 * reach + 1)) - reach, 0, N - 1);
+        nbhd[n].push_back(0);
+        nbhd[n].push_back(u);
+      }
+    }
+    const int K = 2 + static_cast<int>(rng() % 8);
+    const int sweeps = static_cast<int>(rng() % 7);
+    Vec features(N), means(K), T, E;
+    for (double &x : features)
+      x = unit(rng);
+    for (double &mu : means)
+      mu = unit(rng);
+    create_transition_matrix_kclsutering(T, means, 1.0 + unit(rng));
+    create_evidence_kclustering(E, features, means);
+    LbpGraph graph;
+    build_lbp_graph(graph, representative, candidates, nbhd, dims);
+    const int bound = plan_lbp_wavefront(graph, 1);
+    EXPECT_LE(bound, 2 * reach) << "trial " << trial; // the last node may sit between
+    ASSERT_GE(graph.slabCount(), N > 6 * reach ? 3 : 1) << "trial " << trial;
+    expectSlabsCoverTheGraph(graph);
+    ASSERT_EQ(inferOnGraph(graph, E, T, sweeps),
+              referenceBeliefs(representative, candidates, E, T, nbhd, dims, sweeps))
+        << "trial " << trial << ", " << graph.slabCount() << " slabs";
+  }
+}
+
+TEST(LbpWavefront, BuildersPlanSlabsOfWholeSlicesForLargeRegions) {
+  // A 30 x 30 x 12 block: the z neighbours lie one slice (900 nodes) apart, so slabs hold at
+  // least a slice and there are several of them; a plan with slabs larger than the graph keeps
+  // one slab. Both routes give the same bits.
+  const std::vector<int> dims{30, 30, 12};
+  std::vector<int> members;
+  for (int id = 1; id <= 30 * 30 * 12; ++id)
+    if (id % 7 != 0)
+      members.push_back(id);
+  const int representative = members[5000];
+  members.erase(members.begin() + 5000);
+  LbpGraph graph;
+  build_lattice_lbp_graph(graph, representative, members, dims);
+  EXPECT_GE(graph.slabCount(), 3);
+  expectSlabsCoverTheGraph(graph);
+  const int bound = plan_lbp_wavefront(graph, kLbpWavefrontSlabNodes);
+  EXPECT_GE(bound, 900 * 6 / 7 - 1);
+  EXPECT_LE(bound, 905);
+  Vec features(members.size() + 1), T, E;
+  for (std::size_t n = 0; n < features.size(); ++n)
+    features[n] = static_cast<double>((n * 7919) % 131) / 131;
+  const Vec means{0.1, 0.5, 0.9};
+  create_transition_matrix_kclsutering(T, means, 1.0);
+  create_evidence_kclustering(E, features, means);
+  const Vec wavefront = inferOnGraph(graph, E, T, 5);
+  plan_lbp_wavefront(graph, INT_MAX);
+  EXPECT_EQ(graph.slabCount(), 1);
+  EXPECT_TRUE(graph.slabNodes.empty());
+  EXPECT_EQ(inferOnGraph(graph, E, T, 5), wavefront);
 }
