@@ -3,8 +3,12 @@ SHELL := /bin/bash
 PACKAGES := cmake g++ make libnifti-dev libgtest-dev libbenchmark-dev libxml2-utils python3-nibabel \
   libpng-dev zlib1g-dev
 # Only the tests need these: a single-node Slurm for the cluster test, clang for the fuzzers,
-# Chromium for the check of the report page's layout.
-TEST_PACKAGES := slurm-wlm munge clang libclang-rt-14-dev chromium
+# Chromium for the check of the report page's layout, the package and manual-page tools for the
+# install test.
+TEST_PACKAGES := slurm-wlm munge clang libclang-rt-14-dev chromium dpkg-dev man-db groff-base
+# `make package` needs dpkg-shlibdeps.
+PACKAGE_PACKAGES := dpkg-dev
+PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
@@ -14,7 +18,8 @@ TSAN_TESTS := ThreadCounts|RoutesAgree|DecodedStudy|PermutationTest|ProgressLine
 DEMO_DIR := demo
 PREPARE_DEMO_DIR := demo-prepare
 
-.PHONY: all deps test-deps install-packages build build-asan build-tsan test demo demo-prepare bench clean
+.PHONY: all deps test-deps install-packages build build-asan build-tsan test demo demo-prepare bench clean \
+  install package
 
 all: build
 
@@ -134,6 +139,16 @@ demo-prepare: build
 	  status=$$?; sed -n '/^model=/,$$p' run.txt | grep -v '^subject' | cut -c1-100; \
 	  echo "exit status $$status; results and full progress text in $(PREPARE_DEMO_DIR)/study/"; \
 	  exit $$status
+
+# The commands, their manual pages and the README under PREFIX (DESTDIR is honoured).
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A Debian package, torvacoreel_<version>_amd64.deb, in the current folder.
+package: build
+	@$(MAKE) --no-print-directory install-packages WANTED="$(PACKAGE_PACKAGES)"
+	@cpack -G DEB -B $(BUILD)/package --config $(BUILD)/CPackConfig.cmake >/dev/null
+	@cp $(BUILD)/package/torvacoreel_*_amd64.deb . && ls torvacoreel_*_amd64.deb
 
 bench: build
 	@$(BUILD)/torvacoreel_bench
