@@ -41,6 +41,22 @@ std::string lockHolder(int fd) {
 
 #include "driver/resampling.h"
 
+std::string helpText() {
+  return "Usage: torvacoreel fileList method resampling_size\n"
+         "Learns the regions whose voxels best predict a 0/1 outcome from binary brain maps,\n"
+         "repeated on jackknife or bootstrap resamples of the subjects. Reads its settings files\n"
+         "from, and writes its results into, the current folder.\n"
+         "  fileList         the subject file list\n"
+         "  method           1 jackknife (one iteration per subject), 2 bootstrap\n"
+         "  resampling_size  the number of bootstrap iterations; ignored by the jackknife\n"
+         "  -h, --help       show this text and exit (as the only argument)\n"
+         "  --version        show the version and exit (as the only argument)\n"
+         "Environment: TORVA_THREADS=N (threads), TORVA_SHARD=K/N (run shard K of N),\n"
+         "TORVA_PHASE_TIMES=FILE (each phase's time into FILE), TORVA_PROGRESS=0 (no progress\n"
+         "line on the terminal).\n"
+         "Example: torvacoreel torva.prj.filelist 2 200 runs 200 bootstrap iterations.\n";
+}
+
 void printUsage() {
   std::printf("Usage: torvacoreel fileList method resampling_size\n"
               "\n"

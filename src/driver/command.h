@@ -6,6 +6,9 @@
 // Prints the usage text to standard output.
 void printUsage();
 
+// The usage and a line per argument and environment variable, for --help.
+std::string helpText();
+
 // Reads the subject count K and node count n from the head of the file list (the words before
 // them are skipped unchecked). False when the head cannot be read.
 bool readListHead(const char *listPath, long &subjects, long &nodes);

@@ -13,6 +13,7 @@
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
 #include "driver/shard_run.h"
+#include "util/command_line.h"
 #include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
@@ -20,6 +21,12 @@
 
 static int run(int argc, char **argv) {
   using namespace torva;
+  // A single -h, --help or --version is answered; any other wrong count gets the usage.
+  if (argc == 2) {
+    const std::string only = argv[1];
+    answerHelpOrVersion(only == "-h" || only == "--help", only == "--version", "torvacoreel",
+                        helpText());
+  }
   if (argc != 4) {
     printUsage();
     exitWithStatus(kExitUsage);

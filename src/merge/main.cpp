@@ -14,6 +14,7 @@
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
 #include "merge/shard_folders.h"
+#include "util/command_line.h"
 #include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
@@ -26,18 +27,29 @@ constexpr const char *kUsage =
     "Joins the shard.torva files of a run split with TORVA_SHARD=K/N and writes the run's "
     "results\ninto the current directory. The arguments are those the shards were run with.\n";
 
+constexpr const char *kHelpOptions = "  -h, --help  show this text and exit\n"
+                                     "  --version   show the version and exit\n";
+
 int run(int argc, char **argv) {
   using namespace torva;
-  if (argc < 5)
+  ParsedCommandLine line;
+  if (const std::string problem =
+          parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), {}, line);
+      !problem.empty())
+    exitWithUsageProblem("torvacoreel-merge", problem, kUsage);
+  answerHelpOrVersion(line.help, line.version, "torvacoreel-merge",
+                      std::string(kUsage) + kHelpOptions);
+  const std::vector<std::string> &operands = line.operands;
+  if (operands.size() < 4)
     exitWithMessage(kExitUsage, stderr, kUsage);
-  const std::string listPath = argv[1];
-  const int method = methodOfArgument(argv[2]);
+  const std::string listPath = operands[0];
+  const int method = methodOfArgument(operands[1]);
   if (method == 0)
     exitWithMessage(kExitUsage, stderr,
-                    std::string("torvacoreel-merge: unknown resampling method '") + argv[2] +
+                    "torvacoreel-merge: unknown resampling method '" + operands[1] +
                         "'; it takes 1 (jackknife) or 2 (bootstrap)\n");
   int size = 0;
-  if (const std::string refused = parseResamplingSize(argv[3], size); !refused.empty())
+  if (const std::string refused = parseResamplingSize(operands[2], size); !refused.empty())
     exitWithMessage(kExitUsage, stderr, refused);
   int threads = 1;
   ResultTransaction results;
@@ -51,7 +63,7 @@ int run(int argc, char **argv) {
   std::string error;
   if (!expectationOfStudy(listPath, study, method, size, expected, error))
     exitWithMessage(kExitInputError, stderr, error);
-  const std::vector<std::string> folders(argv + 4, argv + argc);
+  const std::vector<std::string> folders(operands.begin() + 3, operands.end());
   ProgressLine reading("shard", static_cast<long>(folders.size())); // on a terminal only
   std::vector<FoundShard> shards = readShardFolders(folders, &reading);
   reading.finish();

@@ -22,6 +22,7 @@
 #include "permute/permute_options.h"
 #include "roi/roi_settings.h"
 #include "roi/screening.h"
+#include "util/command_line.h"
 #include "util/fatal.h"
 
 namespace {
@@ -97,16 +98,9 @@ int run(int argc, char **argv) {
   const std::string usageError =
       parsePermuteOptions(std::vector<std::string>(argv, argv + argc), options);
   if (!usageError.empty())
-    exitWithMessage(torva::kExitUsage, stderr,
-                    "torvacoreel-permute: " + usageError + kPermuteUsage);
-  if (options.help) {
-    std::fputs(permuteHelpText().c_str(), stdout);
-    return torva::kExitSuccess;
-  }
-  if (options.version) {
-    std::printf("torvacoreel-permute %s\n", TORVA_VERSION);
-    return torva::kExitSuccess;
-  }
+    torva::exitWithUsageProblem("torvacoreel-permute", usageError, kPermuteUsage);
+  torva::answerHelpOrVersion(options.help, options.version, "torvacoreel-permute",
+                             permuteHelpText());
   int threads = 1;
   std::string threadError;
   if (!threadCountFromEnvironment(threads, threadError))

@@ -1,6 +1,6 @@
 #include "permute/permute_options.h"
 
-#include <getopt.h>
+#include "util/command_line.h"
 
 namespace {
 
@@ -40,61 +40,36 @@ std::string parseSeed(const std::string &text, std::uint64_t &seed) {
 
 std::string parsePermuteOptions(const std::vector<std::string> &args, PermuteOptions &options) {
   options = PermuteOptions{};
-  std::vector<std::string> copies(args);
-  std::vector<char *> argv;
-  for (std::string &arg : copies)
-    argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
-  static const option longOptions[] = {{"permutations", required_argument, nullptr, 'n'},
-                                       {"seed", required_argument, nullptr, 's'},
-                                       {"out", required_argument, nullptr, 'o'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {"version", no_argument, nullptr, 'V'},
-                                       {nullptr, 0, nullptr, 0}};
-  opterr = 0;
-  optind = 0; // a full restart, so the parser can run more than once in one process
-  const int argc = static_cast<int>(copies.size());
-  for (;;) {
-    const int c = getopt_long(argc, argv.data(), ":h", longOptions, nullptr);
-    if (c == -1)
-      break;
+  static const std::vector<torva::OptionSpec> known = {
+      {"permutations", true}, {"seed", true}, {"out", true}};
+  torva::ParsedCommandLine line;
+  if (const std::string problem = torva::parseCommandLine(
+          std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()), known, line);
+      !problem.empty())
+    return problem + "\n";
+  if (torva::takeHelpOrVersion(line, options.help, options.version))
+    return std::string();
+  for (const auto &[name, value] : line.options) {
     std::string problem;
-    switch (c) {
-    case 'n':
-      problem = parsePermutations(optarg, options.permutations);
-      break;
-    case 's':
-      problem = parseSeed(optarg, options.seed);
-      break;
-    case 'o':
-      options.outDir = optarg;
+    if (name == "permutations") {
+      problem = parsePermutations(value, options.permutations);
+    } else if (name == "seed") {
+      problem = parseSeed(value, options.seed);
+    } else {
+      options.outDir = value;
       if (options.outDir.empty())
         problem = "--out needs a folder name\n";
-      break;
-    case 'h':
-      options.help = true;
-      return std::string();
-    case 'V':
-      options.version = true;
-      return std::string();
-    case ':':
-      problem = std::string("option ") + argv[optind - 1] + " needs a value\n";
-      break;
-    default:
-      problem = "unknown option " + std::string(argv[optind - 1]) + "\n";
-      break;
     }
     if (!problem.empty())
       return problem;
   }
-  const int positional = argc - optind;
+  const std::size_t positional = line.operands.size();
   if (positional < 1 || positional > 2)
     return "expected fileList and an optional RESULTS_DIR, got " + std::to_string(positional) +
            " arguments\n";
-  // getopt_long moves the operands behind the options in argv, not in `copies`.
-  options.listPath = argv[optind];
+  options.listPath = line.operands[0];
   if (positional == 2)
-    options.resultsDir = argv[optind + 1];
+    options.resultsDir = line.operands[1];
   if (options.outDir.empty())
     options.outDir = options.resultsDir;
   return std::string();

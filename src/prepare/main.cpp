@@ -4,18 +4,22 @@
 //
 // Turns a participants table and one lesion mask per subject into a study the analysis reads.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "prepare/prepare_options.h"
 #include "prepare/study_builder.h"
+#include "util/command_line.h"
 #include "util/fatal.h"
 
 int main(int argc, char **argv) {
   using namespace torva;
   PrepareOptions options;
-  const std::string usageProblem = parsePrepareArguments(argc, argv, options);
+  const std::string usageProblem =
+      parsePrepareArguments(std::vector<std::string>(argv + 1, argv + argc), options);
   if (!usageProblem.empty())
-    exitWithMessage(kExitUsage, stderr,
-                    "torvacoreel-prepare: " + usageProblem + "\n" + prepareUsage());
+    exitWithUsageProblem("torvacoreel-prepare", usageProblem, prepareUsage());
+  answerHelpOrVersion(options.help, options.version, "torvacoreel-prepare", prepareHelp());
   PrepareSummary summary;
   const std::string problem = prepareStudy(options, summary);
   for (const std::string &warning : summary.warnings)

@@ -1,6 +1,7 @@
 #pragma once
 // Command-line options of torvacoreel-prepare.
 #include <string>
+#include <vector>
 
 struct PrepareOptions {
   std::string table;
@@ -16,10 +17,16 @@ struct PrepareOptions {
   std::string out;
   bool force = false;
   bool skipMissing = false;
+  bool help = false;    // -h or --help: nothing else is read
+  bool version = false; // --version: nothing else is read
 };
 
-// Parses argv[1 .. argc-1]. Returns an empty string on success, else what is wrong.
-std::string parsePrepareArguments(int argc, const char *const *argv, PrepareOptions &options);
+// Parses the arguments after the program name ("--opt value" or "--opt=value"). Returns an
+// empty string on success, else one line saying what is wrong.
+std::string parsePrepareArguments(const std::vector<std::string> &args, PrepareOptions &options);
 
 // One-paragraph usage text.
 const char *prepareUsage();
+
+// The usage and one line per option, for --help.
+std::string prepareHelp();

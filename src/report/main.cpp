@@ -9,6 +9,7 @@
 
 #include "report/report.h"
 #include "report/run_results.h"
+#include "util/command_line.h"
 #include "util/fatal.h"
 
 int main(int argc, char **argv) {
@@ -17,7 +18,8 @@ int main(int argc, char **argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const std::string usageError = parseReportOptions(args, options);
   if (!usageError.empty())
-    exitWithMessage(kExitUsage, stderr, "torvacoreel-report: " + usageError + kReportUsage);
+    exitWithUsageProblem("torvacoreel-report", usageError, kReportUsage);
+  answerHelpOrVersion(options.help, options.version, "torvacoreel-report", reportHelp());
   options.commandLine.assign(argv, argv + argc);
   std::string table;
   const std::string error = writeReport(options, table);

@@ -11,6 +11,7 @@
 #include "report/report_evidence.h"
 #include "report/run_results.h"
 #include "report/study_summary.h"
+#include "util/command_line.h"
 #include "util/shell_quote.h"
 
 const char *const kReportUsage =
@@ -62,31 +63,47 @@ std::string commandText(const std::vector<std::string> &words) {
 
 std::string parseReportOptions(const std::vector<std::string> &args, ReportOptions &options) {
   options = ReportOptions{};
-  bool resultsGiven = false;
-  for (std::size_t a = 0; a < args.size(); ++a) {
-    const std::string &arg = args[a];
-    std::string *value = arg == "--study"          ? &options.study
-                         : arg == "--background"   ? &options.background
-                         : arg == "--out"          ? &options.out
-                         : arg == "--atlas"        ? &options.atlas
-                         : arg == "--atlas-labels" ? &options.atlasLabels
-                                                   : nullptr;
-    if (value != nullptr) {
-      if (a + 1 >= args.size() || args[a + 1].empty())
-        return "the option " + arg + " needs a value\n";
-      *value = args[++a];
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return "unknown option " + arg + "\n";
-    } else if (resultsGiven) {
-      return "only one results folder can be given (" + options.results + " and " + arg + ")\n";
-    } else {
-      options.results = arg;
-      resultsGiven = true;
-    }
+  static const std::vector<torva::OptionSpec> known = {{"study", true},
+                                                       {"background", true},
+                                                       {"out", true},
+                                                       {"atlas", true},
+                                                       {"atlas-labels", true}};
+  torva::ParsedCommandLine line;
+  if (std::string problem = torva::parseCommandLine(args, known, line); !problem.empty())
+    return problem + "\n";
+  if (torva::takeHelpOrVersion(line, options.help, options.version))
+    return std::string();
+  for (const auto &[name, value] : line.options) {
+    if (value.empty())
+      return "the option --" + name + " needs a value\n";
+    std::string &field = name == "study"        ? options.study
+                         : name == "background" ? options.background
+                         : name == "out"        ? options.out
+                         : name == "atlas"      ? options.atlas
+                                                : options.atlasLabels;
+    field = value;
   }
+  if (line.operands.size() > 1)
+    return "only one results folder can be given (" + line.operands[0] + " and " +
+           line.operands[1] + ")\n";
+  if (!line.operands.empty())
+    options.results = line.operands[0];
   if (!options.atlasLabels.empty() && options.atlas.empty())
     return "the option --atlas-labels names the labels of an --atlas image, and none is given\n";
   return std::string();
+}
+
+std::string reportHelp() {
+  return std::string(kReportUsage) +
+         "Turns a finished run's result files in RESULTS_DIR (default: the current folder) into a\n"
+         "region table in millimetres, slice pictures and a one-page HTML report.\n"
+         "  --study FILE         the run's file list: adds subject counts and outcome tables\n"
+         "  --background FILE    a template image on the results' grid, under the montages\n"
+         "  --atlas FILE         an integer label image on the results' grid\n"
+         "  --atlas-labels FILE  one 'index name' pair per line, naming the atlas labels\n"
+         "  --out DIR            the folder for the report (default: report)\n"
+         "  -h, --help           show this text and exit\n"
+         "  --version            show the version and exit\n";
 }
 
 std::string writeReport(const ReportOptions &options, std::string &table) {

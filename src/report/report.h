@@ -13,6 +13,8 @@ struct ReportOptions {
   std::string atlas;                    // integer label image, "" without
   std::string atlasLabels;              // names of the atlas labels, "" for their indices
   std::vector<std::string> commandLine; // as typed, for the page
+  bool help = false;                    // -h or --help: nothing else is read
+  bool version = false;                 // --version: nothing else is read
 };
 
 // Parses the arguments after the program name; an error for the usage line otherwise.
@@ -23,3 +25,6 @@ std::string parseReportOptions(const std::vector<std::string> &args, ReportOptio
 std::string writeReport(const ReportOptions &options, std::string &table);
 
 extern const char *const kReportUsage;
+
+// The usage and one line per option, for --help.
+std::string reportHelp();

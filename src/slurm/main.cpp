@@ -14,6 +14,7 @@
 #include "slurm/job_scripts.h"
 #include "slurm/run_folder.h"
 #include "slurm/sbatch.h"
+#include "util/command_line.h"
 #include "util/fatal.h"
 
 namespace {
@@ -60,6 +61,7 @@ int main(int argc, char **argv) {
   std::string error;
   if (!parseSlurmRequest(std::vector<std::string>(argv + 1, argv + argc), request, error))
     torva::exitWithMessage(torva::kExitUsage, stderr, error);
+  torva::answerHelpOrVersion(request.help, request.version, "torvacoreel-slurm", slurmHelp());
 
   FileList list;
   if (ReadFailure problem = parseFileList(

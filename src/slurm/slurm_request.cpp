@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "driver/resampling.h"
+#include "util/command_line.h"
 
 namespace {
 
@@ -33,55 +34,80 @@ std::string slurmUsage() {
          "[--time T] [--mem M] [--dry-run]\n";
 }
 
+std::string slurmHelp() {
+  return slurmUsage() +
+         "Writes the Slurm job scripts of a run split into N shards and a job that merges them, "
+         "and\n"
+         "submits them with sbatch. fileList, method and size are those of torvacoreel.\n"
+         "  --shards N     the number of shards (array tasks), 1 or more\n"
+         "  --threads T    CPUs per task and analysis threads (default 1)\n"
+         "  --partition P  the partition (default: the cluster's)\n"
+         "  --time T       the time limit per task (default: the partition's)\n"
+         "  --mem M        memory per task, such as 16G (default: estimated from the study)\n"
+         "  --dry-run      print the two batch scripts, write and submit nothing\n"
+         "  -h, --help     show this text and exit\n"
+         "  --version      show the version and exit\n";
+}
+
+namespace {
+
+// Checks and applies one option's value; on failure returns false with the message.
+bool applyOption(const std::string &name, const std::string &value, SlurmRequest &parsed,
+                 std::string &error) {
+  const std::string arg = "--" + name;
+  if (name == "dry-run") {
+    parsed.dryRun = true;
+  } else if (name == "shards") {
+    if (!parseWholeNumber(value, parsed.shards) || parsed.shards < 1) {
+      error = "torvacoreel-slurm: --shards " + value + ": expected a whole number, 1 or more\n";
+      return false;
+    }
+  } else if (name == "threads") {
+    if (!parseWholeNumber(value, parsed.threads) || parsed.threads < 1) {
+      error = "torvacoreel-slurm: --threads " + value + ": expected a whole number, 1 or more\n";
+      return false;
+    }
+  } else if (name == "partition" || name == "time") {
+    if (!isOptionWord(value)) {
+      error = "torvacoreel-slurm: " + arg + " '" + value + "' must be one word\n";
+      return false;
+    }
+    (name == "partition" ? parsed.partition : parsed.time) = value;
+  } else if (name == "mem") {
+    if (!isMemorySize(value)) {
+      error = "torvacoreel-slurm: --mem " + value +
+              ": expected a whole number with an optional unit K, M, G or T, such as 16G\n";
+      return false;
+    }
+    parsed.memory = value;
+  }
+  return true;
+}
+
+} // namespace
+
 bool parseSlurmRequest(const std::vector<std::string> &args, SlurmRequest &request,
                        std::string &error) {
+  static const std::vector<torva::OptionSpec> known = {{"shards", true},    {"threads", true},
+                                                       {"partition", true}, {"time", true},
+                                                       {"mem", true},       {"dry-run", false}};
   SlurmRequest parsed;
-  std::vector<std::string> positional;
-  bool shardsGiven = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string &arg = args[i];
-    if (arg == "--dry-run") {
-      parsed.dryRun = true;
-      continue;
-    }
-    if (arg.rfind("--", 0) != 0) {
-      positional.push_back(arg);
-      continue;
-    }
-    if (i + 1 >= args.size()) {
-      error = "torvacoreel-slurm: " + arg + " needs a value\n" + slurmUsage();
-      return false;
-    }
-    const std::string &value = args[++i];
-    if (arg == "--shards") {
-      shardsGiven = true;
-      if (!parseWholeNumber(value, parsed.shards) || parsed.shards < 1) {
-        error = "torvacoreel-slurm: --shards " + value + ": expected a whole number, 1 or more\n";
-        return false;
-      }
-    } else if (arg == "--threads") {
-      if (!parseWholeNumber(value, parsed.threads) || parsed.threads < 1) {
-        error = "torvacoreel-slurm: --threads " + value + ": expected a whole number, 1 or more\n";
-        return false;
-      }
-    } else if (arg == "--partition" || arg == "--time") {
-      if (!isOptionWord(value)) {
-        error = "torvacoreel-slurm: " + arg + " '" + value + "' must be one word\n";
-        return false;
-      }
-      (arg == "--partition" ? parsed.partition : parsed.time) = value;
-    } else if (arg == "--mem") {
-      if (!isMemorySize(value)) {
-        error = "torvacoreel-slurm: --mem " + value +
-                ": expected a whole number with an optional unit K, M, G or T, such as 16G\n";
-        return false;
-      }
-      parsed.memory = value;
-    } else {
-      error = "torvacoreel-slurm: unknown option " + arg + "\n" + slurmUsage();
-      return false;
-    }
+  torva::ParsedCommandLine line;
+  if (const std::string problem = torva::parseCommandLine(args, known, line); !problem.empty()) {
+    error = "torvacoreel-slurm: " + problem + "\n" + slurmUsage();
+    return false;
   }
+  if (torva::takeHelpOrVersion(line, parsed.help, parsed.version)) {
+    request = parsed;
+    return true;
+  }
+  bool shardsGiven = false;
+  for (const auto &[name, value] : line.options) {
+    shardsGiven = shardsGiven || name == "shards";
+    if (!applyOption(name, value, parsed, error))
+      return false;
+  }
+  const std::vector<std::string> &positional = line.operands;
   if (positional.size() != 3 || !shardsGiven) {
     error = slurmUsage();
     return false;

@@ -287,6 +287,11 @@ TEST(ReportOptions, ParsesOptionsAndTheResultsFolder) {
   EXPECT_NE(parseReportOptions({"--out"}, options), "");
   EXPECT_NE(parseReportOptions({"--colour", "x"}, options), "");
   EXPECT_NE(parseReportOptions({"a", "b"}, options), "");
+  // "--opt=value" as well; an empty value is refused as a missing one.
+  EXPECT_EQ(parseReportOptions({"--out=o2", "--study=b.list"}, options), "");
+  EXPECT_EQ(options.out, "o2");
+  EXPECT_EQ(options.study, "b.list");
+  EXPECT_NE(parseReportOptions({"--out="}, options).find("--out needs a value"), std::string::npos);
 }
 
 TEST(ReportOptions, UsageErrorsEndWithStatusTwo) {

@@ -34,6 +34,10 @@ TEST(SlurmRequest, ReadsPositionalsAndOptionsInAnyOrder) {
   EXPECT_EQ(request.time, "2-00:00:00");
   EXPECT_TRUE(request.dryRun);
 
+  ASSERT_TRUE(parseSlurmRequest({"--shards=6", "list.txt", "1", "0", "--mem=2G"}, request, error))
+      << error;
+  EXPECT_EQ(request.shards, 6);
+  EXPECT_EQ(request.memory, "2G");
   ASSERT_TRUE(parseSlurmRequest({"list.txt", "1", "0", "--shards", "3"}, request, error));
   EXPECT_EQ(request.method, 1);
   EXPECT_EQ(request.threads, 1);
