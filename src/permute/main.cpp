@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -105,6 +106,10 @@ int run(int argc, char **argv) {
   std::string threadError;
   if (!threadCountFromEnvironment(threads, threadError))
     exitWithMessage(torva::kExitUsage, stderr, threadError);
+  struct stat resultsFolder {};
+  if (::stat(options.resultsDir.c_str(), &resultsFolder) != 0 || !S_ISDIR(resultsFolder.st_mode))
+    refuse("results folder " + options.resultsDir +
+           " is missing or is not a folder; give the folder of a finished run\n");
   lockOutputFolder(options.outDir);
 
   DecodedStudy study;

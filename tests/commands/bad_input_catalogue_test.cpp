@@ -1,4 +1,5 @@
-// The bad-input catalogue of the commands around the analysis: prepare, report, merge and slurm.
+// The bad-input catalogue of the commands around the analysis: prepare, report, merge, slurm
+// and permute.
 // Every case starts from a copy of one layout holding the outputs of a successful use of each
 // command, damages it, runs one command and checks its status, a fragment of its message, that
 // no signal ended it, that every file that was there before is there with the same bytes, and
@@ -36,6 +37,7 @@ const std::string kPrepare = TORVACOREEL_PREPARE_PATH;
 const std::string kReport = TORVACOREEL_REPORT_PATH;
 const std::string kMerge = TORVACOREEL_MERGE_PATH;
 const std::string kSlurm = TORVACOREEL_SLURM_PATH;
+const std::string kPermute = TORVACOREEL_PERMUTE_PATH;
 
 // The masks of raw/ are 8 x 8 x 4 voxels, in uint8, int16 and float32 by turns.
 const std::string kFirstMask = "raw/masks/sub-001_lesion.nii.gz";
@@ -392,10 +394,29 @@ std::vector<CommandCase> slurmCases() {
   };
 }
 
+std::vector<CommandCase> permuteCases() {
+  const std::string permute = kPermute + " --permutations ";
+  const std::string refusal = "--permutations takes a whole number from 1 to 1000000, not '";
+  return {
+      {"PermuteZeroPermutations", kIntact, permute + "0 torva.prj.filelist .", 2, refusal + "0'",
+       "study"},
+      {"PermuteLotsOfPermutations", kIntact, permute + "lots torva.prj.filelist .", 2,
+       refusal + "lots'", "study"},
+      {"PermuteBillionPermutations", kIntact, permute + "1000000000 torva.prj.filelist .", 2,
+       refusal + "1000000000'", "study"},
+      {"PermuteResultsMissing", kIntact, permute + "20 torva.prj.filelist absent", 1,
+       "results folder absent is missing", "study"},
+      {"PermuteResultsFolderWithoutResults", [] { mkdir("study/empty", 0755); },
+       permute + "20 torva.prj.filelist empty", 1, "empty/log.el.torva is missing", "study"},
+      {"PermuteShortRoi", [] { cutFile("study/roi.el.torva", 0.5); },
+       permute + "20 torva.prj.filelist .", 1, "roi.el.torva", "study"},
+  };
+}
+
 // Cases of another command are added here as one more list.
 std::vector<CommandCase> allCases() {
   std::vector<CommandCase> cases;
-  for (auto list : {prepareCases(), reportCases(), mergeCases(), slurmCases()})
+  for (auto list : {prepareCases(), reportCases(), mergeCases(), slurmCases(), permuteCases()})
     cases.insert(cases.end(), list.begin(), list.end());
   return cases;
 }
