@@ -5,7 +5,6 @@
 // own redirections ("> stdout.txt") take streams off the terminal.
 #include <chrono>
 #include <fcntl.h>
-#include <regex>
 #include <stdlib.h>
 #include <string>
 #include <sys/wait.h>
@@ -66,23 +65,82 @@ inline TerminalRun runOnTerminal(const std::string &command) {
 }
 
 // The draws of a progress line ("iteration 3/16  0:01 elapsed  about 0:04 left", each after an
-// erase of the row or at the row's start) and its erases.
-inline const std::regex &progressDraw() {
-  static const std::regex draw("(\r\x1b\\[K)?[a-z]+ [0-9]+/[0-9]+  [0-9:]+ elapsed"
-                               "(  about [0-9:]+ left)?");
-  return draw;
+// erase of the row or at the row's start) and its erases. A small scanner rather than
+// std::regex, whose inlined automaton draws false warnings from the optimiser.
+namespace draw_scan {
+
+constexpr const char *kErase = "\r\x1b[K";
+
+// Length of the run of characters from `set` at `at` (at least one), else 0.
+inline std::size_t span(const std::string &bytes, std::size_t at, const char *set) {
+  const std::size_t end = bytes.find_first_not_of(set, at);
+  return (end == std::string::npos ? bytes.size() : end) - at;
 }
+
+inline bool literal(const std::string &bytes, std::size_t &at, const char *text) {
+  const std::string expected = text;
+  if (bytes.compare(at, expected.size(), expected) != 0)
+    return false;
+  at += expected.size();
+  return true;
+}
+
+inline bool run(const std::string &bytes, std::size_t &at, const char *set) {
+  const std::size_t length = span(bytes, at, set);
+  at += length;
+  return length > 0;
+}
+
+// The length of a draw that starts at `at`, else 0.
+inline std::size_t drawAt(const std::string &bytes, std::size_t at) {
+  std::size_t p = at;
+  literal(bytes, p, kErase);
+  if (!(run(bytes, p, "abcdefghijklmnopqrstuvwxyz") && literal(bytes, p, " ") &&
+        run(bytes, p, "0123456789") && literal(bytes, p, "/") && run(bytes, p, "0123456789") &&
+        literal(bytes, p, "  ") && run(bytes, p, "0123456789:") && literal(bytes, p, " elapsed")))
+    return 0;
+  std::size_t left = p;
+  if (literal(bytes, left, "  about ") && run(bytes, left, "0123456789:") &&
+      literal(bytes, left, " left"))
+    p = left;
+  return p - at;
+}
+
+// `bytes` without every match of `matchAt` (leftmost first, not overlapping), and their count.
+template <class Match>
+inline std::string removeAll(const std::string &bytes, Match matchAt, int &count) {
+  std::string kept;
+  count = 0;
+  for (std::size_t at = 0; at < bytes.size();) {
+    if (const std::size_t length = matchAt(bytes, at); length > 0) {
+      ++count;
+      at += length;
+    } else {
+      kept += bytes[at++];
+    }
+  }
+  return kept;
+}
+
+inline std::size_t eraseAt(const std::string &bytes, std::size_t at) {
+  std::size_t p = at;
+  return literal(bytes, p, kErase) ? p - at : 0;
+}
+
+} // namespace draw_scan
 
 // What the terminal shows besides the progress line: the bytes without its draws and erases.
 inline std::string withoutProgressLine(const std::string &bytes) {
-  const std::string drawsGone = std::regex_replace(bytes, progressDraw(), "");
-  return std::regex_replace(drawsGone, std::regex("\r\x1b\\[K"), "");
+  int count = 0;
+  const std::string drawsGone = draw_scan::removeAll(bytes, draw_scan::drawAt, count);
+  return draw_scan::removeAll(drawsGone, draw_scan::eraseAt, count);
 }
 
 // Number of draws of the line among `bytes`.
 inline int progressDrawCount(const std::string &bytes) {
-  return static_cast<int>(std::distance(
-      std::sregex_iterator(bytes.begin(), bytes.end(), progressDraw()), std::sregex_iterator()));
+  int count = 0;
+  draw_scan::removeAll(bytes, draw_scan::drawAt, count);
+  return count;
 }
 
 } // namespace testsupport
