@@ -33,20 +33,19 @@ ImageGeometry studyGeometry(const FileList &list, int x, int y, int z) {
   return geometry;
 }
 
-// Votes of every member's label file, each translated to the mode's region numbers.
-void collectVotes(const std::vector<ModelRecord> &records, const ModelRecord &mode,
-                  const std::vector<int> &members, long voxels, const std::string &folder,
+// Votes of every member's label field, each translated to the mode's region numbers.
+void collectVotes(const std::vector<ModelRecord> &records, const std::vector<LabelRuns> &labels,
+                  const ModelRecord &mode, const std::vector<int> &members, long voxels,
                   VoteTable &table) {
   table.reset(std::clamp(mode[1], 0, kModelRecordIds), voxels);
   std::vector<int> toMode;
-  std::string buffer;
   for (const int member : members) {
     const ModelRecord *record = recordOfIteration(records, member);
-    const std::string path = labelFileName(member, folder);
     if (record == nullptr || !regionTranslation(*record, mode, toMode))
-      fail("iteration " + std::to_string(member) + " does not hold the most frequent model (" +
-           path + ")\n");
-    const std::string error = addVotesFromFile(path, toMode, table, buffer);
+      fail("iteration " + std::to_string(member) + " does not hold the most frequent model\n");
+    if (member < 0 || static_cast<std::size_t>(member) >= labels.size())
+      fail("iteration " + std::to_string(member) + " has no label field\n");
+    const std::string error = addVotes(member, labels[member], toMode, table);
     if (!error.empty())
       fail(error);
   }
@@ -123,11 +122,6 @@ void writeResultText(const std::string &path, const std::string &text) {
     fail("cannot write the result file " + path + "\n");
 }
 
-void removeLabelFiles(int iterations, const std::string &folder) {
-  for (int P = 0; P < iterations; ++P)
-    std::remove(labelFileName(P, folder).c_str());
-}
-
 void writeHeldOutFiles(const HeldOutRun &heldOut, int iterations, const DecodedStudy &study,
                        ResultTransaction &results) {
   const FileList &list = study.list;
@@ -146,9 +140,9 @@ void writeHeldOutFiles(const HeldOutRun &heldOut, int iterations, const DecodedS
                                         iterations, subjects, summary));
 }
 
-void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
-                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results,
-                 const HeldOutRun &heldOut) {
+void runEnsemble(std::vector<ModelRecord> &records, const std::vector<LabelRuns> &labelFields,
+                 int iterations, const DecodedStudy &study, const std::string &listPath,
+                 long voxels, BN &bn, ResultTransaction &results, const HeldOutRun &heldOut) {
   if (records.empty() || iterations < 1)
     fail("no model to summarise: the run made no iteration (file list " + listPath + ")\n");
   if (const std::string problem = results.open(); !problem.empty())
@@ -190,7 +184,7 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, const Decode
   }
 
   VoteTable votes;
-  collectVotes(records, mode, members, voxels, results.folder(), votes);
+  collectVotes(records, labelFields, mode, members, voxels, votes);
   std::vector<int> labels;
   std::vector<int> frequencies;
   consensusLabels(votes, static_cast<int>(members.size()), labels, frequencies);
@@ -200,7 +194,6 @@ void runEnsemble(std::vector<ModelRecord> &records, int iterations, const Decode
                     studyGeometry(list, list.x, list.y, list.z), results);
   writeHeldOutFiles(heldOut, iterations, study, results);
 
-  removeLabelFiles(iterations, results.folder()); // no longer needed; frees the disk first
   if (const std::string problem = results.commit(); !problem.empty())
     fail(problem);
   records.clear();

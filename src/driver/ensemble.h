@@ -1,10 +1,11 @@
 #pragma once
 // The ensemble step that ends a run: the model ensemble summary, the final network over the
 // most frequent model fitted on all subjects, the variable log, the consensus label field and
-// frequency map (text and images), and the removal of the per-iteration label files.
+// frequency map (text and images).
 #include <string>
 #include <vector>
 
+#include "driver/label_runs.h"
 #include "driver/model_record.h"
 #include "evidence/heldout_prediction.h"
 
@@ -20,15 +21,16 @@ struct HeldOutRun {
   std::vector<IterationPredictions> predictions;
 };
 
-// Runs the whole step after the resampling loop. `records` are in iteration order, `study` the
-// study decoded for the run from the list at `listPath` (all subjects in list order), `voxels`
-// the length of the iteration label fields, `heldOut` the loop's held-out predictions. Every result
+// Runs the whole step after the resampling loop. `records` and `labelFields` are in iteration
+// order, `study` the study decoded for the run from the list at `listPath` (all subjects in list
+// order), `voxels` the length of the iteration label fields, `heldOut` the loop's held-out
+// predictions. Every result
 // file goes through `results` (opened here unless the caller already did) and is put in place only
 // when all were written. Ends the process with status 1 on a file it cannot read or write; the
-// earlier results and the iteration label files then stay on disk.
-void runEnsemble(std::vector<ModelRecord> &records, int iterations, const DecodedStudy &study,
-                 const std::string &listPath, long voxels, BN &bn, ResultTransaction &results,
-                 const HeldOutRun &heldOut);
+// earlier results then stay as they were.
+void runEnsemble(std::vector<ModelRecord> &records, const std::vector<LabelRuns> &labelFields,
+                 int iterations, const DecodedStudy &study, const std::string &listPath,
+                 long voxels, BN &bn, ResultTransaction &results, const HeldOutRun &heldOut);
 
 // Stages "prediction.tsv" and "prediction_summary.tsv" of a run of `iterations` iterations.
 void writeHeldOutFiles(const HeldOutRun &heldOut, int iterations, const DecodedStudy &study,
@@ -48,6 +50,3 @@ std::string variableLogText(const Samples &data, const std::vector<int> &chosen)
 
 // Writes `text` to `path`, replacing it; ends the process with status 1 when that fails.
 void writeResultText(const std::string &path, const std::string &text);
-
-// Removes label0.torva .. label<iterations-1>.torva of `folder`.
-void removeLabelFiles(int iterations, const std::string &folder = std::string());

@@ -9,32 +9,6 @@
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
-
-// Parses the integer token starting at text[pos] (after blanks were skipped) into `value` and
-// moves pos past it. False when the token is not a decimal integer of int range.
-bool nextInteger(const std::string &text, std::size_t &pos, long &value) {
-  std::size_t p = pos;
-  bool negative = false;
-  if (p < text.size() && (text[p] == '-' || text[p] == '+')) {
-    negative = text[p] == '-';
-    ++p;
-  }
-  const std::size_t digitsStart = p;
-  long magnitude = 0;
-  while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
-    magnitude = magnitude * 10 + (text[p] - '0');
-    if (magnitude > 2147483648L)
-      return false;
-    ++p;
-  }
-  if (p == digitsStart || (p < text.size() && !isBlank(text[p])))
-    return false;
-  value = negative ? -magnitude : magnitude;
-  pos = p;
-  return true;
-}
-
 // One map as a .hdr/.img pair, then as a .nii file. The header is 348 bytes; the single file
 // adds the 4-byte extension flag before the data.
 void writeStagedImage(ResultTransaction &results, const std::string &base, const void *data,
@@ -45,11 +19,6 @@ void writeStagedImage(ResultTransaction &results, const std::string &base, const
   writeNiftiFile(header.c_str(), image.c_str(), data, typeName, x, y, z, 1, geometry);
   const std::string single = results.stagedPath(base + ".nii", 352 + dataBytes);
   writeNiftiFile(single.c_str(), single.c_str(), data, typeName, x, y, z, 1, geometry);
-}
-
-void skipBlanks(const std::string &text, std::size_t &pos) {
-  while (pos < text.size() && isBlank(text[pos]))
-    ++pos;
 }
 
 } // namespace
@@ -79,48 +48,35 @@ bool regionTranslation(const ModelRecord &member, const ModelRecord &mode,
   return true;
 }
 
-std::string addVotes(const std::string &path, const std::string &text,
-                     const std::vector<int> &toMode, VoteTable &table) {
+std::string addVotes(int iteration, const LabelRuns &runs, const std::vector<int> &toMode,
+                     VoteTable &table) {
   const int memberRegions = static_cast<int>(toMode.size()) - 1;
   const int width = table.regions + 1;
   int *counters = table.counters.data();
-  std::size_t pos = 0;
-  for (long v = 0; v < table.voxels; ++v) {
-    skipBlanks(text, pos);
-    long label = 0;
-    if (pos >= text.size() || !nextInteger(text, pos, label)) {
+  const long voxels = table.voxels;
+  long v = 0;
+  for (const LabelRun &run : runs) {
+    if (v >= voxels)
+      break;
+    if (run.value > memberRegions) {
       std::ostringstream message;
-      message << "iteration label file " << path << " holds " << v << " labels, but the study has "
-              << table.voxels << " voxels\n";
-      return message.str();
-    }
-    if (label > memberRegions) {
-      std::ostringstream message;
-      message << "iteration label file " << path << ": voxel " << v + 1 << " is labelled " << label
+      message << "iteration " << iteration << ": voxel " << v + 1 << " is labelled " << run.value
               << ", but that iteration found " << memberRegions << " regions\n";
       return message.str();
     }
-    const int s = label >= 1 ? toMode[label] : 0;
-    ++counters[v * width + s];
+    const int s = run.value >= 1 ? toMode[run.value] : 0;
+    const std::uint64_t room = static_cast<std::uint64_t>(voxels - v);
+    const long end = v + static_cast<long>(run.length < room ? run.length : room);
+    for (; v < end; ++v)
+      ++counters[v * width + s];
+  }
+  if (v < voxels) {
+    std::ostringstream message;
+    message << "iteration " << iteration << ": its label field holds " << v
+            << " labels, but the study has " << voxels << " voxels\n";
+    return message.str();
   }
   return std::string();
-}
-
-std::string addVotesFromFile(const std::string &path, const std::vector<int> &toMode,
-                             VoteTable &table, std::string &buffer) {
-  std::FILE *in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr)
-    return "iteration label file " + path + " is missing\n";
-  buffer.clear();
-  char chunk[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-    buffer.append(chunk, got);
-  const bool readError = std::ferror(in) != 0;
-  std::fclose(in);
-  if (readError)
-    return "iteration label file " + path + " cannot be read\n";
-  return addVotes(path, buffer, toMode, table);
 }
 
 void consensusLabels(const VoteTable &table, int members, std::vector<int> &labels,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "data/img_io.h"
+#include "driver/label_runs.h"
 #include "driver/model_record.h"
 
 class ResultTransaction;
@@ -26,18 +27,12 @@ struct VoteTable {
 bool regionTranslation(const ModelRecord &member, const ModelRecord &mode,
                        std::vector<int> &toMode);
 
-// Reads the first table.voxels labels of the label file `path` (`text` is its contents) and
-// adds one vote per voxel: a label of 1 or more votes for toMode[label], anything below 1 for
-// "no region". Returns an error message naming `path` when the file holds fewer labels than
-// voxels, a token that is not an integer, or a label above the member's region count; the table
-// is then incomplete and must not be used.
-std::string addVotes(const std::string &path, const std::string &text,
-                     const std::vector<int> &toMode, VoteTable &table);
-
-// As addVotes, reading the file into `buffer` first (reused across members); a missing file is
-// an error naming it.
-std::string addVotesFromFile(const std::string &path, const std::vector<int> &toMode,
-                             VoteTable &table, std::string &buffer);
+// Adds one vote per voxel of the first table.voxels labels of `iteration`'s label field: a label
+// of 1 or more votes for toMode[label], anything below 1 for "no region". Returns an error
+// naming the iteration when the field holds fewer labels than voxels or a label above the
+// member's region count; the table is then incomplete and must not be used.
+std::string addVotes(int iteration, const LabelRuns &runs, const std::vector<int> &toMode,
+                     VoteTable &table);
 
 // Consensus label per voxel: the smallest s with the largest count. Frequency: for a label s > 0
 // the percentage (100 / members) * count(v, s), truncated; 0 for label 0.

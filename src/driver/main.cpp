@@ -92,7 +92,7 @@ static int run(int argc, char **argv) {
   const IterationRange range =
       sharded ? shardRange(iterations, shard) : IterationRange{0, iterations};
   ProgressLine line("iteration", range.size()); // on standard error, when that is a terminal
-  runResampling(result, study, method, range.first, range.last, threads, results.folder(), &line);
+  runResampling(result, study, method, range.first, range.last, threads, &line);
   line.finish();
   if (sharded) {
     finishShard(listPath, study, method, sizeArgument, iterations, shard, range, result, results,
@@ -105,7 +105,8 @@ static int run(int argc, char **argv) {
   const std::string note = noRegionNoteOfRun(result, static_cast<long>(study.list.subjects.size()));
   BN bn; // the final network
   const HeldOutRun heldOut{method, std::move(result.predictions)};
-  runEnsemble(result.records, iterations, study, listPath, result.voxels, bn, results, heldOut);
+  runEnsemble(result.records, result.labels, iterations, study, listPath, result.voxels, bn,
+              results, heldOut);
   phases.ensemble = phases.lap();
   writePhaseTimes(phases, result.times);
   writeStandardError(note);

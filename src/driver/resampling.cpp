@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <new>
 #include <sstream>
@@ -64,37 +63,6 @@ void chooseAllSubjects(std::vector<std::vector<int>> &chosen, int method, int su
   }
 }
 
-std::string labelFileName(int iteration, const std::string &folder) {
-  char name[64];
-  std::snprintf(name, sizeof name, "label%d.torva", iteration);
-  return folder.empty() ? std::string(name) : folder + "/" + name;
-}
-
-void writeLabelFile(const std::string &path, const std::vector<int> &labels) {
-  std::string text;
-  text.reserve(labels.size() * 3 + 1);
-  char number[16];
-  for (const int label : labels) {
-    // Almost every label is -9, -1 or a small region number: one digit, written directly.
-    if (label >= -9 && label <= 9) {
-      if (label < 0)
-        text.push_back('-');
-      text.push_back(static_cast<char>('0' + (label < 0 ? -label : label)));
-      text.push_back(' ');
-      continue;
-    }
-    const int length = std::snprintf(number, sizeof number, "%d ", label);
-    text.append(number, static_cast<std::size_t>(length));
-  }
-  text.push_back('\n');
-  std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
-  out << text;
-  out.close();
-  if (!out)
-    torva::exitWithMessage(torva::kExitInputError, stderr,
-                           "cannot write the iteration label file " + path + "\n");
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -106,7 +74,7 @@ struct IterationOutput {
   ModelRecord record{};
   IterationPredictions predictions;
   RoundOneOverlap overlap;
-  bool labelFileWritten = false;
+  LabelRuns labels;
   bool failed = false;
   torva::DeferredExit exit;
   bool done = false;
@@ -154,9 +122,8 @@ void predictUndrawn(int P, const DecodedStudy &study, const std::vector<int> &ch
 
 // One iteration, writing its progress through torva::progress().
 ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int> &chosen,
-                         const std::string &labelFolder, IterationScratch &scratch,
-                         PhaseTimes &times, RoundOneOverlap &overlap, bool &labelFileWritten,
-                         IterationPredictions &predictions) {
+                         IterationScratch &scratch, PhaseTimes &times, RoundOneOverlap &overlap,
+                         LabelRuns &labels, IterationPredictions &predictions) {
   std::ostream &out = torva::progress();
   out << "resampling " << P << "\nRead Dataset\n";
   printSubjectLines(out, study, chosen);
@@ -170,22 +137,21 @@ ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int
   times.screeningAndScan += bmlTimes.screening + bmlTimes.scan;
   times.segmentation += bmlTimes.segmentation;
   predictUndrawn(P, study, chosen, scratch, predictions);
-  writeLabelFile(labelFileName(P, labelFolder), scratch.labels);
-  labelFileWritten = true;
+  labels = encodeLabelRuns(scratch.labels);
   out << "*****************\n";
   return makeModelRecord(P, scratch.representatives);
 }
 
 void runSequentially(ResamplingResult &result, const DecodedStudy &study,
                      const std::vector<std::vector<int>> &chosen, int first, int last,
-                     const std::string &labelFolder, torva::ProgressLine *line) {
+                     torva::ProgressLine *line) {
   IterationScratch scratch;
-  bool written = false;
   RoundOneOverlap overlap;
   for (int P = first; P < last; ++P) {
     result.predictions.emplace_back();
-    result.records.push_back(runIteration(P, study, chosen[P], labelFolder, scratch, result.times,
-                                          overlap, written, result.predictions.back()));
+    result.labels.emplace_back();
+    result.records.push_back(runIteration(P, study, chosen[P], scratch, result.times, overlap,
+                                          result.labels.back(), result.predictions.back()));
     result.shortfall.add(overlap);
     if (line != nullptr)
       line->advance();
@@ -197,9 +163,9 @@ void runSequentially(ResamplingResult &result, const DecodedStudy &study,
 class ParallelRun {
 public:
   ParallelRun(const DecodedStudy &study, const std::vector<std::vector<int>> &chosen, int first,
-              int last, const std::string &labelFolder, torva::ProgressLine *line)
-      : study_(study), chosen_(chosen), labelFolder_(labelFolder), line_(line), first_(first),
-        last_(last), next_(first), outputs_(static_cast<std::size_t>(last - first)) {}
+              int last, torva::ProgressLine *line)
+      : study_(study), chosen_(chosen), line_(line), first_(first), last_(last), next_(first),
+        outputs_(static_cast<std::size_t>(last - first)) {}
 
   void run(ResamplingResult &result, int threads) {
     std::vector<std::thread> pool;
@@ -220,6 +186,7 @@ public:
       } else {
         result.records.push_back(output.record);
         result.predictions.push_back(std::move(output.predictions));
+        result.labels.push_back(std::move(output.labels));
         result.shortfall.add(output.overlap);
       }
       output = IterationOutput{};
@@ -232,7 +199,7 @@ public:
       result.times.segmentation += t.segmentation;
     }
     if (failedAt >= 0)
-      endAtFailure(failedAt, failure);
+      torva::performExit(failure); // where a sequential run would have stopped
   }
 
 private:
@@ -243,8 +210,8 @@ private:
       IterationOutput &output = outputs_[P - first_];
       torva::redirectThreadOutput(&output.text, &output.log);
       try {
-        output.record = runIteration(P, study_, chosen_[P], labelFolder_, scratch, times,
-                                     output.overlap, output.labelFileWritten, output.predictions);
+        output.record = runIteration(P, study_, chosen_[P], scratch, times, output.overlap,
+                                     output.labels, output.predictions);
       } catch (const torva::DeferredExit &exit) {
         fail(output, exit);
       } catch (const std::bad_alloc &) {
@@ -278,18 +245,8 @@ private:
     return output;
   }
 
-  // A sequential run would have stopped at iteration P: label files that later iterations
-  // already wrote are removed, then the process ends with P's message and status.
-  [[noreturn]] void endAtFailure(int P, const torva::DeferredExit &exit) {
-    for (int later = P + 1; later < last_; ++later)
-      if (outputs_[later - first_].labelFileWritten)
-        std::remove(labelFileName(later, labelFolder_).c_str());
-    torva::performExit(exit);
-  }
-
   const DecodedStudy &study_;
   const std::vector<std::vector<int>> &chosen_;
-  const std::string labelFolder_;
   torva::ProgressLine *const line_;
   const int first_;
   const int last_;
@@ -318,18 +275,17 @@ std::string noRegionNoteOfRun(const ResamplingResult &result, long subjects) {
 }
 
 void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
-                   int last, int threads, const std::string &labelFolder,
-                   torva::ProgressLine *line) {
+                   int last, int threads, torva::ProgressLine *line) {
   result = ResamplingResult{};
   result.voxels = study.list.nodeCount - 1;
   std::vector<std::vector<int>> chosen;
   chooseAllSubjects(chosen, method, static_cast<int>(study.list.subjects.size()), first, last);
   const int workers = std::min(threads, last - first);
   if (workers <= 1) {
-    runSequentially(result, study, chosen, first, last, labelFolder, line);
+    runSequentially(result, study, chosen, first, last, line);
     return;
   }
-  ParallelRun run(study, chosen, first, last, labelFolder, line);
+  ParallelRun run(study, chosen, first, last, line);
   run.run(result, workers);
 }
 

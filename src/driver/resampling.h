@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/label_runs.h"
 #include "driver/model_record.h"
 #include "evidence/heldout_prediction.h"
 #include "roi/bml.h"
@@ -29,14 +30,6 @@ void chooseSubjects(std::vector<int> &chosen, int method, int subjects, int iter
 void chooseAllSubjects(std::vector<std::vector<int>> &chosen, int method, int subjects, int first,
                        int last);
 
-// "label%d.torva" of the iteration, inside `folder` when one is given (the run's folder, so
-// that no iteration file is left in the working folder after a failure).
-std::string labelFileName(int iteration, const std::string &folder = std::string());
-
-// One line: every label followed by one blank, then a newline. Ends the process with status 1
-// when the file cannot be written, since the ensemble step needs it.
-void writeLabelFile(const std::string &path, const std::vector<int> &labels);
-
 // Seconds of thread time in the phases of the loop, summed over the iterations.
 struct PhaseTimes {
   double screeningAndScan = 0;
@@ -56,7 +49,8 @@ struct ResamplingResult {
   std::vector<ModelRecord> records; // iterations first .. last-1, in order
   // What each of those iterations' networks predicted for the subjects it did not draw.
   std::vector<IterationPredictions> predictions;
-  long voxels = 0; // length of every label field
+  std::vector<LabelRuns> labels; // each of those iterations' label field, in order
+  long voxels = 0;               // length of every label field
   PhaseTimes times;
   NormTestShortfall shortfall;
 };
@@ -67,12 +61,11 @@ struct ResamplingResult {
 std::string noRegionNoteOfRun(const ResamplingResult &result, long subjects);
 
 // Runs iterations [first, last) on `study` with up to `threads` threads (1: in the calling
-// thread, writing straight to standard output and the run log). The label files go into
-// `labelFolder`. A fatal input error in an iteration ends the process after the output of every
-// earlier iteration, as in a sequential run. Every finished iteration advances `line`.
+// thread, writing straight to standard output and the run log). A fatal input error in an
+// iteration ends the process after the output of every earlier iteration, as in a sequential
+// run. Every finished iteration advances `line`.
 void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,
-                   int last, int threads, const std::string &labelFolder = std::string(),
-                   torva::ProgressLine *line = nullptr);
+                   int last, int threads, torva::ProgressLine *line = nullptr);
 
 // Threads for a run: TORVA_THREADS when set (a whole number from 1), else the machine's cores.
 // Returns false with `error` set when the variable holds anything else.

@@ -162,50 +162,6 @@ bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerpr
 
 // --- Label runs ----------------------------------------------------------------------------
 
-LabelRuns encodeLabelRuns(const std::vector<int> &labels) {
-  LabelRuns runs;
-  for (const int label : labels) {
-    if (!runs.empty() && runs.back().value == label)
-      ++runs.back().length;
-    else
-      runs.push_back(LabelRun{label, 1});
-  }
-  return runs;
-}
-
-void decodeLabelRuns(const LabelRuns &runs, std::vector<int> &labels) {
-  labels.clear();
-  for (const LabelRun &run : runs)
-    labels.insert(labels.end(), static_cast<std::size_t>(run.length), run.value);
-}
-
-bool labelRunsOfFile(const std::string &path, std::uint64_t voxels, LabelRuns &runs,
-                     std::string &error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open the iteration label file " + path + "\n";
-    return false;
-  }
-  std::vector<int> labels;
-  for (std::string word; in >> word;) {
-    char *end = nullptr;
-    errno = 0;
-    const long label = std::strtol(word.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || label < INT32_MIN || label > INT32_MAX) {
-      error = "iteration label file " + path + ": '" + word + "' is not a label\n";
-      return false;
-    }
-    labels.push_back(static_cast<int>(label));
-  }
-  if (labels.size() != voxels) {
-    error = "iteration label file " + path + " holds " + std::to_string(labels.size()) +
-            " labels, expected " + std::to_string(voxels) + "\n";
-    return false;
-  }
-  runs = encodeLabelRuns(labels);
-  return true;
-}
-
 // --- shard.torva ---------------------------------------------------------------------------
 //
 // Binary, little-endian whatever the machine:

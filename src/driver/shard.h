@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/label_runs.h"
 #include "driver/model_record.h"
 #include "evidence/heldout_prediction.h"
 #include "util/hash.h"
@@ -84,24 +85,6 @@ bool hashFileBytes(const std::string &path, std::uint64_t &hash);
 // returns false with a message naming the file.
 bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerprint &fingerprint,
                       std::string &error);
-
-// A label field as runs of equal values: `length` voxels of `value`, in voxel order.
-struct LabelRun {
-  int value = 0;
-  std::uint64_t length = 0;
-};
-using LabelRuns = std::vector<LabelRun>;
-
-LabelRuns encodeLabelRuns(const std::vector<int> &labels);
-// The runs of a read shard sum to its voxel count, which only checkShardSet compares with the
-// study's: expand the fields of accepted shards only.
-void decodeLabelRuns(const LabelRuns &runs, std::vector<int> &labels);
-
-// The label field of an iteration's label file (labels separated by blanks) as runs. False,
-// with a message naming the file, when it cannot be read, holds a word that is not an integer,
-// or holds a number of labels other than `voxels`.
-bool labelRunsOfFile(const std::string &path, std::uint64_t voxels, LabelRuns &runs,
-                     std::string &error);
 
 // Contents of shard.torva.
 struct ShardFile {

@@ -21,7 +21,7 @@ bool shardOfEnvironment(ShardPosition &position, bool &sharded, std::string &err
 bool shardOfRun(ShardFile &file, const std::string &listPath, const DecodedStudy &study, int method,
                 int sizeArgument, int iterations, const ShardPosition &position,
                 const IterationRange &range, const ResamplingResult &result,
-                const std::string &labelFolder, const std::string &runLogPath, std::string &error) {
+                const std::string &runLogPath, std::string &error) {
   file = ShardFile{};
   if (!fingerprintOfDecoded(listPath, study, file.fingerprint, error))
     return false;
@@ -32,12 +32,7 @@ bool shardOfRun(ShardFile &file, const std::string &listPath, const DecodedStudy
   file.voxels = static_cast<std::uint64_t>(result.voxels);
   file.records = result.records;
   file.predictions = result.predictions;
-  for (int P = range.first; P < range.last; ++P) {
-    LabelRuns runs;
-    if (!labelRunsOfFile(labelFileName(P, labelFolder), file.voxels, runs, error))
-      return false;
-    file.labels.push_back(std::move(runs));
-  }
+  file.labels = result.labels;
   file.hasRunLog = range.size() > 0 && range.last == iterations;
   if (file.hasRunLog) {
     std::ifstream in(runLogPath, std::ios::binary);
@@ -59,7 +54,7 @@ void finishShard(const std::string &listPath, const DecodedStudy &study, int met
   ShardFile file;
   std::string error;
   if (!shardOfRun(file, listPath, study, method, sizeArgument, iterations, position, range, result,
-                  results.folder(), runLogPath, error) ||
+                  runLogPath, error) ||
       !writeShardFile(results.stagedPath(kShardFile), file, error))
     torva::exitWithMessage(torva::kExitInputError, stderr, error);
   if (const std::string problem = results.commit(); !problem.empty())

@@ -15,12 +15,12 @@ class ResultTransaction;
 bool shardOfEnvironment(ShardPosition &position, bool &sharded, std::string &error);
 
 // What a shard writes, from the run's decoded study (decoded with its voxel hashes) and the
-// loop's results; the label files are read from `labelFolder` and the run log from
-// `runLogPath`. Returns false with `error` naming the file that could not be read.
+// loop's results, with the run log read from `runLogPath`. Returns false with `error` naming the
+// file that could not be read.
 bool shardOfRun(ShardFile &file, const std::string &listPath, const DecodedStudy &study, int method,
                 int sizeArgument, int iterations, const ShardPosition &position,
                 const IterationRange &range, const ResamplingResult &result,
-                const std::string &labelFolder, const std::string &runLogPath, std::string &error);
+                const std::string &runLogPath, std::string &error);
 
 // Builds the shard file and puts "shard.torva" in place through `results`; ends the process
 // with status 1 and a message naming the file when that fails.

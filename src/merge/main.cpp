@@ -70,13 +70,11 @@ int run(int argc, char **argv) {
   if (const std::string problem = checkShardSet(shards, expected); !problem.empty())
     exitWithMessage(kExitInputError, stderr, problem);
   MergedRun merged = joinShards(shards);
-  ProgressLine writing("iteration", static_cast<long>(merged.labels.size()));
-  writeMergedIterationFiles(merged, results.folder(), &writing);
-  writing.finish();
+  startMergedRunLog(merged);
 
   BN bn;
   const HeldOutRun heldOut{method, std::move(merged.predictions)};
-  runEnsemble(merged.records, expected.iterations, study, listPath,
+  runEnsemble(merged.records, merged.labels, expected.iterations, study, listPath,
               static_cast<long>(expected.voxels), bn, results, heldOut);
   exitWithStatus(kExitSuccess);
 }

@@ -51,17 +51,7 @@ std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders
   return shards;
 }
 
-void writeMergedIterationFiles(const MergedRun &run, const std::string &labelFolder,
-                               torva::ProgressLine *line) {
-  std::vector<int> labels;
-  for (std::size_t P = 0; P < run.labels.size(); ++P) {
-    decodeLabelRuns(run.labels[P], labels);
-    writeLabelFile(labelFileName(static_cast<int>(P), labelFolder), labels);
-    if (line != nullptr)
-      line->advance();
-  }
-  torva::startRunLogText(run.runLog);
-}
+void startMergedRunLog(const MergedRun &run) { torva::startRunLogText(run.runLog); }
 
 MergedRun joinShards(std::vector<FoundShard> &shards) {
   std::sort(shards.begin(), shards.end(), [](const FoundShard &a, const FoundShard &b) {

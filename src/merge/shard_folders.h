@@ -33,12 +33,9 @@ struct MergedRun {
   std::string runLog;                            // the last iteration's log.torva
 };
 
-// Writes what the ensemble step reads, as the loop of a whole run leaves it: every iteration's
-// label file (in `labelFolder`, the run's folder) and the last iteration's run log (where the
-// run log goes, util/progress.h). Ends the process with status 1, naming the file, when a label
-// file cannot be written. Every label file written advances `line`.
-void writeMergedIterationFiles(const MergedRun &run, const std::string &labelFolder = std::string(),
-                               torva::ProgressLine *line = nullptr);
+// Starts the run log as the loop of a whole run leaves it: the last iteration's log (where the
+// run log goes, util/progress.h).
+void startMergedRunLog(const MergedRun &run);
 
 // Joins shards that checkShardSet accepted, in shard order whatever the folder order; moves
 // their contents out of `shards`.

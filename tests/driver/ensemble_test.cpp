@@ -66,28 +66,25 @@ protected:
     writeFile("list.txt", "subjects 4\nnodes 7\nsize 3 2 1\nid file fv\n"
                           "1 s1.nii 1\n2 s2.nii 1\n3 s3.nii 0\n4 s4.nii 0\n");
     records = {record(0, {2, 5}), record(1, {5, 2}), record(2, {2, 5}), record(3, {3})};
-    writeFile("label0.torva", "-9 1 -1 -1 2 -9 \n");
-    writeFile("label1.torva", "-9 2 -1 1 1 -9 \n"); // its region 1 is the mode's region 2
-    writeFile("label2.torva", "-9 1 1 -1 -1 -9 \n");
-    writeFile("label3.torva", "-9 -1 -1 1 -1 -9 \n");
     lastLabels = {-9, -1, -1, 1, -1, -9};
+    fields = {encodeLabelRuns({-9, 1, -1, -1, 2, -9}),
+              encodeLabelRuns({-9, 2, -1, 1, 1, -9}), // its region 1 is the mode's region 2
+              encodeLabelRuns({-9, 1, 1, -1, -1, -9}), encodeLabelRuns(lastLabels)};
   }
 
-  // The iteration label files live in the run's folder, where the resampling loop writes them.
   void run() {
     DecodedStudy study;
     ASSERT_FALSE(static_cast<bool>(decodeStudy("list.txt", 2, study)));
     BN bn;
     ResultTransaction results;
     ASSERT_EQ(results.open(), "");
-    for (int P = 0; P < 4; ++P)
-      std::rename(labelFileName(P).c_str(), labelFileName(P, results.folder()).c_str());
-    runEnsemble(records, 4, study, "list.txt", static_cast<long>(lastLabels.size()), bn, results,
-                HeldOutRun{kJackknife, {}});
+    runEnsemble(records, fields, 4, study, "list.txt", static_cast<long>(lastLabels.size()), bn,
+                results, HeldOutRun{kJackknife, {}});
   }
 
   ScopedTempDir dir;
   std::vector<ModelRecord> records;
+  std::vector<LabelRuns> fields;
   std::vector<int> lastLabels;
 };
 
@@ -141,16 +138,12 @@ TEST_F(EnsembleRun, WritesEveryResultFileOfTheMode) {
   for (const char *name : {"label_field_torvael.hdr", "label_field_torvael.img",
                            "prob_map_torvael.img", "prob_map_torvael.nii"})
     EXPECT_TRUE(fileExistsOnDisk(name)) << name;
-
-  // Every iteration's label file is gone, the non-member's included.
-  for (int P = 0; P < 4; ++P)
-    EXPECT_FALSE(fileExistsOnDisk(labelFileName(P))) << P;
 }
 
 TEST_F(EnsembleRun, ResultsWithoutAnyRegionStillDescribeTheFunctionVariable) {
   records = {record(0, {}), record(1, {}), record(2, {3}), record(3, {})};
-  for (const char *name : {"label0.torva", "label1.torva", "label3.torva"})
-    writeFile(name, "-9 -1 -1 -1 -1 -9 \n");
+  for (const int P : {0, 1, 3})
+    fields[P] = encodeLabelRuns({-9, -1, -1, -1, -1, -9});
   ::testing::internal::CaptureStdout();
   run();
   EXPECT_EQ(::testing::internal::GetCapturedStdout().substr(0, 58),
@@ -163,18 +156,17 @@ TEST_F(EnsembleRun, ResultsWithoutAnyRegionStillDescribeTheFunctionVariable) {
 using EnsembleRunDeathTest = EnsembleRun;
 
 // A failed ensemble puts no result in place and leaves no run folder behind.
-TEST_F(EnsembleRunDeathTest, MissingMemberLabelFileIsFatal) {
-  std::remove("label1.torva");
-  EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
-              "iteration label file \\.torva-run-[0-9]+/label1.torva is missing");
+TEST_F(EnsembleRunDeathTest, MissingMemberLabelFieldIsFatal) {
+  fields.resize(1);
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(1), "iteration 1 has no label field");
   EXPECT_FALSE(fileExistsOnDisk("model.el.torva"));
   EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
 }
 
-TEST_F(EnsembleRunDeathTest, ShortMemberLabelFileIsFatal) {
-  writeFile("label2.torva", "-9 1 1 \n");
+TEST_F(EnsembleRunDeathTest, ShortMemberLabelFieldIsFatal) {
+  fields[2] = encodeLabelRuns({-9, 1, 1});
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
-              "label2.torva holds 3 labels, but the study has 6 voxels");
+              "iteration 2: its label field holds 3 labels, but the study has 6 voxels");
   EXPECT_FALSE(fileExistsOnDisk("roi.el.torva"));
   EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
 }

@@ -17,7 +17,6 @@ namespace {
 
 using testsupport::readFile;
 using testsupport::ScopedTempDir;
-using testsupport::writeFile;
 
 ModelRecord record(int iteration, const std::vector<int> &ids) {
   return makeModelRecord(iteration, ids);
@@ -25,18 +24,15 @@ ModelRecord record(int iteration, const std::vector<int> &ids) {
 
 const std::vector<int> kIdentity2 = {0, 1, 2};
 
-// Votes of the given label-file texts, all members holding the mode's regions in its order.
-VoteTable votesOf(int regions, long voxels, const std::vector<std::string> &files) {
+// Votes of the given label fields, all members holding the mode's regions in its order.
+VoteTable votesOf(int regions, long voxels, const std::vector<std::vector<int>> &fields) {
   VoteTable table;
   table.reset(regions, voxels);
   std::vector<int> toMode(regions + 1);
   for (int s = 0; s <= regions; ++s)
     toMode[s] = s;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::string error =
-        addVotes("label" + std::to_string(i) + ".torva", files[i], toMode, table);
-    EXPECT_EQ(error, "");
-  }
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    EXPECT_EQ(addVotes(static_cast<int>(i), encodeLabelRuns(fields[i]), toMode, table), "");
   return table;
 }
 
@@ -56,7 +52,7 @@ TEST(RegionTranslation, MemberFoundInAnotherOrderMapsToTheModesRegions) {
 // Voxel 2: region 2 in all four -> 100 %.  Voxel 3: -9, -1, 0 and 2 -> three votes for none.
 TEST(ConsensusVote, TiesGoToTheLowerLabel) {
   const VoteTable table =
-      votesOf(2, 4, {"0 1 2 -9 \n", "-1 2 2 -1 \n", "1 1 2 0 \n", "1 2 2 2 \n"});
+      votesOf(2, 4, {{0, 1, 2, -9}, {-1, 2, 2, -1}, {1, 1, 2, 0}, {1, 2, 2, 2}});
   EXPECT_EQ(table.count(0, 0), 2);
   EXPECT_EQ(table.count(0, 1), 2);
   EXPECT_EQ(table.count(3, 0), 3);
@@ -68,15 +64,16 @@ TEST(ConsensusVote, TiesGoToTheLowerLabel) {
 
 // (100 / 3) * 3 is 100 in doubles, and (100 / 3) * 2 truncates to 66.
 TEST(ConsensusVote, PercentageIsDividedFirstThenTruncated) {
-  const VoteTable table = votesOf(2, 3, {"2 1 0 \n", "2 1 1 \n", "2 0 1 \n"});
+  const VoteTable table = votesOf(2, 3, {{2, 1, 0}, {2, 1, 1}, {2, 0, 1}});
   std::vector<int> labels, freqs;
   consensusLabels(table, 3, labels, freqs);
   EXPECT_EQ(labels, (std::vector<int>{2, 1, 1}));
   EXPECT_EQ(freqs, (std::vector<int>{100, 66, 66}));
 }
 
-TEST(ConsensusVote, LabelsAnyWhitespaceAndExtraEntriesAfterTheVolume) {
-  const VoteTable table = votesOf(1, 3, {"1\n1\t-1 1 1\n"});
+// Labels after the volume's voxels do not vote, whatever they hold.
+TEST(ConsensusVote, ExtraEntriesAfterTheVolumeDoNotVote) {
+  const VoteTable table = votesOf(1, 3, {{1, 1, -1, 1, 7}});
   std::vector<int> labels, freqs;
   consensusLabels(table, 1, labels, freqs);
   EXPECT_EQ(labels, (std::vector<int>{1, 1, 0}));
@@ -90,45 +87,31 @@ TEST(ConsensusVote, MembersFoundInAnotherOrderVoteForTheRightRegion) {
   table.reset(2, 3);
   std::vector<int> toMode;
   ASSERT_TRUE(regionTranslation(record(0, {5, 9}), record(0, {5, 9}), toMode));
-  EXPECT_EQ(addVotes("label0.torva", "2 1 -1 \n", toMode, table), "");
+  EXPECT_EQ(addVotes(0, encodeLabelRuns({2, 1, -1}), toMode, table), "");
   ASSERT_TRUE(regionTranslation(record(1, {9, 5}), record(0, {5, 9}), toMode));
-  EXPECT_EQ(addVotes("label1.torva", "1 2 -9 \n", toMode, table), "");
+  EXPECT_EQ(addVotes(1, encodeLabelRuns({1, 2, -9}), toMode, table), "");
   std::vector<int> labels, freqs;
   consensusLabels(table, 2, labels, freqs);
   EXPECT_EQ(labels, (std::vector<int>{2, 1, 0}));
   EXPECT_EQ(freqs, (std::vector<int>{100, 100, 0}));
 }
 
-TEST(LabelFileErrors, ShortBrokenOrInconsistentFilesAreNamed) {
+TEST(LabelFieldErrors, ShortOrInconsistentFieldsAreNamed) {
   VoteTable table;
   table.reset(2, 4);
-  EXPECT_EQ(addVotes("label3.torva", "1 2 0 \n", kIdentity2, table),
-            "iteration label file label3.torva holds 3 labels, but the study has 4 voxels\n");
+  EXPECT_EQ(addVotes(3, encodeLabelRuns({1, 2, 0}), kIdentity2, table),
+            "iteration 3: its label field holds 3 labels, but the study has 4 voxels\n");
   table.reset(2, 4);
-  EXPECT_EQ(addVotes("label3.torva", "", kIdentity2, table),
-            "iteration label file label3.torva holds 0 labels, but the study has 4 voxels\n");
+  EXPECT_EQ(addVotes(3, {}, kIdentity2, table),
+            "iteration 3: its label field holds 0 labels, but the study has 4 voxels\n");
   table.reset(2, 4);
-  EXPECT_EQ(addVotes("label3.torva", "1 2 x 0 \n", kIdentity2, table),
-            "iteration label file label3.torva holds 2 labels, but the study has 4 voxels\n");
+  EXPECT_EQ(addVotes(7, encodeLabelRuns({1, 3, 0, 0}), kIdentity2, table),
+            "iteration 7: voxel 2 is labelled 3, but that iteration found 2 regions\n");
+  // A run longer than the rest of the volume votes for the voxels there are.
   table.reset(2, 4);
-  EXPECT_EQ(addVotes("label3.torva", "1 2 1.5 0 \n", kIdentity2, table),
-            "iteration label file label3.torva holds 2 labels, but the study has 4 voxels\n");
-  table.reset(2, 4);
-  EXPECT_EQ(addVotes("label3.torva", "1 2 99999999999 0 \n", kIdentity2, table),
-            "iteration label file label3.torva holds 2 labels, but the study has 4 voxels\n");
-  table.reset(2, 4);
-  EXPECT_EQ(addVotes("label7.torva", "1 3 0 0 \n", kIdentity2, table),
-            "iteration label file label7.torva: voxel 2 is labelled 3, but that iteration found "
-            "2 regions\n");
-
-  ScopedTempDir dir;
-  table.reset(2, 4);
-  std::string buffer = "left over from an earlier file";
-  EXPECT_EQ(addVotesFromFile("label5.torva", kIdentity2, table, buffer),
-            "iteration label file label5.torva is missing\n");
-  writeFile("label5.torva", "0 1 2 -1 \n");
-  EXPECT_EQ(addVotesFromFile("label5.torva", kIdentity2, table, buffer), "");
-  EXPECT_EQ(table.count(2, 2), 1);
+  EXPECT_EQ(addVotes(5, {{0, 1}, {2, 1000}}, kIdentity2, table), "");
+  EXPECT_EQ(table.count(0, 0), 1);
+  EXPECT_EQ(table.count(3, 2), 1);
 }
 
 TEST(RoiFile, CountsLineThenLabelsEachFollowedByABlank) {

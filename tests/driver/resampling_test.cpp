@@ -49,13 +49,3 @@ TEST(ModelRecords, HoldIterationCountAndIdsThenMinusOne) {
   EXPECT_EQ(empty[1], 0);
   EXPECT_EQ(empty[2], -1);
 }
-
-TEST(LabelFiles, NameAndOneLineWithATrailingBlank) {
-  testsupport::ScopedTempDir dir;
-  EXPECT_EQ(labelFileName(0), "label0.torva");
-  EXPECT_EQ(labelFileName(12), "label12.torva");
-  writeLabelFile("label3.torva", {-9, -1, 2, 1});
-  EXPECT_EQ(testsupport::readFile("label3.torva"), "-9 -1 2 1 \n");
-  writeLabelFile("label3.torva", {1});
-  EXPECT_EQ(testsupport::readFile("label3.torva"), "1 \n");
-}

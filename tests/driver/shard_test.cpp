@@ -218,29 +218,6 @@ TEST(LabelRuns, WorkedRunsAndRoundTrip) {
   EXPECT_TRUE(encodeLabelRuns({}).empty());
 }
 
-// The shard reads back the label files its loop wrote, in the loop's own format.
-TEST(LabelRuns, OfTheLoopsLabelFiles) {
-  testsupport::ScopedTempDir dir;
-  writeLabelFile("label3.torva", {-9, -9, -1, 2, 2, 20});
-  LabelRuns runs;
-  std::string error;
-  ASSERT_TRUE(labelRunsOfFile("label3.torva", 6, runs, error)) << error;
-  std::vector<int> labels;
-  decodeLabelRuns(runs, labels);
-  EXPECT_EQ(labels, (std::vector<int>{-9, -9, -1, 2, 2, 20}));
-  EXPECT_EQ(runs.size(), 4u);
-
-  EXPECT_FALSE(labelRunsOfFile("label3.torva", 7, runs, error));
-  EXPECT_NE(error.find("holds 6 labels, expected 7"), std::string::npos) << error;
-  writeFile("label4.torva", "1 2 x \n");
-  EXPECT_FALSE(labelRunsOfFile("label4.torva", 3, runs, error));
-  EXPECT_NE(error.find("'x'"), std::string::npos) << error;
-  writeFile("label5.torva", "1 99999999999 \n");
-  EXPECT_FALSE(labelRunsOfFile("label5.torva", 2, runs, error));
-  EXPECT_FALSE(labelRunsOfFile("label6.torva", 2, runs, error));
-  EXPECT_NE(error.find("label6.torva"), std::string::npos) << error;
-}
-
 // --- shard.torva -----------------------------------------------------------------------------
 
 // A consistent shard K of N of a 10-iteration bootstrap over `voxels` voxels.

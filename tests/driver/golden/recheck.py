@@ -1,14 +1,16 @@
 #!/usr/bin/python3
-"""Recomputes the ensemble results of a run from its progress text, its study and its kept
-iteration label files, independently of the program, and compares them with the files the run
-wrote. Used to check the expected files of this directory before they are replaced.
+"""Recomputes the ensemble results of a run from its progress text, its study and every
+iteration's label field, independently of the program, and compares them with the files the run
+wrote. Used to check the expected files of this directory before they are replaced. The label
+fields come from the same run made as one shard, whose shard.torva holds them all:
 
-  printf 'int remove(const char *p) { (void)p; return 0; }\n' > keep.c
-  gcc -shared -fPIC keep.c -o keep.so        # keeps label*.torva after the run
-  LD_PRELOAD=./keep.so torvacoreel study/torva.prj.filelist 1 0 > run.txt
+  torvacoreel study/torva.prj.filelist 1 0 > run.txt
+  mkdir shard && ln -s ../study shard/study
+  (cd shard && TORVA_SHARD=0/1 torvacoreel study/torva.prj.filelist 1 0 > /dev/null)
   recheck.py . 16                             # run directory, iteration count
 """
 import re
+import struct
 import sys
 
 import nibabel as nib
@@ -25,6 +27,38 @@ def records_of(progress, iterations):
             current.append(int(line.split()[-1]))
     assert len(records) == iterations, (len(records), iterations)
     return records
+
+
+def label_fields(shard_path, iterations):
+    """Every iteration's label field from a shard file of the whole run (TORVA_SHARD=0/1)."""
+    data = open(shard_path, 'rb').read()
+    assert data[:8] == b'TORVASHD', shard_path
+    at = 8 + 4 + 8 + 8
+    images = struct.unpack_from('<I', data, at + 8)[0]
+    at += 8 + 4 + 16 * images + 5 * 4
+    voxels = struct.unpack_from('<Q', data, at)[0]
+    at += 8 + iterations * 22 * 4  # the model records
+
+    def varint():
+        nonlocal at
+        value, shift = 0, 0
+        while True:
+            byte = data[at]
+            at += 1
+            value |= (byte & 0x7F) << shift
+            shift += 7
+            if byte < 0x80:
+                return value
+
+    fields = []
+    for _ in range(iterations):
+        labels = []
+        for _ in range(varint()):
+            zigzag = varint()
+            labels += [(zigzag >> 1) ^ -(zigzag & 1)] * varint()
+        assert len(labels) == voxels
+        fields.append(labels)
+    return fields
 
 
 def main(run_dir, iterations):
@@ -93,8 +127,9 @@ def main(run_dir, iterations):
 
     # Vote of the members, each region number translated through its representative voxel.
     votes = np.zeros((voxels, len(mode) + 1), int)
+    fields = label_fields(run_dir + '/shard/shard.torva', iterations)
     for j in members:
-        labels = [int(t) for t in open(run_dir + '/label%d.torva' % j).read().split()]
+        labels = fields[j]
         assert len(labels) >= voxels
         for v in range(voxels):
             label = labels[v]
