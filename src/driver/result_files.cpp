@@ -194,7 +194,11 @@ std::string parseRunLogCases(const std::string &path, const std::string &text, l
     if (line.compare(0, key.size(), key) != 0)
       continue;
     TokenReader in(path, line.substr(key.size()));
-    return in.integer(cases, "sample length") ? std::string() : in.error();
+    if (!in.integer(cases, "sample length"))
+      return in.error();
+    // A count of cases below zero would reach the report's summary as a number of subjects.
+    return cases >= 0 ? std::string()
+                      : path + ": the sample length " + std::to_string(cases) + " is negative\n";
   }
   return path + ": no 'sample_length' line\n";
 }

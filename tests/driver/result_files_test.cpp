@@ -84,6 +84,9 @@ TEST(ResultFilesRunLog, FindsTheCaseCountLine) {
   EXPECT_EQ(parseRunLogCases("g", "TORVA Log\nsample_length 15\nN=1\n", cases), "");
   EXPECT_EQ(cases, 15);
   EXPECT_EQ(parseRunLogCases("g", "TORVA Log\n", cases), "g: no 'sample_length' line\n");
+  // Found by the fuzzer: a negative count was taken as it stood.
+  EXPECT_EQ(parseRunLogCases("g", "sample_length -8 \n", cases),
+            "g: the sample length -8 is negative\n");
 }
 
 TEST(ResultFilesReading, NamesAMissingFile) {
