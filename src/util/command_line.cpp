@@ -76,8 +76,8 @@ std::string parseCommandLine(const std::vector<std::string> &args,
       return (refusedKnownOption()
                   ? "option " + typedOption(argv.data(), optind) + " takes no value"
                   : "unknown option " + typedOption(argv.data(), optind));
-    const OptionSpec &spec = specs[static_cast<std::size_t>(c - kFirstSpec)];
-    parsed.options.emplace_back(spec.name, spec.takesValue ? optarg : "");
+    const OptionSpec &known = specs[static_cast<std::size_t>(c - kFirstSpec)];
+    parsed.options.emplace_back(known.name, known.takesValue ? optarg : "");
   }
   // getopt_long has moved the operands behind the options, in their order.
   for (int i = optind; i < argc; ++i)
