@@ -1,5 +1,7 @@
 #include "prepare/prepare_options.h"
 
+#include <utility>
+
 #include "prepare/numbers.h"
 #include "util/command_line.h"
 
@@ -39,25 +41,34 @@ const std::vector<torva::OptionSpec> kPrepareOptions = {
     {"outcome-column", true}, {"above", true},     {"below", true},  {"threshold", true},
     {"downsample", true},     {"out", true},       {"force", false}, {"skip-missing", false}};
 
+// The field of an option whose value is kept as it stands, or nullptr.
+std::string *textField(const std::string &option, PrepareOptions &options) {
+  static const std::pair<const char *, std::string PrepareOptions::*> fields[] = {
+      {"table", &PrepareOptions::table},
+      {"id-column", &PrepareOptions::idColumn},
+      {"image", &PrepareOptions::imagePattern},
+      {"image-column", &PrepareOptions::imageColumn},
+      {"outcome-column", &PrepareOptions::outcomeColumn},
+      {"out", &PrepareOptions::out}};
+  for (const auto &[name, field] : fields)
+    if (option == name)
+      return &(options.*field);
+  return nullptr;
+}
+
 // Applies one option; returns what is wrong with its value, or "".
 std::string applyOption(const std::string &option, const std::string &value, bool &hasCut,
                         PrepareOptions &options) {
+  if (std::string *field = textField(option, options)) {
+    *field = value;
+    return {};
+  }
   double number = 0.0;
   const bool numeric = parseFinite(value, number);
   if (option == "force") {
     options.force = true;
   } else if (option == "skip-missing") {
     options.skipMissing = true;
-  } else if (option == "table") {
-    options.table = value;
-  } else if (option == "id-column") {
-    options.idColumn = value;
-  } else if (option == "image") {
-    options.imagePattern = value;
-  } else if (option == "image-column") {
-    options.imageColumn = value;
-  } else if (option == "outcome-column") {
-    options.outcomeColumn = value;
   } else if (option == "above" || option == "below") {
     if (hasCut)
       return "give only one of --above and --below";
@@ -75,8 +86,6 @@ std::string applyOption(const std::string &option, const std::string &value, boo
     if (value != "1" && value != "2")
       return "--downsample takes 2 (or 1 for none), not '" + value + "'";
     options.downsample = value == "2" ? 2 : 1;
-  } else if (option == "out") {
-    options.out = value;
   }
   return {};
 }
