@@ -1,10 +1,16 @@
 #pragma once
-// Small random two-state studies packed as the analysis packs them, for the permutation tests.
+// Small random two-state studies packed as the analysis packs them, and the plain routes the
+// permutation tests hold the fast code against: counts walked subject by subject, the network's
+// own family score, the search's tests as the search states them, and the permutation test's
+// draws replayed from what its header promises.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bn/bn.h"
 #include "data/packed_study.h"
 
 namespace evidencetest {
@@ -27,6 +33,22 @@ struct TinyStudy {
     }
   }
 };
+
+// The study of `packed`: nodes 0 .. voxels-1 the voxels, node `voxels` the outcome.
+inline TinyStudy unpack(const PackedStudy &packed, long voxels) {
+  const auto text = [&packed](long node) {
+    std::string states(static_cast<std::size_t>(packed.cases()), '0');
+    for (long c = 0; c < packed.cases(); ++c)
+      if ((packed.node(node)[c / 64] >> (c % 64)) & 1U)
+        states[c] = '1';
+    return states;
+  };
+  TinyStudy study;
+  for (long v = 0; v < voxels; ++v)
+    study.voxels.push_back(text(v));
+  study.outcome = text(voxels);
+  return study;
+}
 
 // `voxels` patterns of `cases` subjects, each cell 1 with probability p, and an outcome of
 // exactly `ones` subjects with 1, in random positions.
@@ -51,6 +73,181 @@ inline std::vector<int> allIds(long voxels) {
   for (long v = 1; v <= voxels; ++v)
     ids.push_back(static_cast<int>(v));
   return ids;
+}
+
+// Joint state of subject c at the earlier voxels (1-based ids): sum_t state(R_t) * 2^(t-1).
+inline long jointState(const TinyStudy &s, const std::vector<int> &earlier, long c) {
+  long b = 0;
+  for (std::size_t t = 0; t < earlier.size(); ++t)
+    b |= static_cast<long>(s.voxels[earlier[t] - 1][c] - '0') << t;
+  return b;
+}
+
+// K2 gain of voxel v (0-based) given the earlier voxels, outcome `y`, from counts taken one
+// subject at a time in the network's layout: configuration b + Q * state(v), outcome fastest
+// across configurations.
+inline double plainGain(const TinyStudy &s, const std::vector<int> &earlier, long v,
+                        const std::string &y) {
+  const long Q = 1L << earlier.size();
+  std::vector<double> before(2 * Q, 0.0);
+  std::vector<double> after(4 * Q, 0.0);
+  for (long c = 0; c < s.cases(); ++c) {
+    const long b = jointState(s, earlier, c);
+    const long k = y[c] - '0';
+    const long j = b + Q * (s.voxels[v][c] - '0');
+    before[b + k * Q] += 1;
+    after[j + k * 2 * Q] += 1;
+  }
+  return k2FamilyScore(after.data(), static_cast<int>(4 * Q), 2, 1) -
+         k2FamilyScore(before.data(), static_cast<int>(2 * Q), 2, 1);
+}
+
+inline long plainNorm(const TinyStudy &s, long v) {
+  return static_cast<long>(std::count(s.voxels[v].begin(), s.voxels[v].end(), '1'));
+}
+
+// The search's acceptance of voxel v (0-based) with outcome y: gain above 0 and more than a
+// fifth of the subjects (whole-number division) in state 1; in round 1 also no more subjects
+// differing from the outcome than have outcome 1.
+inline bool plainAccepted(const TinyStudy &s, int round, long v, const std::string &y,
+                          double gain) {
+  long differ = 0;
+  for (long c = 0; c < s.cases(); ++c)
+    differ += s.voxels[v][c] != y[c] ? 1 : 0;
+  const long yNorm = static_cast<long>(std::count(y.begin(), y.end(), '1'));
+  if (!(gain > 0) || !(plainNorm(s, v) > s.cases() / 5))
+    return false;
+  return round > 1 || !(differ > yNorm);
+}
+
+// The largest accepted gain among `candidates` (1-based ids), 0 when none is accepted.
+inline double plainNull(const TinyStudy &s, const std::vector<int> &earlier,
+                        const std::vector<int> &candidates, const std::string &y) {
+  const int round = static_cast<int>(earlier.size()) + 1;
+  double best = 0.0;
+  for (const int id : candidates) {
+    if (!(plainNorm(s, id - 1) > s.cases() / 5))
+      continue; // cannot be accepted: spare the gain
+    const double g = plainGain(s, earlier, id - 1, y);
+    if (plainAccepted(s, round, id - 1, y, g))
+      best = std::max(best, g);
+  }
+  return best;
+}
+
+// Stratum of every subject: subjects with equal joint states share one, numbered by ascending
+// joint state over the states some subject has.
+inline std::vector<int> plainStrata(const TinyStudy &s, const std::vector<int> &earlier) {
+  std::vector<long> states;
+  for (long c = 0; c < s.cases(); ++c)
+    states.push_back(jointState(s, earlier, c));
+  std::vector<long> held(states);
+  std::sort(held.begin(), held.end());
+  held.erase(std::unique(held.begin(), held.end()), held.end());
+  std::vector<int> strata;
+  for (const long b : states)
+    strata.push_back(static_cast<int>(std::find(held.begin(), held.end(), b) - held.begin()));
+  return strata;
+}
+
+// Round r's candidates: the screened voxels less those of regions 1 .. r-1 and less the
+// representatives R_1 .. R_{r-1}; region r's own voxels stay.
+inline std::vector<int> plainCandidates(const std::vector<int> &screened,
+                                        const std::vector<int> &labels,
+                                        const std::vector<int> &representatives, int round) {
+  std::vector<int> candidates;
+  for (const int id : screened) {
+    bool earlierRegion = false;
+    for (int r = 1; r < round; ++r)
+      earlierRegion = earlierRegion || labels[id - 1] == r || representatives[r - 1] == id;
+    if (!earlierRegion)
+      candidates.push_back(id);
+  }
+  return candidates;
+}
+
+// (1 + the number of nulls at or above `observed`) / (1 + N).
+inline double plainP(const std::vector<double> &nulls, double observed) {
+  long atLeast = 0;
+  for (const double null : nulls)
+    atLeast += null >= observed ? 1 : 0;
+  return (1.0 + static_cast<double>(atLeast)) / (1.0 + static_cast<double>(nulls.size()));
+}
+
+// The permutation test's draws as its header promises them: one std::mt19937_64 seeded with
+// the seed; uniform integers below a bound by rejection (draws among the top 2^64 mod bound
+// values are drawn again); each shuffle a Fisher-Yates of the observed outcome within every
+// stratum in ascending order, its members ascending, the last swapped first.
+class PromisedDraws {
+public:
+  explicit PromisedDraws(std::uint64_t seed) : generator(seed) {}
+
+  std::string shuffled(const std::string &y, const std::vector<int> &strata) {
+    std::string values = y;
+    const int count = *std::max_element(strata.begin(), strata.end()) + 1;
+    for (int b = 0; b < count; ++b) {
+      std::vector<std::size_t> members;
+      for (std::size_t c = 0; c < strata.size(); ++c)
+        if (strata[c] == b)
+          members.push_back(c);
+      for (std::size_t i = members.size(); i > 1; --i)
+        std::swap(values[members[i - 1]], values[members[below(i)]]);
+    }
+    return values;
+  }
+
+private:
+  std::size_t below(std::uint64_t bound) {
+    const std::uint64_t redrawn = (~std::uint64_t{0} % bound + 1) % bound; // 2^64 mod bound
+    for (;;) {
+      const std::uint64_t x = generator();
+      if (redrawn == 0 || x <= ~std::uint64_t{0} - redrawn)
+        return static_cast<std::size_t>(x % bound);
+    }
+  }
+  std::mt19937_64 generator;
+};
+
+// One region of the permutation test by the plain route.
+struct PlainRegion {
+  double gain = 0;
+  double p = 1;
+  double mean = 0;
+  double upper95 = 0; // the ceil(0.95 N)-th smallest null
+  std::vector<double> nulls;
+};
+
+// Every region's test (and round 1 when there is none), its N nulls drawn as promised.
+inline std::vector<PlainRegion> plainPermutationTest(const TinyStudy &s,
+                                                     const std::vector<int> &screened,
+                                                     const std::vector<int> &labels,
+                                                     const std::vector<int> &representatives,
+                                                     long permutations, std::uint64_t seed) {
+  PromisedDraws draws(seed);
+  std::vector<PlainRegion> regions;
+  const int rounds = std::max(static_cast<int>(representatives.size()), 1);
+  for (int r = 1; r <= rounds; ++r) {
+    const std::vector<int> earlier(representatives.begin(), representatives.begin() + (r - 1));
+    const std::vector<int> candidates = plainCandidates(screened, labels, representatives, r);
+    const std::vector<int> strata = plainStrata(s, earlier);
+    PlainRegion region;
+    double sum = 0;
+    for (long i = 0; i < permutations; ++i) {
+      region.nulls.push_back(plainNull(s, earlier, candidates, draws.shuffled(s.outcome, strata)));
+      sum += region.nulls.back();
+    }
+    region.mean = sum / static_cast<double>(permutations);
+    std::vector<double> sorted(region.nulls);
+    std::sort(sorted.begin(), sorted.end());
+    const long rank = (95 * permutations + 99) / 100; // ceil(0.95 N)
+    region.upper95 = sorted[static_cast<std::size_t>(std::max(rank, 1L) - 1)];
+    if (r <= static_cast<int>(representatives.size())) {
+      region.gain = plainGain(s, earlier, representatives[r - 1] - 1, s.outcome);
+      region.p = plainP(region.nulls, region.gain);
+    }
+    regions.push_back(region);
+  }
+  return regions;
 }
 
 } // namespace evidencetest

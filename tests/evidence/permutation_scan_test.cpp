@@ -1,5 +1,5 @@
-// The permutation scan against a plain route: counts walked subject by subject, the network's
-// own family score, and the search's tests written out as the search states them.
+// The permutation scan against the plain routes of evidence_fixtures.h: counts walked subject by
+// subject, the network's own family score, and the search's tests as the search states them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,61 +11,10 @@
 
 namespace {
 
+using evidencetest::plainAccepted;
+using evidencetest::plainGain;
+using evidencetest::plainNull;
 using evidencetest::TinyStudy;
-
-// K2 gain of voxel v (0-based) given the earlier voxels, outcome `y`, from counts taken one
-// subject at a time in the network's layout: configuration b + Q * state(v), outcome fastest
-// across configurations.
-double plainGain(const TinyStudy &s, const std::vector<int> &earlier, long v,
-                 const std::string &y) {
-  const int Q = 1 << earlier.size();
-  std::vector<double> before(2 * Q, 0.0);
-  std::vector<double> after(4 * Q, 0.0);
-  for (long c = 0; c < s.cases(); ++c) {
-    int b = 0;
-    for (std::size_t t = 0; t < earlier.size(); ++t)
-      b |= (s.voxels[earlier[t] - 1][c] - '0') << t;
-    const int k = y[c] - '0';
-    const int j = b + Q * (s.voxels[v][c] - '0');
-    before[b + k * Q] += 1;
-    after[j + k * 2 * Q] += 1;
-  }
-  return k2FamilyScore(after.data(), 4 * Q, 2, 1) - k2FamilyScore(before.data(), 2 * Q, 2, 1);
-}
-
-// The search's acceptance of voxel v with outcome y (norm test; round 1 also the shape test).
-bool plainAccepted(const TinyStudy &s, int round, long v, const std::string &y, double gain) {
-  const long n = s.cases();
-  long norm = 0;
-  long yNorm = 0;
-  long differ = 0;
-  for (long c = 0; c < n; ++c) {
-    norm += s.voxels[v][c] - '0';
-    yNorm += y[c] - '0';
-    differ += s.voxels[v][c] != y[c] ? 1 : 0;
-  }
-  if (!(gain > 0) || !(norm > static_cast<long>(n * 0.2)))
-    return false;
-  return round > 1 || !(differ > yNorm);
-}
-
-double plainNull(const TinyStudy &s, const std::vector<int> &earlier,
-                 const std::vector<int> &candidates, const std::string &y) {
-  double best = 0.0;
-  for (const int id : candidates) {
-    const double g = plainGain(s, earlier, id - 1, y);
-    if (plainAccepted(s, static_cast<int>(earlier.size()) + 1, id - 1, y, g))
-      best = std::max(best, g);
-  }
-  return best;
-}
-
-std::string bitsToText(const std::uint64_t *bits, long cases) {
-  std::string text;
-  for (long c = 0; c < cases; ++c)
-    text += ((bits[c / 64] >> (c % 64)) & 1U) ? '1' : '0';
-  return text;
-}
 
 void textToBits(const std::string &text, std::uint64_t *bits, int words) {
   std::fill(bits, bits + words, 0);
@@ -86,6 +35,66 @@ TEST(PermutationScan, WorkedRoundOneGain) {
   EXPECT_TRUE(scan.accepted(1));
   EXPECT_FALSE(scan.accepted(2)); // gain below 0: independent of the outcome
   EXPECT_LT(scan.gain(2), 0.0);
+}
+
+// Acceptance at its bounds, n = 10 (a fifth is 2), outcome 1 for subjects 1 and 2 (baseline
+// 2! 8! / 11! = 1/495). Per voxel, m subjects in state 1, a of them with outcome 1, and the
+// product of its two configurations' terms n0! n1! / (n0 + n1 + 1)!:
+//   m = 1, a = 1: 1/2 * 1/90 = 1/180, gain ln 2.75 > 0, but 1 subject is not more than 2
+//   m = 2, a = 2: 1/3 * 1/9 = 1/27, gain ln(55/3), at the norm bound: refused
+//   m = 3, a = 2: 1/12 * 1/8 = 1/96, just above the norm bound: accepted
+//   m = 4, a = 2: 1/30 * 1/7 = 1/210, 2 differ from the outcome, 2 have it: accepted
+//   m = 5, a = 2: 1/60 * 1/6 = 1/360, gain ln 1.375 > 0, but 3 differ: refused in round 1
+TEST(PermutationScan, AcceptanceAtAndJustBeyondTheNormAndShapeBounds) {
+  const TinyStudy s{{"1000000000", "1100000000", "1110000000", "1111000000", "1111100000"},
+                    "1100000000"};
+  PackedStudy packed;
+  s.pack(packed);
+  const PermutationScan scan(packed, 5, {}, evidencetest::allIds(5));
+  const double products[] = {180, 27, 96, 210, 360};
+  const bool accepted[] = {false, false, true, true, false};
+  for (int id = 1; id <= 5; ++id) {
+    EXPECT_NEAR(scan.gain(id), std::log(495.0 / products[id - 1]), 1e-9) << id;
+    EXPECT_EQ(scan.accepted(id), accepted[id - 1]) << id;
+  }
+  // Only voxels 3 and 4 may be the maximum: with the observed outcome voxel 3's gain.
+  std::uint64_t y = 0;
+  textToBits(s.outcome, &y, 1);
+  double null = 0;
+  scan.maximumGains(&y, 1, &null);
+  EXPECT_NEAR(null, std::log(495.0 / 96.0), 1e-9);
+}
+
+// The same on random studies of sizes with and without a whole fifth, rounds 1 and 2: every
+// voxel accepted exactly when the plain rule accepts it, with voxels at the norm bound whose
+// gain and shape would pass, and voxels just above it, among them.
+TEST(PermutationScan, AcceptanceIsThePlainRuleOnRandomStudies) {
+  std::mt19937 random(31);
+  int atBound = 0;
+  int aboveBound = 0;
+  for (const long cases : {10L, 12L, 23L, 35L, 70L}) {
+    for (int trial = 0; trial < 8; ++trial) {
+      const TinyStudy s = evidencetest::randomStudy(random, cases, 30, 0.22, cases / 3);
+      PackedStudy packed;
+      s.pack(packed);
+      for (const int round : {1, 2}) {
+        const std::vector<int> earlier = round == 1 ? std::vector<int>{} : std::vector<int>{30};
+        const PermutationScan scan(packed, 30, earlier, evidencetest::allIds(29));
+        for (long v = 0; v < 29; ++v) {
+          const double gain = plainGain(s, earlier, v, s.outcome);
+          const bool plain = plainAccepted(s, round, v, s.outcome, gain);
+          ASSERT_EQ(scan.accepted(static_cast<int>(v + 1)), plain)
+              << cases << " subjects, trial " << trial << ", round " << round << ", voxel "
+              << v + 1;
+          const long norm = evidencetest::plainNorm(s, v);
+          atBound += norm == cases / 5 && round == 2 && gain > 0 ? 1 : 0;
+          aboveBound += norm == cases / 5 + 1 && plain ? 1 : 0;
+        }
+      }
+    }
+  }
+  EXPECT_GT(atBound, 5);
+  EXPECT_GT(aboveBound, 5);
 }
 
 // The scan's gains carry the bits of the network's score, in every round and every stratum
@@ -134,7 +143,14 @@ TEST(PermutationScan, NullStatisticsMatchThePlainMaximum) {
           candidates.push_back(id);
       const PermutationScan scan(packed, s.voxelCount(), earlier, candidates);
       EXPECT_LE(scan.patterns(), static_cast<long>(candidates.size()) - 2);
+      // The strata are the joint states of the earlier voxels, and the outcome is the study's.
+      const std::vector<int> strata = evidencetest::plainStrata(s, earlier);
+      ASSERT_EQ(scan.stratumOfSubjects(), strata) << "trial " << trial << " round " << round;
+      ASSERT_EQ(scan.strata(), *std::max_element(strata.begin(), strata.end()) + 1);
       const int words = scan.words();
+      std::vector<std::uint64_t> observed(static_cast<std::size_t>(words));
+      textToBits(s.outcome, observed.data(), words);
+      ASSERT_TRUE(std::equal(observed.begin(), observed.end(), scan.outcomeBits()));
       const int count = 9;
       std::vector<std::uint64_t> outcomes(static_cast<std::size_t>(count) * words);
       std::vector<std::string> texts;
@@ -144,7 +160,7 @@ TEST(PermutationScan, NullStatisticsMatchThePlainMaximum) {
         for (int b = 0; b < scan.strata(); ++b) {
           std::vector<long> members;
           for (long c = 0; c < cases; ++c)
-            if (scan.stratumOfSubjects()[c] == b)
+            if (strata[c] == b)
               members.push_back(c);
           std::string values;
           for (const long c : members)
@@ -154,7 +170,6 @@ TEST(PermutationScan, NullStatisticsMatchThePlainMaximum) {
             y[members[k]] = values[k];
         }
         textToBits(y, &outcomes[static_cast<std::size_t>(i) * words], words);
-        EXPECT_EQ(bitsToText(&outcomes[static_cast<std::size_t>(i) * words], cases), y);
         texts.push_back(y);
       }
       std::vector<double> nulls(count);
