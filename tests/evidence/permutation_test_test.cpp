@@ -76,6 +76,12 @@ TEST(PermutationSummary, PValueMeanAndPercentile) {
   EXPECT_DOUBLE_EQ(summary.mean, 10.5);
   EXPECT_DOUBLE_EQ(summary.upper95, 19.0); // the 19th of 20
   EXPECT_DOUBLE_EQ(summariseNulls({4.0}).upper95, 4.0);
+  // 0.95 N not whole: rounded up, the 10th of 10 and the 29th of 30.
+  EXPECT_DOUBLE_EQ(summariseNulls({9, 2, 3, 4, 5, 6, 7, 8, 1, 10}).upper95, 10.0);
+  std::vector<double> thirty;
+  for (int i = 1; i <= 30; ++i)
+    thirty.push_back(i);
+  EXPECT_DOUBLE_EQ(summariseNulls(thirty).upper95, 29.0);
 
   RegionPermutation row;
   row.region = 2;
@@ -126,23 +132,114 @@ TEST(PermutationTest, LargeSampleEstimateMatchesTheExactEnumeration) {
       << reached << " of 126 relabellings";
 }
 
-// Round 2 whose outcome is R_1 itself: every stratum of R_1 holds one outcome, so no shuffle
-// changes anything and no voxel can add to R_1; the null statistic equals the observed one's
-// best competitor every time and p = 1.
-TEST(PermutationTest, OutcomeExplainedByTheEarlierRegionGivesPOne) {
-  std::mt19937 random(8);
-  TinyStudy s = evidencetest::randomStudy(random, 40, 15, 0.45, 16);
-  s.voxels[0] = s.outcome; // R_1
+// Every relabelling of `y` that keeps the number of outcome-1 subjects of every stratum, as
+// strings; with one stratum, every relabelling with the observed count. For n up to about 16.
+std::vector<std::string> relabellingsWithinStrata(const std::string &y,
+                                                  const std::vector<int> &strata) {
+  const int strataCount = *std::max_element(strata.begin(), strata.end()) + 1;
+  const auto onesPerStratum = [&](const std::string &text) {
+    std::vector<int> ones(static_cast<std::size_t>(strataCount), 0);
+    for (std::size_t c = 0; c < text.size(); ++c)
+      ones[strata[c]] += text[c] == '1' ? 1 : 0;
+    return ones;
+  };
+  const std::vector<int> observed = onesPerStratum(y);
+  std::vector<std::string> all;
+  for (unsigned mask = 0; mask < (1u << y.size()); ++mask) {
+    std::string text(y.size(), '0');
+    for (std::size_t c = 0; c < y.size(); ++c)
+      if ((mask >> c) & 1u)
+        text[c] = '1';
+    if (onesPerStratum(text) == observed)
+      all.push_back(text);
+  }
+  return all;
+}
+
+// Region 2 whose every within-stratum shuffle leaves its gain as observed. R_1 (voxel 1) holds
+// subjects 1-6, all with outcome 1; of subjects 7-10 only subject 7 has outcome 1. Voxels 2-5
+// each hold subjects 1 and 2 and one of 7-10. Given R_1 the voxel that holds the stratum's one
+// outcome-1 subject gains ln(7/6) (configurations 1/4, 1/5, 1/2, 1/3 against 1/20, 1/7), the
+// others lose. Whichever subject of 7-10 a shuffle within the strata gives outcome 1, some
+// voxel holds it: every null is ln(7/6) and p = 1. Shuffles across the strata move outcomes
+// between R_1's subjects and the rest: 36 of the 120 relabellings leave no voxel that gains as
+// much, so a test that ignored the strata would give p near 0.7.
+TEST(PermutationTest, RegionExplainedWithinTheStrataOfTheEarlierOnesGivesPOne) {
+  const TinyStudy s{{"1111110000", "1100001000", "1100000100", "1100000010", "1100000001"},
+                    "1111111000"};
   PackedStudy packed;
   s.pack(packed);
-  const PermutationStudy study{
-      packed, 15, evidencetest::allIds(15), std::vector<int>(15, -1), {1, 6}};
+  const PermutationStudy study{packed, 5, evidencetest::allIds(5), {1, 2, 0, 0, 0}, {1, 2}};
+  const double observed = evidencetest::plainGain(s, {1}, 1, s.outcome);
+  ASSERT_NEAR(observed, std::log(7.0 / 6.0), 1e-12);
+
+  // The study tells the two apart: the plain nulls of every relabelling across the strata.
+  const std::vector<int> oneStratum(10, 0);
+  std::vector<double> acrossStrata;
+  for (const std::string &y : relabellingsWithinStrata(s.outcome, oneStratum))
+    acrossStrata.push_back(evidencetest::plainNull(s, {1}, {2, 3, 4, 5}, y));
+  ASSERT_EQ(acrossStrata.size(), 120u); // C(10, 7)
+  ASSERT_LT(evidencetest::plainP(acrossStrata, observed), 0.8);
+
   PermutationResult result;
-  runPermutationTest(study, 500, 4, 1, result, nullptr);
+  runPermutationTest(study, 500, 4, 2, result, nullptr);
   ASSERT_EQ(result.regions.size(), 2u);
-  EXPECT_LT(result.regions[0].pFwe, 0.01); // the outcome itself is found in round 1
+  EXPECT_EQ(result.regions[1].gain, observed);
   EXPECT_EQ(result.regions[1].pFwe, 1.0);
-  EXPECT_EQ(result.regions[1].nulls.mean, 0.0);
+  EXPECT_DOUBLE_EQ(result.regions[1].nulls.mean, observed);
+  EXPECT_EQ(result.regions[1].nulls.upper95, observed);
+}
+
+// Round 2 of a tiny study against the exact conditional distribution: every relabelling
+// within the strata of R_1 is equally likely under the shuffle, so the exact p-value and null
+// mean count them all with the plain route over the plain candidate rule (region 2's own voxels
+// among them). 20000 permutations must estimate both within their sampling error.
+TEST(PermutationTest, RoundTwoEstimatesTheExactConditionalDistribution) {
+  std::mt19937 random(34);
+  const TinyStudy s = evidencetest::randomStudy(random, 12, 9, 0.45, 5);
+  PackedStudy packed;
+  s.pack(packed);
+  // Region 1: voxels 1, 3 (R_1 = 1); region 2: voxels 2, 4 (R_2 = 2).
+  const std::vector<int> labels{1, 2, 1, 2, 0, 0, 0, 0, 0};
+  const PermutationStudy study{packed, 9, evidencetest::allIds(9), labels, {1, 2}};
+  const std::vector<int> candidates =
+      evidencetest::plainCandidates(study.screened, labels, study.representatives, 2);
+  ASSERT_EQ(candidates, (std::vector<int>{2, 4, 5, 6, 7, 8, 9}));
+  const std::vector<std::string> relabellings =
+      relabellingsWithinStrata(s.outcome, evidencetest::plainStrata(s, {1}));
+  const double observed = evidencetest::plainGain(s, {1}, 1, s.outcome);
+  std::vector<double> exact;
+  std::vector<double> withoutRegionTwo;
+  for (const std::string &y : relabellings) {
+    exact.push_back(evidencetest::plainNull(s, {1}, candidates, y));
+    withoutRegionTwo.push_back(evidencetest::plainNull(s, {1}, {5, 6, 7, 8, 9}, y));
+  }
+  const double count = static_cast<double>(exact.size());
+  double exactP = 0;
+  double exactMean = 0;
+  double exactSquares = 0;
+  double meanWithout = 0;
+  for (std::size_t i = 0; i < exact.size(); ++i) {
+    exactP += exact[i] >= observed ? 1.0 / count : 0.0;
+    exactMean += exact[i] / count;
+    exactSquares += exact[i] * exact[i] / count;
+    meanWithout += withoutRegionTwo[i] / count;
+  }
+  const long N = 20000;
+  const double meanSd = std::sqrt((exactSquares - exactMean * exactMean) / N);
+  const double pSd = std::sqrt(exactP * (1 - exactP) / N);
+  // A case with something to estimate, where region 2's voxels matter to the nulls.
+  ASSERT_GT(relabellings.size(), 100u);
+  ASSERT_GT(exactP, 0.05);
+  ASSERT_LT(exactP, 0.9);
+  ASSERT_GT(std::fabs(exactMean - meanWithout), 20 * meanSd);
+
+  PermutationResult result;
+  runPermutationTest(study, N, 5, 2, result, nullptr);
+  ASSERT_EQ(result.regions.size(), 2u);
+  EXPECT_EQ(result.regions[1].gain, observed);
+  EXPECT_NEAR(result.regions[1].pFwe, exactP, 4.5 * pSd + 1.0 / N);
+  EXPECT_NEAR(result.regions[1].nulls.mean, exactMean, 4.5 * meanSd);
 }
 
 // Many null studies (outcome independent of every voxel, region 1 the search's own pick): the
@@ -205,12 +302,87 @@ TEST(PermutationTest, SameResultsOnAnyThreadCount) {
   EXPECT_EQ(std::count(round3.begin(), round3.end(), 30), 1);
 }
 
-// The maps: every screened voxel's round-1 gain, and 1 - p_fwe against region 1's nulls where
-// the search would accept the voxel; voxels outside the screening stay 0 in both.
+// Round r's candidates against the plain rule for every round, with a representative outside
+// its region's labels: round r drops regions 1 .. r-1 and their representatives, and keeps
+// region r's own voxels.
+TEST(PermutationTest, RoundCandidatesKeepTheVoxelsOfTheRoundsRegion) {
+  const TinyStudy s = TinyStudy{std::vector<std::string>(20, "0110"), "0101"};
+  PackedStudy packed;
+  s.pack(packed);
+  std::vector<int> screened = evidencetest::allIds(20);
+  screened.erase(std::find(screened.begin(), screened.end(), 17));
+  screened.erase(std::find(screened.begin(), screened.end(), 5));
+  // Region 1: 1, 2, 3; region 2: 4, 5 (not screened), 6, 7; region 3: 8, 9. R_3 = 12 is
+  // labelled 0.
+  const std::vector<int> labels{1, 1, 1, 2, 2, 2, 2, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const PermutationStudy study{packed, 20, screened, labels, {2, 6, 12}};
+  for (int round = 1; round <= 4; ++round)
+    EXPECT_EQ(roundCandidates(study, round),
+              evidencetest::plainCandidates(screened, labels, study.representatives, round))
+        << "round " << round;
+  const std::vector<int> round2 = roundCandidates(study, 2);
+  EXPECT_EQ(std::vector<int>(round2.begin(), round2.begin() + 3), (std::vector<int>{4, 6, 7}));
+  const std::vector<int> round3 = roundCandidates(study, 3);
+  EXPECT_EQ(std::vector<int>(round3.begin(), round3.begin() + 3), (std::vector<int>{8, 9, 10}));
+  EXPECT_EQ(std::count(round3.begin(), round3.end(), 12), 1);
+  EXPECT_EQ(roundCandidates(study, 4).front(), 10);
+  EXPECT_EQ(std::count(round2.begin(), round2.end(), 17), 0);
+}
+
+// The table of a three-region study, on three threads, against the plain route of every
+// region with the draws the seed promises: each gain, p-value, null mean (summed in
+// permutation order) and nearest-rank 95th percentile, bit for bit. N = 130 ends in a part
+// block.
+TEST(PermutationTest, TableIsThePlainTestOfThePromisedDraws) {
+  std::mt19937 random(41);
+  const TinyStudy s = evidencetest::randomStudy(random, 70, 40, 0.35, 30);
+  PackedStudy packed;
+  s.pack(packed);
+  std::vector<int> labels(40, 0);
+  for (const int id : {9, 10, 11})
+    labels[id - 1] = 1;
+  for (const int id : {19, 20, 21, 22})
+    labels[id - 1] = 2;
+  labels[30 - 1] = 3;
+  const PermutationStudy study{packed, 40, evidencetest::allIds(40), labels, {10, 20, 30}};
+  const long N = 130;
+  PermutationResult result;
+  runPermutationTest(study, N, 2024, 3, result, nullptr);
+  const std::vector<evidencetest::PlainRegion> plain =
+      evidencetest::plainPermutationTest(s, study.screened, labels, study.representatives, N, 2024);
+  ASSERT_EQ(result.regions.size(), 3u);
+  for (int r = 0; r < 3; ++r) {
+    const RegionPermutation &row = result.regions[r];
+    EXPECT_EQ(row.region, r + 1);
+    EXPECT_EQ(row.repId, study.representatives[r]);
+    EXPECT_EQ(row.permutations, N);
+    EXPECT_EQ(row.gain, plain[r].gain) << "region " << r + 1;
+    EXPECT_EQ(row.pFwe, plain[r].p) << "region " << r + 1;
+    EXPECT_EQ(row.nulls.mean, plain[r].mean) << "region " << r + 1;
+    EXPECT_EQ(row.nulls.upper95, plain[r].upper95) << "region " << r + 1;
+  }
+  // Later regions were tested on their own draws, not region 1's.
+  EXPECT_NE(plain[0].nulls, plain[1].nulls);
+}
+
+// The maps against the plain route: every screened voxel's round-1 gain, and 1 - p_fwe against
+// round 1's promised nulls exactly where the plain rule accepts the voxel; voxels outside the
+// screening stay 0 in both. n = 50, so a fifth is 10: voxel 5 holds ten of the outcome-1
+// subjects (a positive gain at the norm bound), voxel 6 eleven of them, voxel 7 one.
 TEST(PermutationTest, MapsHoldRoundOneGainsAndCorrectedP) {
   std::mt19937 random(23);
   TinyStudy s = evidencetest::randomStudy(random, 50, 30, 0.4, 20);
   s.voxels[2] = s.outcome;
+  for (const std::size_t v : {4, 5, 6}) {
+    const long keep = v == 4 ? 10 : v == 5 ? 11 : 1;
+    std::string pattern(50, '0');
+    for (long c = 0, kept = 0; c < 50 && kept < keep; ++c)
+      if (s.outcome[c] == '1') {
+        pattern[c] = '1';
+        ++kept;
+      }
+    s.voxels[v] = pattern;
+  }
   PackedStudy packed;
   s.pack(packed);
   std::vector<int> screened = evidencetest::allIds(30);
@@ -218,11 +390,8 @@ TEST(PermutationTest, MapsHoldRoundOneGainsAndCorrectedP) {
   const PermutationStudy study{packed, 30, screened, std::vector<int>(30, 0), {3}};
   PermutationResult result;
   runPermutationTest(study, 400, 12, 2, result, nullptr);
-  const PermutationScan scan(packed, 30, {}, screened);
-  std::vector<double> nulls;
-  std::mt19937_64 generator(12);
-  permutationNulls(scan, generator, 400, 1, nulls, nullptr);
-  std::sort(nulls.begin(), nulls.end());
+  const std::vector<double> nulls =
+      evidencetest::plainPermutationTest(s, screened, study.labels, {3}, 400, 12)[0].nulls;
   int accepted = 0;
   for (int id = 1; id <= 30; ++id) {
     if (id == 8) {
@@ -230,16 +399,32 @@ TEST(PermutationTest, MapsHoldRoundOneGainsAndCorrectedP) {
       EXPECT_EQ(result.corrpMap[id - 1], 0.0f);
       continue;
     }
-    EXPECT_EQ(result.gainMap[id - 1], static_cast<float>(scan.gain(id))) << id;
-    const float corrp =
-        scan.accepted(id) ? static_cast<float>(1.0 - familyWiseP(nulls, scan.gain(id))) : 0.0f;
+    const double gain = evidencetest::plainGain(s, {}, id - 1, s.outcome);
+    const bool plain = evidencetest::plainAccepted(s, 1, id - 1, s.outcome, gain);
+    EXPECT_EQ(result.gainMap[id - 1], static_cast<float>(gain)) << id;
+    const float corrp = plain ? static_cast<float>(1.0 - evidencetest::plainP(nulls, gain)) : 0.0f;
     EXPECT_EQ(result.corrpMap[id - 1], corrp) << id;
-    accepted += scan.accepted(id) ? 1 : 0;
+    EXPECT_GE(result.corrpMap[id - 1], 0.0f) << id;
+    EXPECT_LT(result.corrpMap[id - 1], 1.0f) << id;
+    accepted += plain ? 1 : 0;
   }
-  EXPECT_GT(accepted, 0);
+  EXPECT_GT(accepted, 2);
+  // Gains above 0 at the norm bound and below it, and accepted just above it.
+  EXPECT_GT(result.gainMap[4], 0.0f);
+  EXPECT_EQ(result.corrpMap[4], 0.0f);
+  EXPECT_GT(result.gainMap[6], 0.0f);
+  EXPECT_EQ(result.corrpMap[6], 0.0f);
+  EXPECT_GT(result.corrpMap[5], 0.0f);
   // The outcome itself as a voxel: beyond every null statistic.
   EXPECT_FLOAT_EQ(result.corrpMap[2], static_cast<float>(1.0 - 1.0 / 401.0));
   EXPECT_EQ(result.regions[0].pFwe, 1.0 / 401.0);
+  // Without a region round 1 is still tested, on the same draws, for the maps.
+  const PermutationStudy none{packed, 30, screened, study.labels, {}};
+  PermutationResult maps;
+  runPermutationTest(none, 400, 12, 1, maps, nullptr);
+  EXPECT_TRUE(maps.regions.empty());
+  EXPECT_EQ(maps.gainMap, result.gainMap);
+  EXPECT_EQ(maps.corrpMap, result.corrpMap);
 }
 
 } // namespace
