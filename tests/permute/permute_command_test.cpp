@@ -1,11 +1,16 @@
-// torvacoreel-permute: its options, a whole run on a small study after the analysis, the same
-// bytes for any thread count, and the refusals of results it cannot test.
+// torvacoreel-permute: its options, whole runs on a small study after the analysis, whose table
+// and maps are held against the plain route of the test on the study as the test reads it, the
+// same bytes for any thread count, and the refusals of results it cannot test.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
+#include "data/decoded_study.h"
+#include "evidence/evidence_fixtures.h"
 #include "permute/permute_options.h"
+#include "support/nifti_image.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -64,8 +69,24 @@ TEST(PermuteOptions, RefusalsNameTheProblem) {
 }
 
 const std::string kPermute = TORVACOREEL_PERMUTE_PATH;
+constexpr long kVoxels = 9600; // 20 x 24 x 20
 
-// The example study (20 x 24 x 20, planted regions) analysed with 3 bootstrap iterations.
+const char *const kTableHeader = "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\n";
+
+// The first whitespace-separated numbers after the line `marker` of `text`: a count, then that
+// many numbers.
+std::vector<long> countedList(const std::string &text, const std::string &marker) {
+  std::istringstream in(text.substr(text.find(marker + "\n") + marker.size() + 1));
+  long count = 0;
+  in >> count;
+  std::vector<long> values(static_cast<std::size_t>(count));
+  for (long &value : values)
+    in >> value;
+  return values;
+}
+
+// The example study (20 x 24 x 20, planted regions) analysed with 3 bootstrap iterations, and
+// the plain route of the permutation test on it (evidence_fixtures.h).
 class PermuteRun : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -77,10 +98,57 @@ protected:
               0)
         << readFile("analysis_err.txt");
   }
+
+  // The study as the run read it, its representatives (1-based ids, from log.el.torva's R-SET)
+  // and its consensus labels (roi.el.torva).
+  void readRun() {
+    DecodedStudy decoded;
+    ASSERT_FALSE(decodeStudy("study/torva.prj.filelist", 1, decoded));
+    ASSERT_EQ(decoded.list.nodeCount - 1, kVoxels);
+    study = evidencetest::unpack(decoded.subjects, kVoxels);
+    for (const long index : countedList(readFile("log.el.torva"), "R-SET"))
+      representatives.push_back(static_cast<int>(index + 1));
+    std::istringstream roi(readFile("roi.el.torva"));
+    long regions = 0;
+    long voxels = 0;
+    roi >> regions >> voxels;
+    ASSERT_EQ(regions, static_cast<long>(representatives.size()));
+    ASSERT_EQ(voxels, kVoxels);
+    labels.assign(kVoxels, 0);
+    for (int &label : labels)
+      roi >> label;
+    ASSERT_TRUE(roi);
+    // Without a settings file the analysis screens out only the voxels no subject has.
+    ASSERT_FALSE(testsupport::fileExistsOnDisk("torva.configure"));
+    for (long v = 0; v < kVoxels; ++v)
+      if (evidencetest::plainNorm(study, v) > 0)
+        screened.push_back(static_cast<int>(v + 1));
+  }
+
+  // permutation.tsv of the plain route with `permutations` draws from `seed`.
+  std::string plainTable(long permutations, std::uint64_t seed) {
+    plain = evidencetest::plainPermutationTest(study, screened, labels, representatives,
+                                               permutations, seed);
+    std::string table = kTableHeader;
+    for (std::size_t r = 0; r < representatives.size(); ++r) {
+      char line[256];
+      std::snprintf(line, sizeof line, "%zu\t%d\t%.6f\t%.6f\t%.6f\t%.6f\t%ld\n", r + 1,
+                    representatives[r], plain[r].gain, plain[r].p, plain[r].mean, plain[r].upper95,
+                    permutations);
+      table += line;
+    }
+    return table;
+  }
+
   testsupport::ScopedTempDir dir;
+  evidencetest::TinyStudy study;
+  std::vector<int> representatives;
+  std::vector<int> labels;
+  std::vector<int> screened;
+  std::vector<evidencetest::PlainRegion> plain;
 };
 
-TEST_F(PermuteRun, WritesTheTableAndMapsWithTheSameBytesOnAnyThreadCount) {
+TEST_F(PermuteRun, WritesTheSameBytesOnAnyThreadCount) {
   ASSERT_EQ(std::system("mkdir one three"), 0);
   ASSERT_EQ(runCommand("TORVA_THREADS=1 " + kPermute +
                            " --permutations 300 --out one study/torva.prj.filelist",
@@ -95,43 +163,84 @@ TEST_F(PermuteRun, WritesTheTableAndMapsWithTheSameBytesOnAnyThreadCount) {
     EXPECT_EQ(readFile(std::string("one/") + name), readFile(std::string("three/") + name)) << name;
   EXPECT_EQ(readFile("one.txt").substr(0, 200), readFile("three.txt").substr(0, 200));
   EXPECT_EQ(readFile("one_err.txt"), "");
-
-  // One row per region of roi.el.torva, in R-SET order, p within (0, 1].
-  std::istringstream roi(readFile("roi.el.torva"));
-  int regions = 0;
-  roi >> regions;
-  std::istringstream table(readFile("one/permutation.tsv"));
-  std::string line;
-  std::getline(table, line);
-  EXPECT_EQ(line, "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations");
-  int rows = 0;
-  while (std::getline(table, line)) {
-    ++rows;
-    std::istringstream fields(line);
-    int region = 0;
-    int id = 0;
-    double gain = 0;
-    double p = 0;
-    double mean = 0;
-    double upper = 0;
-    long n = 0;
-    fields >> region >> id >> gain >> p >> mean >> upper >> n;
-    EXPECT_EQ(region, rows);
-    EXPECT_GT(p, 0.0);
-    EXPECT_LE(p, 1.0);
-    EXPECT_GE(mean, 0.0);
-    EXPECT_GE(upper, 0.0);
-    EXPECT_EQ(n, 300);
-    EXPECT_NE(readFile("one.txt").find("region " + std::to_string(region) + " (voxel " +
-                                       std::to_string(id) + ")"),
-              std::string::npos);
-  }
-  EXPECT_EQ(rows, regions);
-  ASSERT_GT(rows, 0);
-  // float32 maps of the study's 9600 voxels.
-  EXPECT_EQ(readFile("one/gain_map.nii").size(), 352u + 4u * 9600u);
-  EXPECT_EQ(readFile("one/gain_corrp_map.nii").size(), 352u + 4u * 9600u);
   EXPECT_EQ(testsupport::countEntriesStartingWith(".torva-run-"), 0);
+}
+
+// The table against the plain route on the study the test reads itself: the R-SET's voxels in
+// order, each region's gain given the earlier ones, and p, null mean and 95th percentile of the
+// draws of the default seed 1. Standard output repeats each row.
+TEST_F(PermuteRun, TableIsThePlainTestOfTheRunsRegions) {
+  readRun();
+  ASSERT_EQ(
+      runCommand(kPermute + " --permutations 300 study/torva.prj.filelist", "out.txt", "err.txt"),
+      0)
+      << readFile("err.txt");
+  ASSERT_GE(representatives.size(), 2u);
+  EXPECT_EQ(readFile("permutation.tsv"), plainTable(300, 1));
+  for (std::size_t r = 0; r < representatives.size(); ++r) {
+    char line[128];
+    std::snprintf(line, sizeof line, "region %zu (voxel %d): gain %.6f, p_fwe %.6f\n", r + 1,
+                  representatives[r], plain[r].gain, plain[r].p);
+    EXPECT_NE(readFile("out.txt").find(line), std::string::npos) << line;
+  }
+  EXPECT_NE(readFile("out.txt").find("300 permutations per region, seed 1\n"), std::string::npos);
+}
+
+// gain_map.nii holds every voxel's round-1 gain and gain_corrp_map.nii 1 - p against round 1's
+// nulls where the search would accept the voxel, 0 elsewhere, both from the plain route; at
+// R_1 they agree with the table's first row. Maps swapped or misfilled fail voxel by voxel.
+TEST_F(PermuteRun, MapsAreThePlainRoundOneGainsAndCorrectedP) {
+  readRun();
+  ASSERT_EQ(
+      runCommand(kPermute + " --permutations 300 study/torva.prj.filelist", "out.txt", "err.txt"),
+      0)
+      << readFile("err.txt");
+  plainTable(300, 1);
+  const std::vector<float> gain = testsupport::readFloatImage("gain_map.nii");
+  const std::vector<float> corrp = testsupport::readFloatImage("gain_corrp_map.nii");
+  ASSERT_EQ(gain.size(), static_cast<std::size_t>(kVoxels));
+  ASSERT_EQ(corrp.size(), static_cast<std::size_t>(kVoxels));
+  const std::vector<double> &nulls = plain[0].nulls;
+  long accepted = 0;
+  for (long v = 0; v < kVoxels; ++v) {
+    const double g = evidencetest::plainGain(study, {}, v, study.outcome);
+    ASSERT_EQ(gain[v], static_cast<float>(g)) << "voxel " << v + 1;
+    const bool search = evidencetest::plainAccepted(study, 1, v, study.outcome, g);
+    ASSERT_EQ(corrp[v], search ? static_cast<float>(1.0 - evidencetest::plainP(nulls, g)) : 0.0f)
+        << "voxel " << v + 1;
+    ASSERT_TRUE(corrp[v] >= 0.0f && corrp[v] < 1.0f) << "voxel " << v + 1;
+    accepted += search ? 1 : 0;
+  }
+  EXPECT_GT(accepted, 10);
+  // At R_1 the maps hold the first row's gain and 1 - p_fwe, as printed.
+  std::istringstream table(readFile("permutation.tsv"));
+  std::string header;
+  std::getline(table, header);
+  int region = 0;
+  int id = 0;
+  double rowGain = 0;
+  double p = 0;
+  table >> region >> id >> rowGain >> p;
+  ASSERT_EQ(id, representatives[0]);
+  EXPECT_NEAR(gain[id - 1], rowGain, 1e-5);
+  EXPECT_NEAR(corrp[id - 1], 1.0 - p, 1e-6);
+}
+
+// --seed chooses the draws: seeds 1 and 2 give other tables, each the plain route's of its own
+// seed, and standard output names the seed used.
+TEST_F(PermuteRun, EachSeedGivesTheTableOfItsOwnDraws) {
+  readRun();
+  ASSERT_EQ(std::system("mkdir first second"), 0);
+  for (const char *seed : {"1", "2"})
+    ASSERT_EQ(runCommand(kPermute + " --permutations 200 --seed " + seed + " --out " +
+                             (seed[0] == '1' ? "first" : "second") + " study/torva.prj.filelist",
+                         std::string("out") + seed + ".txt", "err.txt"),
+              0)
+        << readFile("err.txt");
+  EXPECT_NE(readFile("first/permutation.tsv"), readFile("second/permutation.tsv"));
+  EXPECT_EQ(readFile("first/permutation.tsv"), plainTable(200, 1));
+  EXPECT_EQ(readFile("second/permutation.tsv"), plainTable(200, 2));
+  EXPECT_NE(readFile("out2.txt").find("200 permutations per region, seed 2\n"), std::string::npos);
 }
 
 TEST_F(PermuteRun, RefusesResultsItCannotTest) {

@@ -1,5 +1,6 @@
 #pragma once
-// Writes small test images through the NIfTI library, in any data type and either file form.
+// Writes small test images through the NIfTI library, in any data type and either file form,
+// and reads float32 result maps back.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,6 +50,21 @@ inline bool writeTestImage(const std::string &path, int datatype, int x, int y, 
     nifti_image_write(image);
   nifti_image_free(image);
   return named;
+}
+
+// The voxels of the float32 image at `path`, x fastest; empty when it cannot be read or holds
+// another type.
+inline std::vector<float> readFloatImage(const std::string &path) {
+  nifti_image *image = nifti_image_read(path.c_str(), 1);
+  if (image == nullptr)
+    return {};
+  std::vector<float> values;
+  if (image->datatype == DT_FLOAT32 && image->data != nullptr) {
+    const float *data = static_cast<const float *>(image->data);
+    values.assign(data, data + image->nvox);
+  }
+  nifti_image_free(image);
+  return values;
 }
 
 } // namespace testsupport
