@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 
@@ -141,6 +142,55 @@ TEST_F(ReportEvidence, PredictionShowsCurvesMeasuresCalibrationAndTheRecordedMet
   // The existing files keep their bytes: regions.csv gains nothing from the prediction.
   EXPECT_EQ(readFile("rep/regions.csv"),
             kExistingHeader + "\n" + kExistingRow1 + "\n" + kExistingRow2 + "\n");
+}
+
+// The ROC curves of `page`, in drawing order: the area under each path (pixels mapped back to
+// the unit square of 260 pixels from (40, 30), trapezoid rule) and the AUC its legend states.
+struct DrawnCurve {
+  double area = 0;
+  double statedAuc = -1;
+};
+std::vector<DrawnCurve> drawnRocCurves(const std::string &page) {
+  std::vector<DrawnCurve> curves;
+  const std::string pathStart = "<path fill=\"none\" stroke-width=\"2\"";
+  for (std::size_t at = page.find(pathStart); at != std::string::npos;
+       at = page.find(pathStart, at + 1)) {
+    const std::size_t d = page.find(" d=\"", at) + 4;
+    std::istringstream points(page.substr(d, page.find('"', d) - d));
+    DrawnCurve curve;
+    char command = 0;
+    char comma = 0;
+    double px = 0;
+    double py = 0;
+    double lastX = 0;
+    double lastY = 0;
+    for (int n = 0; points >> command >> px >> comma >> py; ++n) {
+      const double x = (px - 40.0) / 260.0;
+      const double y = (290.0 - py) / 260.0;
+      if (n > 0)
+        curve.area += (x - lastX) * (y + lastY) / 2.0;
+      lastX = x;
+      lastY = y;
+    }
+    const std::size_t label = page.find("AUC ", at);
+    if (label != std::string::npos)
+      curve.statedAuc = std::stod(page.substr(label + 4));
+    curves.push_back(curve);
+  }
+  return curves;
+}
+
+// Each curve drawn encloses the AUC its legend states: the lesion-volume curve over subjects 1,
+// 2, 3, 5 (volumes 3, 2, 2, 2 voxels) as well as the held-out one.
+TEST_F(ReportEvidence, EachRocCurveEnclosesTheAucItsLegendStates) {
+  writePrediction("run");
+  ASSERT_EQ(runCommand(kReport + " --study study.list --out rep run"), 0) << readFile("stderr.txt");
+  const std::vector<DrawnCurve> curves = drawnRocCurves(readFile("rep/report.html"));
+  ASSERT_EQ(curves.size(), 2u);
+  for (const DrawnCurve &curve : curves) {
+    EXPECT_NEAR(curve.statedAuc, 2.0 / 3.0, 1e-6);
+    EXPECT_NEAR(curve.area, curve.statedAuc, 1e-3); // pixels are written to 0.1
+  }
 }
 
 TEST_F(ReportEvidence, PredictionWithoutTheStudyDrawsOnlyTheHeldOutCurve) {
