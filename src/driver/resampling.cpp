@@ -266,12 +266,14 @@ void NormTestShortfall::add(const RoundOneOverlap &iteration) {
   }
   largestOverlap = std::max(largestOverlap, iteration.largestInSubjects);
   cases = std::max(cases, iteration.cases);
+  share = iteration.share;
 }
 
 std::string noRegionNoteOfRun(const ResamplingResult &result, long subjects) {
   if (result.records.empty() || !result.shortfall.everyIteration)
     return std::string();
-  return noRegionNote(result.shortfall.largestOverlap, subjects, result.shortfall.cases);
+  return noRegionNote(result.shortfall.largestOverlap, subjects, result.shortfall.cases,
+                      result.shortfall.share);
 }
 
 void runResampling(ResamplingResult &result, const DecodedStudy &study, int method, int first,

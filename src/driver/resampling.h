@@ -42,6 +42,7 @@ struct NormTestShortfall {
   bool everyIteration = true;
   long largestOverlap = 0; // most subjects of the study that a candidate voxel is lesioned in
   long cases = 0;          // cases of an iteration
+  double share = kDefaultRepresentativeShare; // the norm test's representativeShare
   void add(const RoundOneOverlap &iteration);
 };
 

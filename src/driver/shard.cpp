@@ -169,6 +169,7 @@ bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerpr
 // payload:
 //   u64 list hash | u32 image count | per image u64 file size, u64 voxel hash
 //   i32 method, size argument, iterations, K, N | u64 voxels
+//   u64 IEEE-754 bits of the representativeShare (from version 3)
 //   per iteration of the range: 22 x i32 model record
 //   per iteration of the range: varint run count, per run zigzag-varint value, varint length
 //   per iteration of the range: varint prediction count, per prediction varint subject
@@ -178,8 +179,10 @@ bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerpr
 namespace {
 
 constexpr char kMagic[8] = {'T', 'O', 'R', 'V', 'A', 'S', 'H', 'D'};
-// Version 2 added the held-out predictions; a version-1 file lacks them.
-constexpr std::uint32_t kVersion = 2;
+// Version 2 added the held-out predictions; a version-1 file lacks them, so it cannot be merged.
+// Version 3 added the representativeShare; a version-2 file was run with the default share.
+constexpr std::uint32_t kVersion = 3;
+constexpr std::uint32_t kOldestVersion = 2; // the reader's message names both
 constexpr std::size_t kHeaderBytes = sizeof kMagic + 4 + 8 + 8;
 
 class ByteWriter {
@@ -306,6 +309,9 @@ std::string predictionsProblem(const ShardFile &shard, const IterationRange &ran
 std::string shardContentProblem(const ShardFile &shard) {
   if (shard.method != kJackknife && shard.method != kBootstrap)
     return "unknown resampling method " + std::to_string(shard.method);
+  if (!(shard.representativeShare > 0 && shard.representativeShare < 1))
+    return "representativeShare " + std::to_string(shard.representativeShare) +
+           " is not between 0 and 1";
   if (shard.iterations < 1)
     return "iteration count " + std::to_string(shard.iterations) + " is not positive";
   if (shard.shard.count < 1 || shard.shard.index < 0 || shard.shard.index >= shard.shard.count)
@@ -354,6 +360,7 @@ std::string encodePayload(const ShardFile &shard) {
        {shard.method, shard.sizeArgument, shard.iterations, shard.shard.index, shard.shard.count})
     out.i32(value);
   out.u64(shard.voxels);
+  out.real(shard.representativeShare);
   for (const ModelRecord &record : shard.records) {
     for (const int slot : record)
       out.i32(slot);
@@ -380,8 +387,9 @@ std::string encodePayload(const ShardFile &shard) {
   return out.text();
 }
 
-// Decodes the payload; the reader's caller checks the contents' consistency afterwards.
-bool decodePayload(ByteReader &in, ShardFile &shard) {
+// Decodes the payload of a file of `version`; the reader's caller checks the contents'
+// consistency afterwards.
+bool decodePayload(ByteReader &in, std::uint32_t version, ShardFile &shard) {
   shard.fingerprint.listHash = in.u64();
   const std::uint32_t images = in.u32();
   if (in.failed || images > in.remaining() / 16)
@@ -397,6 +405,7 @@ bool decodePayload(ByteReader &in, ShardFile &shard) {
   shard.shard.index = in.i32();
   shard.shard.count = in.i32();
   shard.voxels = in.u64();
+  shard.representativeShare = version >= 3 ? in.real() : kDefaultRepresentativeShare;
   if (in.failed || shard.iterations < 1 || shard.shard.count < 1 || shard.shard.index < 0 ||
       shard.shard.index >= shard.shard.count)
     return false;
@@ -500,9 +509,10 @@ bool readShardFile(const std::string &path, ShardFile &shard, std::string &error
   const std::uint32_t version = head.u32();
   const std::uint64_t length = head.u64();
   const std::uint64_t checksum = head.u64();
-  if (version != kVersion)
-    return fail("version " + std::to_string(version) + ", this program reads version " +
-                std::to_string(kVersion) + "; run the shard again with this program");
+  if (version < kOldestVersion || version > kVersion)
+    return fail("version " + std::to_string(version) + ", this program reads versions " +
+                std::to_string(kOldestVersion) + " and " + std::to_string(kVersion) +
+                "; run the shard again with this program");
   const std::size_t present = data.size() - kHeaderBytes;
   if (length > present)
     return fail("truncated (" + std::to_string(present) + " of " + std::to_string(length) +
@@ -513,7 +523,7 @@ bool readShardFile(const std::string &path, ShardFile &shard, std::string &error
     return fail("corrupt (checksum mismatch)");
   ShardFile parsed;
   ByteReader payload(data, kHeaderBytes);
-  if (!decodePayload(payload, parsed))
+  if (!decodePayload(payload, version, parsed))
     return fail("corrupt (inconsistent lengths)");
   const std::string problem = shardContentProblem(parsed);
   if (!problem.empty())
@@ -547,6 +557,11 @@ std::string runMismatch(const FoundShard &found, const MergeExpectation &expecte
   if (file.voxels != expected.voxels)
     return where + "label fields of " + std::to_string(file.voxels) + " voxels, the study has " +
            std::to_string(expected.voxels) + "\n";
+  if (file.representativeShare != expected.representativeShare)
+    return where + "a run with " + kRepresentativeShareLabel + " " +
+           shareText(file.representativeShare) + ", this merge's " + kConfigurationFile +
+           " gives " + shareText(expected.representativeShare) +
+           "; run every shard and the merge with the same settings\n";
   return {};
 }
 

@@ -9,6 +9,7 @@
 #include "driver/label_runs.h"
 #include "driver/model_record.h"
 #include "evidence/heldout_prediction.h"
+#include "roi/roi_settings.h"
 #include "util/hash.h"
 
 struct DecodedStudy;
@@ -93,7 +94,10 @@ struct ShardFile {
   int sizeArgument = 0; // the command's third argument, as given
   int iterations = 0;   // of the whole run
   ShardPosition shard;
-  std::uint64_t voxels = 0;         // length of every label field
+  std::uint64_t voxels = 0; // length of every label field
+  // The norm test's share the shard's iterations ran with (torva.configure); a shard file of
+  // version 2, from before the setting, ran with the default.
+  double representativeShare = kDefaultRepresentativeShare;
   std::vector<ModelRecord> records; // one per iteration of the shard's range, in order
   std::vector<LabelRuns> labels;    // one per iteration of the shard's range, in order
   // What each iteration of the range predicted for the subjects it did not draw, in order.
@@ -126,10 +130,11 @@ struct MergeExpectation {
   int sizeArgument = 0;
   int iterations = 0;
   std::uint64_t voxels = 0;
+  double representativeShare = kDefaultRepresentativeShare; // of the merge's torva.configure
 };
 
 // Checks that `shards` are exactly the N shards of one run of this study, method and size, in
 // any folder order. Returns an empty string, or the first problem naming the folder: an
-// unreadable, corrupt or truncated file; another study, method, size or shard count; a duplicate
-// or extra shard; a missing shard.
+// unreadable, corrupt or truncated file; another study, method, size, representativeShare or
+// shard count; a duplicate or extra shard; a missing shard.
 std::string checkShardSet(const std::vector<FoundShard> &shards, const MergeExpectation &expected);

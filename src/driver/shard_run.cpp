@@ -8,6 +8,7 @@
 #include "data/decoded_study.h"
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
+#include "roi/roi_settings.h"
 #include "util/fatal.h"
 
 bool shardOfEnvironment(ShardPosition &position, bool &sharded, std::string &error) {
@@ -30,6 +31,13 @@ bool shardOfRun(ShardFile &file, const std::string &listPath, const DecodedStudy
   file.iterations = iterations;
   file.shard = position;
   file.voxels = static_cast<std::uint64_t>(result.voxels);
+  // The merge refuses shards run with another share than its own settings give.
+  RoiSettings settings;
+  std::ostringstream quiet; // the iterations have echoed the settings
+  error = readRoiSettings(settings, quiet);
+  if (!error.empty())
+    return false;
+  file.representativeShare = settings.representativeShare;
   file.records = result.records;
   file.predictions = result.predictions;
   file.labels = result.labels;

@@ -8,6 +8,7 @@
 
 #include "data/packed_study.h"
 #include "data/study_reader.h"
+#include "evidence/auc_comparison.h"
 
 namespace {
 
@@ -180,6 +181,15 @@ PredictionSummary summarisePredictions(const std::vector<SubjectPrediction> &mea
                              2.0;
   summary.auc = mannWhitneyAuc(p, outcome);
   summary.aucLesionVolume = mannWhitneyAuc(volume, outcome);
+  if (const std::optional<AucVariances> variances = delongVariances(p, volume, outcome)) {
+    const AucComparison c = compareAucs(*summary.auc, *summary.aucLesionVolume, *variances);
+    summary.aucCiLow = c.ciLow;
+    summary.aucCiHigh = c.ciHigh;
+    summary.aucDifference = c.difference;
+    summary.aucDifferenceCiLow = c.differenceCiLow;
+    summary.aucDifferenceCiHigh = c.differenceCiHigh;
+    summary.aucDifferenceP = c.differenceP;
+  }
   return summary;
 }
 
@@ -209,5 +219,11 @@ std::string predictionSummaryText(const std::string &method, int iterations, int
   appendMeasure(text, "brier", summary.brier);
   appendMeasure(text, "log_loss", summary.logLoss);
   appendMeasure(text, "auc_lesion_volume", summary.aucLesionVolume);
+  appendMeasure(text, "auc_ci_low", summary.aucCiLow);
+  appendMeasure(text, "auc_ci_high", summary.aucCiHigh);
+  appendMeasure(text, "auc_difference", summary.aucDifference);
+  appendMeasure(text, "auc_difference_ci_low", summary.aucDifferenceCiLow);
+  appendMeasure(text, "auc_difference_ci_high", summary.aucDifferenceCiHigh);
+  appendMeasure(text, "auc_difference_p", summary.aucDifferenceP);
   return text;
 }

@@ -72,6 +72,16 @@ struct PredictionSummary {
   std::optional<double> brier;   // mean (p - outcome)^2
   std::optional<double> logLoss; // mean -ln p (outcome 1), -ln(1 - p) (outcome 0)
   std::optional<double> aucLesionVolume;
+  // DeLong (evidence/auc_comparison.h), paired on the predicted subjects: the AUC's 95 %
+  // interval, and its difference from aucLesionVolume with interval and p-value. Empty when
+  // fewer than 2 predicted subjects hold either outcome; the p-value also when the difference's
+  // variance is 0.
+  std::optional<double> aucCiLow;
+  std::optional<double> aucCiHigh;
+  std::optional<double> aucDifference;
+  std::optional<double> aucDifferenceCiLow;
+  std::optional<double> aucDifferenceCiHigh;
+  std::optional<double> aucDifferenceP;
 };
 
 // `means`, `outcomes` and `volumes` are per subject position. Sums run in subject order.
@@ -83,7 +93,8 @@ PredictionSummary summarisePredictions(const std::vector<SubjectPrediction> &mea
 std::string predictionTableText(const FileList &list, const std::vector<SubjectPrediction> &means);
 
 // "prediction_summary.tsv": header "measure\tvalue", then the method ("jackknife" or
-// "bootstrap"), the counts and the six measures in %.6f or NA.
+// "bootstrap"), the counts, the six measures and the six rows of the DeLong comparison, in %.6f
+// or NA.
 std::string predictionSummaryText(const std::string &method, int iterations, int subjects,
                                   const PredictionSummary &summary);
 

@@ -70,10 +70,10 @@ std::vector<int> distinctPatternIds(const PackedStudy &study, const std::vector<
 
 PermutationScan::PermutationScan(const PackedStudy &subjects, long voxels,
                                  const std::vector<int> &earlierIds,
-                                 const std::vector<int> &candidates)
+                                 const std::vector<int> &candidates, double share)
     : study(subjects), earlier(earlierIds), caseCount(subjects.cases()),
       wordCount(subjects.words()), stride(caseCount + 1), outcome(subjects.node(voxels)),
-      normBound(static_cast<int>(static_cast<double>(caseCount) * 0.2)) {
+      normBound(static_cast<int>(normTestBound(caseCount, share))) {
   // Only the joint states that some subject has are kept, in ascending order: an empty
   // configuration adds exactly 0 to a score, so leaving it out keeps every sum's bits, and a
   // study of n subjects has at most n strata however many regions came before.

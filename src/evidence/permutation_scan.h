@@ -11,21 +11,24 @@
 // with the configurations j of the new network in the search's order: the strata with v in
 // state 0, then the strata with v in state 1. Only a_b changes under a permutation, one popcount
 // of the voxel's bits against the stratum's permuted outcome bits. The null statistic is the
-// largest gain among the candidates the search would accept: gain above 0, more than n/5
-// (rounded down) subjects in state 1, and in round 1 at most as many subjects differing from
-// the outcome as have outcome 1 (2 a >= m). Voxels with equal patterns are evaluated once, and
-// voxels that fail the norm test, which no permutation changes, not at all.
+// largest gain among the candidates the search would accept: gain above 0, more than
+// int(n * representativeShare) subjects in state 1 (n/5 rounded down by default), and in round 1 at
+// most as many subjects differing from the outcome as have outcome 1 (2 a >= m). Voxels with equal
+// patterns are evaluated once, and voxels that fail the norm test, which no permutation changes,
+// not at all.
 #include <cstdint>
 #include <vector>
 
 #include "data/packed_study.h"
+#include "roi/roi_settings.h"
 
 class PermutationScan {
 public:
   // `subjects`: every subject of the study, voxels in storage order then the outcome (node
   // `voxels`). `earlier`: the ids (1-based) of R_1..R_{r-1}. `candidates`: the round's voxel ids.
+  // `share`: the norm test's representativeShare.
   PermutationScan(const PackedStudy &subjects, long voxels, const std::vector<int> &earlier,
-                  const std::vector<int> &candidates);
+                  const std::vector<int> &candidates, double share = kDefaultRepresentativeShare);
 
   int round() const { return static_cast<int>(earlier.size()) + 1; }
   int strata() const { return strataCount; }

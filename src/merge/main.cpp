@@ -4,6 +4,7 @@
 // ensemble step as the whole run would: the result files are those of the whole run, and the
 // standard output is the whole run's after its last iteration.
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
 #include "merge/shard_folders.h"
+#include "roi/roi_settings.h"
 #include "util/command_line.h"
 #include "util/extra.h"
 #include "util/fatal.h"
@@ -63,6 +65,11 @@ int run(int argc, char **argv) {
   std::string error;
   if (!expectationOfStudy(listPath, study, method, size, expected, error))
     exitWithMessage(kExitInputError, stderr, error);
+  RoiSettings settings;
+  std::ostringstream quiet; // the shards have echoed the settings
+  if (const std::string problem = readRoiSettings(settings, quiet); !problem.empty())
+    exitWithMessage(kExitInputError, stderr, problem);
+  expected.representativeShare = settings.representativeShare;
   const std::vector<std::string> folders(operands.begin() + 3, operands.end());
   ProgressLine reading("shard", static_cast<long>(folders.size())); // on a terminal only
   std::vector<FoundShard> shards = readShardFolders(folders, &reading);

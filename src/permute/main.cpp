@@ -1,8 +1,10 @@
-// torvacoreel-permute [--permutations N] [--seed S] [--out DIR] fileList [RESULTS_DIR]
+// torvacoreel-permute [--permutations N] [--seed S] [--volume-bins B] [--out DIR] fileList
+//                     [RESULTS_DIR]
 //
 // Family-wise error p-values of a finished run's regions: each region's gain on all subjects
 // against the largest gain the search finds after shuffling the outcome within the strata of the
-// earlier regions. Run in the folder that holds the run's settings files, like the analysis.
+// earlier regions, and again within those strata crossed with lesion-volume bins. Run in the
+// folder that holds the run's settings files, like the analysis.
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
@@ -57,12 +59,18 @@ void lockOutputFolder(const std::string &dir) {
   leaveFolder(previous);
 }
 
-// The analysis's candidate set on all subjects, with its settings and mask from this folder.
-std::vector<int> screenedCandidates(const DecodedStudy &study) {
+// The analysis's settings, from this folder.
+RoiSettings analysisSettings() {
   RoiSettings settings;
   std::ostringstream quiet; // the analysis's settings echo is not this command's output
   if (const std::string problem = readRoiSettings(settings, quiet); !problem.empty())
     refuse(problem);
+  return settings;
+}
+
+// The analysis's candidate set on all subjects, with its settings and mask from this folder.
+std::vector<int> screenedCandidates(const DecodedStudy &study, const RoiSettings &settings) {
+  std::ostringstream quiet;
   std::vector<int> everyone(study.list.subjects.size());
   for (std::size_t k = 0; k < everyone.size(); ++k)
     everyone[k] = static_cast<int>(k);
@@ -92,6 +100,12 @@ void printSummary(const PermuteOptions &options, const PermutationResult &result
   for (const RegionPermutation &row : result.regions)
     std::printf("region %d (voxel %d): gain %.6f, p_fwe %.6f\n", row.region, row.repId, row.gain,
                 row.pFwe);
+  if (result.regions.empty())
+    return;
+  std::printf("Lesion-size control: the outcome also permuted within %d lesion-volume bins\n",
+              options.volumeBins);
+  for (const RegionPermutation &row : result.regions)
+    std::printf("region %d (voxel %d): p_fwe_volume %.6f\n", row.region, row.repId, row.pFweVolume);
 }
 
 int run(int argc, char **argv) {
@@ -120,8 +134,11 @@ int run(int argc, char **argv) {
   if (const std::string problem = readRunRegions(options.resultsDir, study, regions);
       !problem.empty())
     refuse(problem);
-  const PermutationStudy input{study.subjects, study.list.nodeCount - 1, screenedCandidates(study),
-                               regions.labels, regions.representatives};
+  const RoiSettings settings = analysisSettings();
+  const PermutationStudy input{
+      study.subjects,    study.list.nodeCount - 1, screenedCandidates(study, settings),
+      regions.labels,    regions.representatives,  settings.representativeShare,
+      options.volumeBins};
 
   PermutationResult result;
   // Every region's round, and round 1 for the maps when there is no region, is permuted.
@@ -144,10 +161,12 @@ int run(int argc, char **argv) {
     refuse("permutation.tsv: cannot write it in " + options.outDir + "\n");
   stageMap(results, "gain_map.nii", result.gainMap, study, regions.geometry);
   stageMap(results, "gain_corrp_map.nii", result.corrpMap, study, regions.geometry);
+  stageMap(results, "gain_corrp_volume_map.nii", result.corrpVolumeMap, study, regions.geometry);
   if (const std::string problem = results.commit(); !problem.empty())
     refuse(problem);
   leaveFolder(previous);
-  std::printf("Results in %s: permutation.tsv, gain_map.nii, gain_corrp_map.nii\n",
+  std::printf("Results in %s: permutation.tsv, gain_map.nii, gain_corrp_map.nii, "
+              "gain_corrp_volume_map.nii\n",
               options.outDir.c_str());
   return torva::kExitSuccess;
 }

@@ -20,6 +20,18 @@ std::string parsePermutations(const std::string &text, long &permutations) {
   return std::string();
 }
 
+std::string parseVolumeBins(const std::string &text, int &bins) {
+  const std::string refusal = "--volume-bins takes a whole number from 1 to " +
+                              std::to_string(kMostVolumeBins) + ", not '" + text + "'\n";
+  if (!allDigits(text) || text.size() > 2)
+    return refusal;
+  const int value = std::stoi(text);
+  if (value < 1 || value > kMostVolumeBins)
+    return refusal;
+  bins = value;
+  return std::string();
+}
+
 std::string parseSeed(const std::string &text, std::uint64_t &seed) {
   const std::string refusal =
       "--seed takes a whole number from 0 to 18446744073709551615, not '" + text + "'\n";
@@ -41,7 +53,7 @@ std::string parseSeed(const std::string &text, std::uint64_t &seed) {
 std::string parsePermuteOptions(const std::vector<std::string> &args, PermuteOptions &options) {
   options = PermuteOptions{};
   static const std::vector<torva::OptionSpec> known = {
-      {"permutations", true}, {"seed", true}, {"out", true}};
+      {"permutations", true}, {"seed", true}, {"volume-bins", true}, {"out", true}};
   torva::ParsedCommandLine line;
   if (const std::string problem = torva::parseCommandLine(
           std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()), known, line);
@@ -55,6 +67,8 @@ std::string parsePermuteOptions(const std::vector<std::string> &args, PermuteOpt
       problem = parsePermutations(value, options.permutations);
     } else if (name == "seed") {
       problem = parseSeed(value, options.seed);
+    } else if (name == "volume-bins") {
+      problem = parseVolumeBins(value, options.volumeBins);
     } else {
       options.outDir = value;
       if (options.outDir.empty())
@@ -80,6 +94,7 @@ std::string permuteHelpText() {
          "Family-wise error p-values of a finished run's regions by permutation of the outcome.\n"
          "  --permutations N  permutations per region, 1 to 1000000 (default 5000)\n"
          "  --seed S          seed of the permutations, 0 to 2^64-1 (default 1)\n"
+         "  --volume-bins B   lesion-volume bins of p_fwe_volume, 1 to 10 (default 4)\n"
          "  --out DIR         folder for permutation.tsv and the maps (default RESULTS_DIR)\n"
          "  -h, --help        show this text and exit\n"
          "  --version         show the version and exit\n";

@@ -16,6 +16,7 @@
 #include "prepare/participants_table.h"
 #include "prepare/subject_selection.h"
 #include "roi/overlap_note.h"
+#include "roi/roi_settings.h"
 
 namespace {
 
@@ -173,10 +174,16 @@ std::string writeStagedStudy(const PrepareOptions &options,
   problem = writeSubjectImages(options, imageFolder, subjects, summary, overlap, geometry);
   if (!problem.empty())
     return problem;
-  const long bound = normTestBound(static_cast<long>(subjects.size()));
+  const long kept = static_cast<long>(subjects.size());
+  const long bound = normTestBound(kept, kDefaultRepresentativeShare);
+  std::array<long, 3> shareBounds{};
+  for (std::size_t k = 0; k < shareBounds.size(); ++k)
+    shareBounds[k] = normTestBound(kept, kSummaryShares[k]);
   for (const std::int16_t count : overlap) {
     summary.lesionedAnywhere += count > 0;
     summary.overAFifth += count > bound;
+    for (std::size_t k = 0; k < shareBounds.size(); ++k)
+      summary.overShares[k] += count > shareBounds[k];
     summary.largestOverlap = std::max<long>(summary.largestOverlap, count);
   }
   summary.voxelMm3 =
@@ -269,6 +276,10 @@ std::string formatSummary(const PrepareSummary &s) {
           "; largest overlap: " + std::to_string(s.largestOverlap) + " subjects\n";
   text += "voxels lesioned in more than a fifth of the subjects: " + std::to_string(s.overAFifth) +
           "\n";
+  // What each representativeShare would let the search consider.
+  for (std::size_t k = 0; k < kSummaryShares.size(); ++k)
+    text += std::string("voxels lesioned in more than ") + kSummaryShareNames[k] +
+            " of the subjects: " + std::to_string(s.overShares[k]) + "\n";
   text += "next: cd " + s.out + " && torvacoreel torva.prj.filelist 1 0\n";
   return text;
 }

@@ -2,6 +2,7 @@
 // Builds a study folder from a participants table and its lesion masks: the 0/1 images, the
 // file list the analysis reads, the subject table, the overlap image, and the figures of the
 // summary.
+#include <array>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,15 @@ struct PrepareSummary {
   long lesionedAnywhere = 0;
   long largestOverlap = 0;
   long overAFifth = 0; // voxels lesioned in more than a fifth of the kept subjects
+  // Voxels that a representativeShare of 0.05, 0.1 and 0.2 lets pass the norm test: lesioned in
+  // more than int(kept * share) subjects.
+  std::array<long, 3> overShares{};
   std::string out;
 };
+
+// The shares of PrepareSummary::overShares and how the summary names them.
+constexpr std::array<double, 3> kSummaryShares = {0.05, 0.1, 0.2};
+constexpr std::array<const char *, 3> kSummaryShareNames = {"5 %", "10 %", "20 %"};
 
 // Runs the whole preparation. Returns an empty string on success, else the refusal; nothing is
 // written to options.out before every table row and mask header has passed its checks.

@@ -13,6 +13,9 @@ const char *const kPredictionHeader = "id\timage\toutcome\theldout\tp_outcome1";
 const char *const kSummaryHeader = "measure\tvalue";
 const char *const kPermutationHeader =
     "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations";
+// The header of the files written since the lesion-size control: one more column.
+const char *const kPermutationVolumeHeader =
+    "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\tp_fwe_volume";
 
 std::vector<std::string> tabFields(const std::string &line) {
   std::vector<std::string> fields;
@@ -24,10 +27,12 @@ std::vector<std::string> tabFields(const std::string &line) {
   return fields;
 }
 
-// The lines of a tab-separated file after its header, which must be `header`; each line split
-// into exactly `columns` fields.
-std::string readTable(const std::string &path, const char *header, std::size_t columns,
-                      std::vector<std::vector<std::string>> &lines) {
+// The lines of a tab-separated file after its header, which must be `header` or, when given,
+// `newerHeader` (whose column count it then takes); each line split into exactly as many fields
+// as its header names.
+std::string readTable(const std::string &path, const char *header,
+                      std::vector<std::vector<std::string>> &lines,
+                      const char *newerHeader = nullptr) {
   lines.clear();
   std::string text;
   std::string error = readResultText(path, text);
@@ -35,8 +40,11 @@ std::string readTable(const std::string &path, const char *header, std::size_t c
     return error;
   std::istringstream in(text);
   std::string line;
-  if (!std::getline(in, line) || line != header)
-    return path + ": the first line must be the header \"" + header + "\"\n";
+  if (!std::getline(in, line) ||
+      (line != header && (newerHeader == nullptr || line != newerHeader)))
+    return path + ": the first line must be the header \"" +
+           (newerHeader != nullptr ? newerHeader : header) + "\"\n";
+  const std::size_t columns = tabFields(line).size();
   for (long number = 2; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
@@ -104,11 +112,11 @@ std::string loadHeldOutPrediction(const std::string &dir, HeldOutPrediction &pre
     return (haveRows ? summaryPath : rowsPath) + " is missing, but " +
            (haveRows ? rowsPath : summaryPath) + " is there; both come from the same run\n";
   std::vector<std::vector<std::string>> lines;
-  std::string error = readTable(rowsPath, kPredictionHeader, 5, lines);
+  std::string error = readTable(rowsPath, kPredictionHeader, lines);
   if (error.empty())
     error = parsePredictionRows(rowsPath, lines, prediction.rows);
   if (error.empty())
-    error = readTable(summaryPath, kSummaryHeader, 2, lines);
+    error = readTable(summaryPath, kSummaryHeader, lines);
   if (!error.empty())
     return error;
   for (std::size_t n = 0; n < lines.size(); ++n) {
@@ -136,7 +144,7 @@ std::string loadPermutation(const std::string &dir, const std::vector<long> &rep
   if (!exists(path))
     return std::string();
   std::vector<std::vector<std::string>> lines;
-  std::string error = readTable(path, kPermutationHeader, 7, lines);
+  std::string error = readTable(path, kPermutationHeader, lines, kPermutationVolumeHeader);
   if (!error.empty())
     return error;
   if (lines.size() != representatives.size())
@@ -163,8 +171,14 @@ std::string loadPermutation(const std::string &dir, const std::vector<long> &rep
     row.pFwe = f[3];
     if (!wholeNumberOf(f[6], row.permutations) || row.permutations < 1)
       return badField(path, n, "permutations", f[6]);
+    if (f.size() > 7) {
+      if (!numberOf(f[7], p) || !(p > 0.0 && p <= 1.0))
+        return badField(path, n, "p_fwe_volume", f[7]);
+      row.pFweVolume = f[7];
+    }
     permutation.rows.push_back(row);
   }
+  permutation.withVolume = !lines.empty() && lines.front().size() > 7;
   permutation.present = true;
   return std::string();
 }

@@ -31,14 +31,16 @@ struct PermutationRow {
   long repId = 0;   // 1-based voxel id
   std::string pFwe; // as written
   long permutations = 0;
+  std::string pFweVolume; // as written; "" in a file from before the lesion-size control
 };
 
 struct PermutationResults {
   bool present = false;
+  bool withVolume = false;          // the file has the p_fwe_volume column
   std::vector<PermutationRow> rows; // region order
 };
 
-// Reads permutation.tsv of `dir` and checks its regions against the run's representatives
-// (0-based voxel indices in region order).
+// Reads permutation.tsv of `dir`, with or without its last column p_fwe_volume, and checks its
+// regions against the run's representatives (0-based voxel indices in region order).
 std::string loadPermutation(const std::string &dir, const std::vector<long> &representatives,
                             PermutationResults &permutation);

@@ -25,6 +25,7 @@ const char *kStyle = R"(body{font-family:sans-serif;margin:1.5em;max-width:75em;
 table{border-collapse:collapse;font-size:0.9em}
 .frame{overflow-x:auto;max-width:100%}
 .caption{font-size:0.8em;margin:0 0 0.8em 10px}
+.comparison{max-width:34em}
 .charts{display:flex;flex-wrap:wrap;gap:2em;align-items:flex-start}
 td,th{border:1px solid #bbb;padding:0.2em 0.5em;text-align:right;white-space:nowrap}
 th{background:#eee}
@@ -38,8 +39,11 @@ void summarySection(std::ostringstream &html, const ReportPage &page) {
   html << "<h2>Run</h2>\n<table>\n"
        << "<tr><th>method</th><td>" << escapeHtml(page.run.method) << "</td></tr>\n"
        << "<tr><th>iterations</th><td>" << escapeHtml(page.run.iterations) << "</td></tr>\n"
-       << "<tr><th>subjects</th><td>" << page.subjects << "</td></tr>\n"
-       << "<tr><th>distinct models</th><td>" << page.summary.distinctModels << "</td></tr>\n"
+       << "<tr><th>subjects</th><td>" << page.subjects << "</td></tr>\n";
+  if (!page.representativeShare.empty())
+    html << "<tr><th>representativeShare</th><td>" << escapeHtml(page.representativeShare)
+         << "</td></tr>\n";
+  html << "<tr><th>distinct models</th><td>" << page.summary.distinctModels << "</td></tr>\n"
        << "<tr><th>most frequent model</th><td>first found in iteration " << page.summary.modeId
        << "</td></tr>\n"
        << "<tr><th>its frequency</th><td>" << fixed(100.0 * page.summary.modeFrequency, 1)
@@ -154,6 +158,9 @@ void regionTable(std::ostringstream &html, const ReportPage &page) {
     html << " p_fwe: the family-wise error p-value of the region's gain, from " << page.permutations
          << " permutations of the outcome within the earlier regions' states (maximum statistic "
             "over the round's candidate voxels).";
+  if (page.volumeControl)
+    html << " p_fwe_volume: the same test with the outcome permuted within lesion-volume bins "
+            "as well, so that a region whose gain only reflects lesion size is not significant.";
   if (!page.atlas.empty())
     html << " rep_label: the atlas label at the representative voxel; top_labels: the atlas "
             "labels holding most of the region's voxels, with their percentages (atlas "
@@ -268,6 +275,8 @@ void predictionSection(std::ostringstream &html, const PredictionView &view) {
     html << "<p>No curve: the predicted subjects hold only one outcome.</p>\n";
   else
     html << rocSvg(view.roc);
+  if (!view.comparison.empty())
+    html << "<p class=\"comparison\">" << escapeHtml(view.comparison) << "</p>\n";
   if (!view.note.empty())
     html << "<p>" << escapeHtml(view.note) << "</p>\n";
   html << "</div>\n<div>\n<h3>Calibration</h3>\n"

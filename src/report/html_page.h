@@ -19,6 +19,9 @@ struct PredictionView {
   std::vector<RocSeries> roc;
   std::vector<CalibrationBin> bins;
   std::string note; // why a curve is missing, "" when both are drawn
+  // The DeLong comparison of the held-out AUC with the lesion volume's, one line under the ROC;
+  // "" when the summary has none (an older run, or fewer than 2 subjects of an outcome).
+  std::string comparison;
 };
 
 // The round-1 gain where the family-wise corrected p is at most 0.05.
@@ -43,8 +46,10 @@ struct ReportPage {
   std::string backgroundName;        // what the grey shows, "" for nothing
   double backgroundTop = 0;          // value drawn as the lightest grey
   std::vector<std::string> commands; // exact command lines, one per entry
+  std::string representativeShare;   // as the run's torva.configure gives it, "" when not set
   PredictionView prediction;
-  long permutations = 0; // of the p_fwe column, 0 without it
+  long permutations = 0;      // of the p_fwe column, 0 without it
+  bool volumeControl = false; // the table has p_fwe_volume
   GainView gain;
   std::string atlas; // atlas image behind rep_label and top_labels, "" without
 };

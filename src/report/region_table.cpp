@@ -103,6 +103,8 @@ std::vector<std::vector<std::string>> regionCells(const std::vector<RegionRow> &
     cells[0].push_back("p_fwe");
   if (appended.atlas)
     cells[0].insert(cells[0].end(), {"rep_label", "top_labels"});
+  if (appended.pFweVolume)
+    cells[0].push_back("p_fwe_volume");
   for (const RegionRow &row : rows) {
     std::vector<std::string> line = {std::to_string(row.region), std::to_string(row.voxels),
                                      oneDecimal(row.volume), std::to_string(row.repId)};
@@ -127,6 +129,8 @@ std::vector<std::vector<std::string>> regionCells(const std::vector<RegionRow> &
       line.push_back(row.pFwe);
     if (appended.atlas)
       line.insert(line.end(), {row.repLabel, row.topLabels});
+    if (appended.pFweVolume)
+      line.push_back(row.pFweVolume);
     cells.push_back(line);
   }
   return cells;

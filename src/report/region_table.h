@@ -19,16 +19,19 @@ struct RegionRow {
   std::array<double, 3> high{};
   double freqMean = 0;
   double freqMax = 0;
-  OutcomeSplit split;    // only meaningful with a study
-  std::string pFwe;      // from permutation.tsv
-  std::string repLabel;  // atlas name at the representative voxel
-  std::string topLabels; // atlas labels the region overlaps most
+  OutcomeSplit split;     // only meaningful with a study
+  std::string pFwe;       // from permutation.tsv
+  std::string repLabel;   // atlas name at the representative voxel
+  std::string topLabels;  // atlas labels the region overlaps most
+  std::string pFweVolume; // from permutation.tsv, the lesion-size controlled test
 };
 
-// Columns appended after the existing ones, in this order: p_fwe, then rep_label and top_labels.
+// Columns appended after the existing ones, in this order: p_fwe, then rep_label and top_labels,
+// then p_fwe_volume.
 struct AppendedColumns {
   bool pFwe = false;
   bool atlas = false;
+  bool pFweVolume = false;
 };
 
 // Rows for regions 1 .. regions: `labels` is the consensus label field on the grid of

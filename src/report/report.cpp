@@ -129,6 +129,9 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
            .empty())
     return error;
   const bool withStudy = !options.study.empty();
+  std::string representativeShare;
+  if (!(error = loadRepresentativeShare(options.results, representativeShare)).empty())
+    return error;
   Evidence evidence;
   if (!(error = loadEvidence(options, results, gridPath, withStudy ? &study : nullptr, evidence))
            .empty())
@@ -178,6 +181,8 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
   page.prediction = predictionView(evidence.prediction, withStudy ? &study : nullptr);
   page.permutations =
       evidence.permutation.rows.empty() ? 0 : evidence.permutation.rows.front().permutations;
+  page.volumeControl = appended.pFweVolume;
+  page.representativeShare = representativeShare;
   page.atlas = options.atlas;
   page.summary = results.summary;
   page.subjects = results.variables.subjects();

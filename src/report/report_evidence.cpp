@@ -1,9 +1,13 @@
 #include "report/report_evidence.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "report/png_writer.h"
+#include "report/svg_text.h"
+#include "roi/roi_settings.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -78,8 +82,11 @@ AppendedColumns appendEvidence(const Evidence &evidence, const RunResults &resul
   AppendedColumns appended;
   appended.pFwe = evidence.permutation.present;
   appended.atlas = evidence.withAtlas;
-  for (std::size_t r = 0; appended.pFwe && r < rows.size(); ++r)
+  appended.pFweVolume = evidence.permutation.present && evidence.permutation.withVolume;
+  for (std::size_t r = 0; appended.pFwe && r < rows.size(); ++r) {
     rows[r].pFwe = evidence.permutation.rows[r].pFwe;
+    rows[r].pFweVolume = evidence.permutation.rows[r].pFweVolume;
+  }
   if (appended.atlas) {
     const std::vector<RegionAtlasLabels> labels = regionAtlasLabels(
         evidence.atlas, results.roi.labels, results.regions(), results.variables.representatives);
@@ -105,6 +112,50 @@ std::string writeGainMontage(const std::string &path, const Evidence &evidence,
     }
   return writePng(path,
                   renderMasked(page.layout, grey, evidence.gain.values, evidence.shown, view.top));
+}
+
+std::string aucComparisonLine(const HeldOutPrediction &prediction) {
+  const char *measures[] = {"auc",
+                            "auc_ci_low",
+                            "auc_ci_high",
+                            "auc_lesion_volume",
+                            "auc_difference",
+                            "auc_difference_ci_low",
+                            "auc_difference_ci_high"};
+  double v[7] = {};
+  for (int k = 0; k < 7; ++k)
+    if (!numberOf(prediction.value(measures[k]), v[k]))
+      return std::string();
+  double p = 0;
+  const std::string pText = prediction.value("auc_difference_p");
+  std::string delong = "DeLong p not defined (the difference has no variance)";
+  if (numberOf(pText, p))
+    delong = p < 0.001 ? "DeLong p < 0.001" : "DeLong p = " + fixedText(p, 3);
+  else if (pText != "NA")
+    return std::string();
+  return "held-out AUC " + fixedText(v[0], 3) + " (95 % CI " + fixedText(v[1], 2) + " to " +
+         fixedText(v[2], 2) + ") against lesion volume " + fixedText(v[3], 3) + ": difference " +
+         fixedText(v[4], 3) + " (" + fixedText(v[5], 2) + " to " + fixedText(v[6], 2) + "), " +
+         delong;
+}
+
+std::string loadRepresentativeShare(const std::string &dir, std::string &share) {
+  share.clear();
+  const std::string path = resultPath(dir, kConfigurationFile);
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(path, ignored))
+    return std::string();
+  std::ifstream in(path);
+  RoiSettings settings;
+  parseRoiSettings(in, settings);
+  if (!settings.representativeShareGiven)
+    return std::string();
+  double value = 0;
+  if (!parseDoubleToken(settings.representativeShareToken, value) || !(value > 0 && value < 1))
+    return path + ": " + kRepresentativeShareLabel + " \"" + settings.representativeShareToken +
+           "\" is not a number strictly between 0 and 1\n";
+  share = shareText(settings.representativeShare);
+  return std::string();
 }
 
 PredictionView predictionView(const HeldOutPrediction &prediction, const StudySummary *study) {
@@ -140,5 +191,6 @@ PredictionView predictionView(const HeldOutPrediction &prediction, const StudySu
                   "table.";
   }
   view.bins = calibrationBins(predicted, outcomes);
+  view.comparison = aucComparisonLine(prediction);
   return view;
 }

@@ -41,6 +41,15 @@ AppendedColumns appendEvidence(const Evidence &evidence, const RunResults &resul
 std::string writeGainMontage(const std::string &path, const Evidence &evidence,
                              const std::vector<unsigned char> &grey, ReportPage &page);
 
+// The DeLong line under the ROC, from the summary's rows: "held-out AUC 0.875 (95 % CI 0.81 to
+// 0.94) against lesion volume 0.757: difference 0.118 (0.05 to 0.19), DeLong p = 0.001"; "" when
+// the summary lacks the rows (a run from before them) or they are NA.
+std::string aucComparisonLine(const HeldOutPrediction &prediction);
+
+// The run's representativeShare as its torva.configure in `dir` gives it, "" when the file or
+// the pair is not there; an error naming the file for a value that is no share.
+std::string loadRepresentativeShare(const std::string &dir, std::string &share);
+
 // The page's view of the held-out prediction: the measures as the run wrote them, and the curves
 // over the predicted subjects (the lesion-volume curve only with the study).
 PredictionView predictionView(const HeldOutPrediction &prediction, const StudySummary *study);

@@ -12,7 +12,6 @@
 #include "data/samples.h"
 #include "data/study_view.h"
 #include "roi/candidate_scan.h"
-#include "roi/overlap_note.h"
 #include "roi/region_network.h"
 #include "roi/roi_settings.h"
 #include "roi/run_log.h"
@@ -115,7 +114,7 @@ RoundBest scanRound(Search<Study> &s, int round, const std::vector<int> &ns, con
   const auto start = Clock::now();
   RoundBest best;
   s.A.clear();
-  const ScanRound input{s.V, round, s.cases, baseline};
+  const ScanRound input{s.V, round, s.cases, baseline, s.settings.representativeShare};
   std::ostream &out = torva::progress();
   if (route == ScanRoute::Packed && s.bits != nullptr) {
     PackedEvaluator evaluator(*s.bits, s.R);
@@ -270,7 +269,8 @@ void learnRegions(Search<Study> &s, BN &bn, std::vector<int> &representatives, S
     if (round == 1 && !found) {
       overlap->measured = true;
       overlap->cases = s.cases;
-      overlap->normBound = normTestBound(s.cases);
+      overlap->normBound = normTestBound(s.cases, s.settings.representativeShare);
+      overlap->share = s.settings.representativeShare;
       measureOverlap(s.study, s.V, s.cases, *overlap);
     }
   }

@@ -7,6 +7,8 @@
 // variable, fitted on the study.
 #include <vector>
 
+#include "roi/roi_settings.h"
+
 class BN;
 class Samples;
 class StudyView;
@@ -26,14 +28,15 @@ struct BmlTimes {
 // What round 1 offered the norm test when it chose no representative voxel, so that a run in
 // which no iteration can choose one is able to say why: the most cases, and the most of the
 // study's subjects (each counted once), in which a candidate voxel is in state 1, and the count
-// a representative voxel must exceed (normTestBound of the cases). `measured` stays false when
-// round 1 chose a voxel.
+// a representative voxel must exceed (normTestBound of the cases and the share). `measured`
+// stays false when round 1 chose a voxel.
 struct RoundOneOverlap {
   bool measured = false;
   long largestInCases = 0;
   long largestInSubjects = 0;
   long normBound = 0;
   long cases = 0;
+  double share = kDefaultRepresentativeShare; // the settings' representativeShare
 };
 
 // labels: per voxel -9 outside the candidate set, -1 candidate in no region, r for the region

@@ -5,7 +5,6 @@
 
 #include "bn/bn.h"
 #include "data/samples.h"
-#include "roi/overlap_note.h"
 #include "roi/run_log.h"
 #include "util/pattern_measures.h"
 #include "util/popcount.h"
@@ -24,9 +23,9 @@ int countCommon(const std::uint64_t *a, const std::uint64_t *b, int words) {
 template <class Evaluator>
 void scan(Evaluator &e, const ScanRound &in, std::vector<int> &A, RoundBest &best,
           std::ostream &out) {
-  // Norm test: summed states above the integer part of n * 0.2. Shape test (round 1): summed
+  // Norm test: summed states above the integer part of n * share. Shape test (round 1): summed
   // differences from the function variable at most its norm, or half the cases on a tie.
-  const int normBound = static_cast<int>(normTestBound(in.cases));
+  const int normBound = static_cast<int>(normTestBound(in.cases, in.share));
   const int tieShapeBound = static_cast<int>(in.cases * 0.5);
   const int shapeBound = e.functionNorm();
   std::vector<char> pattern(static_cast<std::size_t>(in.cases));

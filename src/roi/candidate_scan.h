@@ -14,6 +14,7 @@
 
 #include "data/packed_study.h"
 #include "data/study_view.h"
+#include "roi/roi_settings.h"
 
 class BN;
 class Samples;
@@ -96,6 +97,7 @@ struct ScanRound {
   int round;
   long cases;
   double baseline; // K2 score of the function variable without the candidate
+  double share = kDefaultRepresentativeShare; // of the norm test (RoiSettings)
 };
 
 // Scans V in ascending order: appends every voxel of positive gain to A and keeps the round's

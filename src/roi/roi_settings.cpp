@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
@@ -76,6 +77,27 @@ bool readDouble(std::istream &in, double &setting) {
   return true;
 }
 
+// A share the norm test can use: a number strictly between 0 and 1.
+bool shareOf(const std::string &token, double &share) {
+  double value = 0;
+  if (!parseDoubleToken(token, value) || !(value > 0 && value < 1))
+    return false;
+  share = value;
+  return true;
+}
+
+// The optional tenth pair: only under its exact label, so that files whose tokens after the
+// ninth value were free text keep their meaning. A value that is no share is kept as written
+// for settingsProblem to refuse.
+void readShare(std::istream &in, RoiSettings &settings) {
+  std::string label;
+  if (!(in >> label) || label != kRepresentativeShareLabel)
+    return;
+  settings.representativeShareGiven = true;
+  in >> settings.representativeShareToken;
+  shareOf(settings.representativeShareToken, settings.representativeShare);
+}
+
 const char *segmentationCountText(int count) {
   if (count == -1)
     return "forward selection based on GVRC";
@@ -90,6 +112,21 @@ void warnOutsideRange(bool outside, const char *name, std::ostream &out) {
 }
 
 } // namespace
+
+long normTestBound(long cases, double share) {
+  return static_cast<long>(static_cast<double>(cases) * share);
+}
+
+std::string shareText(double share) {
+  char text[32];
+  for (int digits = 1; digits < 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, share);
+    if (std::strtod(text, nullptr) == share)
+      return text;
+  }
+  std::snprintf(text, sizeof text, "%.17g", share);
+  return text;
+}
 
 bool parseIntToken(const std::string &token, int &value) {
   std::size_t i = (!token.empty() && (token[0] == '+' || token[0] == '-')) ? 1 : 0;
@@ -115,10 +152,10 @@ bool parseDoubleToken(const std::string &token, double &value) {
 
 void parseRoiSettings(std::istream &in, RoiSettings &s) {
   // Positions alone give the meaning; the first unreadable value stops the reading.
-  static_cast<void>(readInt(in, s.maskMethod) && readDouble(in, s.normThreshold) &&
-                    readDouble(in, s.beta) && readInt(in, s.T_gem) && readInt(in, s.T_lbp) &&
-                    readInt(in, s.Max_ROI) && readInt(in, s.segmentationCount) &&
-                    readInt(in, s.neighborhoodType) && readInt(in, s.verbose));
+  if (readInt(in, s.maskMethod) && readDouble(in, s.normThreshold) && readDouble(in, s.beta) &&
+      readInt(in, s.T_gem) && readInt(in, s.T_lbp) && readInt(in, s.Max_ROI) &&
+      readInt(in, s.segmentationCount) && readInt(in, s.neighborhoodType) && readInt(in, s.verbose))
+    readShare(in, s);
 }
 
 std::string readRoiSettings(RoiSettings &settings, std::ostream &out) {
@@ -157,6 +194,15 @@ std::string settingsProblem(const RoiSettings &settings) {
              std::to_string(kMaxLoopSetting) +
              "; the segmentation would not finish in a day (typical values are 5 to 30)\n";
   }
+  double share = 0;
+  if (settings.representativeShareGiven && !shareOf(settings.representativeShareToken, share))
+    return file + ": " + kRepresentativeShareLabel + " " +
+           (settings.representativeShareToken.empty()
+                ? std::string("has no value")
+                : settings.representativeShareToken + " is not a number strictly between "
+                                                      "0 and 1") +
+           "; it is the share of the subjects a representative voxel must be lesioned in more "
+           "than (default 0.2)\n";
   return std::string();
 }
 
@@ -174,6 +220,8 @@ void echoRoiSettings(const RoiSettings &s, std::ostream &out) {
   out << "Neighborhood type: "
       << (s.neighborhoodType == 0 ? "second-order lattice" : "specified by file") << '\n';
   out << "Verbose: " << (s.verbose != 0 ? "Yes" : "No") << '\n';
+  if (s.representativeShareGiven)
+    out << kRepresentativeShareLabel << "= " << shareText(s.representativeShare) << '\n';
   warnOutsideRange(s.beta < 0 || s.beta > 100, "beta", out);
   warnOutsideRange(s.T_gem < 0 || s.T_gem > 30, "T_gem", out);
   warnOutsideRange(s.T_lbp < 0 || s.T_lbp > 10, "T_lbp", out);

@@ -168,7 +168,10 @@ TEST_F(HeldOutFiles, JackknifeWithAnIterationThatFindsNoVoxel) {
   EXPECT_EQ(readFile("prediction_summary.tsv"),
             "measure\tvalue\nmethod\tjackknife\niterations\t5\nsubjects\t5\npredicted\t5\n"
             "outcome1\t1\nauc\t0.000000\naccuracy\t0.800000\nbalanced_accuracy\t0.500000\n"
-            "brier\t0.170889\nlog_loss\t0.536867\nauc_lesion_volume\t0.875000\n");
+            "brier\t0.170889\nlog_loss\t0.536867\nauc_lesion_volume\t0.875000\n"
+            // One outcome-1 subject: no DeLong comparison.
+            "auc_ci_low\tNA\nauc_ci_high\tNA\nauc_difference\tNA\n"
+            "auc_difference_ci_low\tNA\nauc_difference_ci_high\tNA\nauc_difference_p\tNA\n");
 }
 
 // The first two bootstrap draws after srand(0), as list positions: 4 1 3 3 4 (out of bag 0, 2)
@@ -193,7 +196,10 @@ TEST_F(HeldOutFiles, BootstrapWithSubjectsNeverOutOfBag) {
   EXPECT_EQ(readFile("prediction_summary.tsv"),
             "measure\tvalue\nmethod\tbootstrap\niterations\t2\nsubjects\t5\npredicted\t3\n"
             "outcome1\t1\nauc\t0.250000\naccuracy\t0.666667\nbalanced_accuracy\t0.500000\n"
-            "brier\t0.278912\nlog_loss\t0.812178\nauc_lesion_volume\t0.750000\n");
+            "brier\t0.278912\nlog_loss\t0.812178\nauc_lesion_volume\t0.750000\n"
+            // One outcome-1 subject: no DeLong comparison.
+            "auc_ci_low\tNA\nauc_ci_high\tNA\nauc_difference\tNA\n"
+            "auc_difference_ci_low\tNA\nauc_difference_ci_high\tNA\nauc_difference_p\tNA\n");
 }
 
 } // namespace

@@ -406,8 +406,9 @@ TEST_F(ShardFileDamage, EveryFlippedByteIsRefused) {
   }
   EXPECT_NE(readError(good_ + "x").find("after the payload"), std::string::npos);
   std::string newer = good_;
-  newer[8] = 3;
-  EXPECT_NE(readError(newer).find("version 3, this program reads version 2"), std::string::npos);
+  newer[8] = 4;
+  EXPECT_NE(readError(newer).find("version 4, this program reads versions 2 and 3"),
+            std::string::npos);
   EXPECT_NE(readError("TORVASHX" + good_.substr(8)).find("not a shard file"), std::string::npos);
 }
 
@@ -417,10 +418,45 @@ TEST_F(ShardFileDamage, ShardOfTheOlderVersionIsRefused) {
   std::string older = good_;
   older[8] = 1;
   const std::string error = readError(older);
-  EXPECT_NE(error.find("shard file damaged.torva: version 1, this program reads version 2; run "
-                       "the shard again"),
+  EXPECT_NE(error.find("shard file damaged.torva: version 1, this program reads versions 2 and "
+                       "3; run the shard again"),
             std::string::npos)
       << error;
+}
+
+// A shard of version 2 was written before the representativeShare existed, so it ran with the
+// default share: its payload, without the share's eight bytes after the voxel count, reads as
+// the same shard with 0.2. Version 3 keeps any share bit for bit.
+TEST_F(ShardFileDamage, VersionTwoReadsAsTheDefaultShare) {
+  ShardFile current;
+  std::string error;
+  ASSERT_TRUE(readShardFile("shard.torva", current, error)) << error;
+  const std::string payload = good_.substr(28);
+  const std::size_t share = 12 + 3 * 16 + 5 * 4 + 8; // list hash, images, five i32, voxels
+  std::string older = resealed(good_, payload.substr(0, share) + payload.substr(share + 8));
+  older[8] = 2;
+  writeFile("older.torva", older);
+  ShardFile read;
+  ASSERT_TRUE(readShardFile("older.torva", read, error)) << error;
+  EXPECT_EQ(read.representativeShare, 0.2);
+  EXPECT_EQ(read.records, current.records);
+  EXPECT_EQ(read.predictions, current.predictions);
+  EXPECT_EQ(read.runLog, current.runLog);
+  // The same bytes as version 3 are eight bytes too long for version 2.
+  std::string mislabelled = good_;
+  mislabelled[8] = 2;
+  EXPECT_NE(readError(mislabelled).find("corrupt"), std::string::npos);
+
+  ShardFile tenth = sampleShard(2, 3);
+  tenth.representativeShare = 0.1;
+  ASSERT_TRUE(writeShardFile("tenth.torva", tenth, error)) << error;
+  ASSERT_TRUE(readShardFile("tenth.torva", read, error)) << error;
+  EXPECT_EQ(read.representativeShare, 0.1);
+  for (const double bad : {0.0, 1.0, -0.1, std::nan("")}) {
+    tenth.representativeShare = bad;
+    EXPECT_FALSE(writeShardFile("bad.torva", tenth, error)) << bad;
+    EXPECT_NE(error.find("representativeShare"), std::string::npos) << error;
+  }
 }
 
 // A well-sealed file whose counts promise more than its bytes hold must be refused before
@@ -455,8 +491,8 @@ TEST(ShardFileFormat, MissingFileIsAnErrorNamingIt) {
 // --- The merge's check -----------------------------------------------------------------------
 
 MergeExpectation expectationOf(const ShardFile &shard) {
-  return MergeExpectation{shard.fingerprint, shard.method, shard.sizeArgument, shard.iterations,
-                          shard.voxels};
+  return MergeExpectation{shard.fingerprint, shard.method, shard.sizeArgument,
+                          shard.iterations,  shard.voxels, shard.representativeShare};
 }
 
 std::vector<FoundShard> splitOf(int n) {
@@ -515,6 +551,20 @@ TEST_F(CheckShardSet, RefusesAnotherMethodSizeOrVoxelCount) {
   shards_ = splitOf(3);
   expected_.voxels = 7;
   expectRefusal(shards_, {"run/shard_0", "6 voxels", "has 7"});
+}
+
+// A shard run with another representativeShare than the merge's settings give searched with
+// another norm test: its models cannot join the run's.
+TEST_F(CheckShardSet, RefusesAShardOfAnotherShare) {
+  shards_[1].file.representativeShare = 0.1;
+  expectRefusal(shards_, {"shard folder run/shard_1", "representativeShare 0.1",
+                          "torva.configure gives 0.2"});
+  shards_ = splitOf(3);
+  expected_.representativeShare = 0.15;
+  expectRefusal(shards_, {"run/shard_0", "representativeShare 0.2", "gives 0.15"});
+  for (FoundShard &shard : shards_)
+    shard.file.representativeShare = 0.15;
+  EXPECT_EQ(checkShardSet(shards_, expected_), "");
 }
 
 TEST_F(CheckShardSet, RefusesShardsOfDifferentSplits) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bn/bn.h"
@@ -106,30 +107,36 @@ inline long plainNorm(const TinyStudy &s, long v) {
   return static_cast<long>(std::count(s.voxels[v].begin(), s.voxels[v].end(), '1'));
 }
 
-// The search's acceptance of voxel v (0-based) with outcome y: gain above 0 and more than a
-// fifth of the subjects (whole-number division) in state 1; in round 1 also no more subjects
+// The norm test's bound: int(n * share) with the product in double (n / 5 for the default).
+inline long plainNormBound(const TinyStudy &s, double share) {
+  return static_cast<long>(static_cast<double>(s.cases()) * share);
+}
+
+// The search's acceptance of voxel v (0-based) with outcome y: gain above 0 and more than
+// int(n * share) subjects (a fifth by default) in state 1; in round 1 also no more subjects
 // differing from the outcome than have outcome 1.
-inline bool plainAccepted(const TinyStudy &s, int round, long v, const std::string &y,
-                          double gain) {
+inline bool plainAccepted(const TinyStudy &s, int round, long v, const std::string &y, double gain,
+                          double share = 0.2) {
   long differ = 0;
   for (long c = 0; c < s.cases(); ++c)
     differ += s.voxels[v][c] != y[c] ? 1 : 0;
   const long yNorm = static_cast<long>(std::count(y.begin(), y.end(), '1'));
-  if (!(gain > 0) || !(plainNorm(s, v) > s.cases() / 5))
+  if (!(gain > 0) || !(plainNorm(s, v) > plainNormBound(s, share)))
     return false;
   return round > 1 || !(differ > yNorm);
 }
 
 // The largest accepted gain among `candidates` (1-based ids), 0 when none is accepted.
 inline double plainNull(const TinyStudy &s, const std::vector<int> &earlier,
-                        const std::vector<int> &candidates, const std::string &y) {
+                        const std::vector<int> &candidates, const std::string &y,
+                        double share = 0.2) {
   const int round = static_cast<int>(earlier.size()) + 1;
   double best = 0.0;
   for (const int id : candidates) {
-    if (!(plainNorm(s, id - 1) > s.cases() / 5))
+    if (!(plainNorm(s, id - 1) > plainNormBound(s, share)))
       continue; // cannot be accepted: spare the gain
     const double g = plainGain(s, earlier, id - 1, y);
-    if (plainAccepted(s, round, id - 1, y, g))
+    if (plainAccepted(s, round, id - 1, y, g, share))
       best = std::max(best, g);
   }
   return best;
@@ -208,6 +215,34 @@ private:
   std::mt19937_64 generator;
 };
 
+// Lesion-volume bin of every subject: its voxels in state 1 counted one by one, subjects ranked
+// by that count with ties in list order, rank k of n in bin k * bins / n.
+inline std::vector<int> plainVolumeBins(const TinyStudy &s, int bins) {
+  std::vector<std::pair<long, long>> ranked; // (volume, list position)
+  for (long c = 0; c < s.cases(); ++c) {
+    long volume = 0;
+    for (const std::string &voxel : s.voxels)
+      volume += voxel[c] == '1' ? 1 : 0;
+    ranked.emplace_back(volume, c);
+  }
+  std::sort(ranked.begin(), ranked.end());
+  std::vector<int> binOf(static_cast<std::size_t>(s.cases()));
+  for (long k = 0; k < s.cases(); ++k)
+    binOf[ranked[k].second] = static_cast<int>(k * bins / s.cases());
+  return binOf;
+}
+
+// The strata of the lesion-size controlled test: the earlier voxels' strata crossed with the
+// volume bins, stratum * bins + bin.
+inline std::vector<int> plainVolumeStrata(const TinyStudy &s, const std::vector<int> &earlier,
+                                          int bins) {
+  std::vector<int> strata = plainStrata(s, earlier);
+  const std::vector<int> binOf = plainVolumeBins(s, bins);
+  for (std::size_t c = 0; c < strata.size(); ++c)
+    strata[c] = strata[c] * bins + binOf[c];
+  return strata;
+}
+
 // One region of the permutation test by the plain route.
 struct PlainRegion {
   double gain = 0;
@@ -215,26 +250,33 @@ struct PlainRegion {
   double mean = 0;
   double upper95 = 0; // the ceil(0.95 N)-th smallest null
   std::vector<double> nulls;
+  double pVolume = 1; // within the volume bins too
+  std::vector<double> volumeNulls;
 };
 
-// Every region's test (and round 1 when there is none), its N nulls drawn as promised.
-inline std::vector<PlainRegion> plainPermutationTest(const TinyStudy &s,
-                                                     const std::vector<int> &screened,
-                                                     const std::vector<int> &labels,
-                                                     const std::vector<int> &representatives,
-                                                     long permutations, std::uint64_t seed) {
+// Every region's test (and round 1 when there is none), its N nulls drawn as promised; the
+// lesion-size controlled test's from a second generator of the same seed, within `bins` volume
+// bins.
+inline std::vector<PlainRegion>
+plainPermutationTest(const TinyStudy &s, const std::vector<int> &screened,
+                     const std::vector<int> &labels, const std::vector<int> &representatives,
+                     long permutations, std::uint64_t seed, int bins = 4) {
   PromisedDraws draws(seed);
+  PromisedDraws volumeDraws(seed);
   std::vector<PlainRegion> regions;
   const int rounds = std::max(static_cast<int>(representatives.size()), 1);
   for (int r = 1; r <= rounds; ++r) {
     const std::vector<int> earlier(representatives.begin(), representatives.begin() + (r - 1));
     const std::vector<int> candidates = plainCandidates(screened, labels, representatives, r);
     const std::vector<int> strata = plainStrata(s, earlier);
+    const std::vector<int> volumeStrata = plainVolumeStrata(s, earlier, bins);
     PlainRegion region;
     double sum = 0;
     for (long i = 0; i < permutations; ++i) {
       region.nulls.push_back(plainNull(s, earlier, candidates, draws.shuffled(s.outcome, strata)));
       sum += region.nulls.back();
+      region.volumeNulls.push_back(
+          plainNull(s, earlier, candidates, volumeDraws.shuffled(s.outcome, volumeStrata)));
     }
     region.mean = sum / static_cast<double>(permutations);
     std::vector<double> sorted(region.nulls);
@@ -244,6 +286,7 @@ inline std::vector<PlainRegion> plainPermutationTest(const TinyStudy &s,
     if (r <= static_cast<int>(representatives.size())) {
       region.gain = plainGain(s, earlier, representatives[r - 1] - 1, s.outcome);
       region.p = plainP(region.nulls, region.gain);
+      region.pVolume = plainP(region.volumeNulls, region.gain);
     }
     regions.push_back(region);
   }

@@ -173,7 +173,9 @@ TEST(SummarisePredictions, NoneHeldOutLeavesAllSixNA) {
   EXPECT_EQ(predictionSummaryText("bootstrap", 2, 3, summary),
             "measure\tvalue\nmethod\tbootstrap\niterations\t2\nsubjects\t3\npredicted\t0\n"
             "outcome1\t0\nauc\tNA\naccuracy\tNA\nbalanced_accuracy\tNA\nbrier\tNA\n"
-            "log_loss\tNA\nauc_lesion_volume\tNA\n");
+            "log_loss\tNA\nauc_lesion_volume\tNA\n"
+            "auc_ci_low\tNA\nauc_ci_high\tNA\nauc_difference\tNA\n"
+            "auc_difference_ci_low\tNA\nauc_difference_ci_high\tNA\nauc_difference_p\tNA\n");
 }
 
 // The two files of a run whose iterations predicted `iterations`, on `study` (two voxels) with
@@ -210,6 +212,12 @@ RunFiles filesOf(const PackedStudy &study, const std::vector<IterationPrediction
 //   brier (1/9 + 9/25 + 1/4 + 1/9) / 4 = 0.2080555..
 //   log loss (ln 3/2 + ln 5/2 + ln 2 + ln 3/2) / 4 = 0.6050920..
 //   lesion volumes 2 1 1 0: (2 > 1, 2 > 0, 1 = 1, 1 > 0) = 3.5 / 4
+// DeLong, paired (evidence/auc_comparison.h): V10 of p over the outcome-1 subjects (1, 1/2),
+// of the volume (1, 3/4); V01 over the outcome-0 subjects (1/2, 1) and (3/4, 1). With divisor 1:
+//   S10_aa = 1/8, S10_bb = 1/32, S10_ab = 1/16, and S01 the same.
+//   var(auc) = 1/8 / 2 + 1/8 / 2 = 1/8: 0.75 -+ 1.959964 * 0.353553 = 0.057048 .. 1 (clipped)
+//   var(diff) = 2 * (1/8 + 1/32 - 2/16) / 2 = 1/32: -0.125 -+ 1.959964 * 0.176777
+//   p = erfc(0.125 / (0.176777 * sqrt 2)) = erfc(1/2) = 0.479500
 TEST(HeldOutWorkedRuns, JackknifeOfFourSubjects) {
   const PackedStudy study = packedStudy({"1100", "1010"}, "1100");
   const std::vector<std::vector<int>> representatives = {{1}, {}, {2, 1}, {1}};
@@ -234,7 +242,10 @@ TEST(HeldOutWorkedRuns, JackknifeOfFourSubjects) {
   EXPECT_EQ(files.summary,
             "measure\tvalue\nmethod\tjackknife\niterations\t4\nsubjects\t4\npredicted\t4\n"
             "outcome1\t2\nauc\t0.750000\naccuracy\t0.750000\nbalanced_accuracy\t0.750000\n"
-            "brier\t0.208056\nlog_loss\t0.605092\nauc_lesion_volume\t0.875000\n");
+            "brier\t0.208056\nlog_loss\t0.605092\nauc_lesion_volume\t0.875000\n"
+            "auc_ci_low\t0.057048\nauc_ci_high\t1.000000\nauc_difference\t-0.125000\n"
+            "auc_difference_ci_low\t-0.471476\nauc_difference_ci_high\t0.221476\n"
+            "auc_difference_p\t0.479500\n");
 }
 
 // A bootstrap of five subjects in two iterations, worked by hand. Voxel 1: 1 0 1 0 1, voxel 2:
@@ -267,7 +278,10 @@ TEST(HeldOutWorkedRuns, BootstrapWithASubjectNeverHeldOut) {
   EXPECT_EQ(files.summary,
             "measure\tvalue\nmethod\tbootstrap\niterations\t2\nsubjects\t5\npredicted\t3\n"
             "outcome1\t2\nauc\t0.500000\naccuracy\t0.333333\nbalanced_accuracy\t0.250000\n"
-            "brier\t0.245429\nlog_loss\t0.674946\nauc_lesion_volume\t0.000000\n");
+            "brier\t0.245429\nlog_loss\t0.674946\nauc_lesion_volume\t0.000000\n"
+            // One outcome-0 subject: no DeLong comparison.
+            "auc_ci_low\tNA\nauc_ci_high\tNA\nauc_difference\tNA\n"
+            "auc_difference_ci_low\tNA\nauc_difference_ci_high\tNA\nauc_difference_p\tNA\n");
 }
 
 } // namespace

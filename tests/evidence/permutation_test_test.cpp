@@ -90,9 +90,10 @@ TEST(PermutationSummary, PValueMeanAndPercentile) {
   row.pFwe = 1.0 / 3.0;
   row.nulls = {0.25, 1.0};
   row.permutations = 5;
+  row.pFweVolume = 0.5;
   EXPECT_EQ(permutationTableText({row}),
-            "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\n"
-            "2\t17\t1.500000\t0.333333\t0.250000\t1.000000\t5\n");
+            "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\tp_fwe_volume\n"
+            "2\t17\t1.500000\t0.333333\t0.250000\t1.000000\t5\t0.500000\n");
 }
 
 // Tiny study: 9 subjects, 4 with outcome 1, so C(9,4) = 126 relabellings, each equally likely

@@ -71,7 +71,8 @@ TEST(PermuteOptions, RefusalsNameTheProblem) {
 const std::string kPermute = TORVACOREEL_PERMUTE_PATH;
 constexpr long kVoxels = 9600; // 20 x 24 x 20
 
-const char *const kTableHeader = "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\n";
+const char *const kTableHeader =
+    "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\tp_fwe_volume\n";
 
 // The first whitespace-separated numbers after the line `marker` of `text`: a count, then that
 // many numbers.
@@ -125,16 +126,17 @@ protected:
         screened.push_back(static_cast<int>(v + 1));
   }
 
-  // permutation.tsv of the plain route with `permutations` draws from `seed`.
-  std::string plainTable(long permutations, std::uint64_t seed) {
+  // permutation.tsv of the plain route with `permutations` draws from `seed`, the lesion-size
+  // controlled test within `bins` volume bins.
+  std::string plainTable(long permutations, std::uint64_t seed, int bins = 4) {
     plain = evidencetest::plainPermutationTest(study, screened, labels, representatives,
-                                               permutations, seed);
+                                               permutations, seed, bins);
     std::string table = kTableHeader;
     for (std::size_t r = 0; r < representatives.size(); ++r) {
       char line[256];
-      std::snprintf(line, sizeof line, "%zu\t%d\t%.6f\t%.6f\t%.6f\t%.6f\t%ld\n", r + 1,
+      std::snprintf(line, sizeof line, "%zu\t%d\t%.6f\t%.6f\t%.6f\t%.6f\t%ld\t%.6f\n", r + 1,
                     representatives[r], plain[r].gain, plain[r].p, plain[r].mean, plain[r].upper95,
-                    permutations);
+                    permutations, plain[r].pVolume);
       table += line;
     }
     return table;
@@ -295,8 +297,7 @@ TEST_F(PermuteRun, RefusesResultsItCannotTest) {
     empty += " 0";
   testsupport::writeFile("roi.el.torva", empty + "\n");
   EXPECT_EQ(runCommand(command), 0) << readFile("stderr.txt");
-  EXPECT_EQ(readFile("permutation.tsv"),
-            "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\n");
+  EXPECT_EQ(readFile("permutation.tsv"), kTableHeader);
   EXPECT_NE(readFile("stdout.txt").find("no region"), std::string::npos);
 }
 

@@ -82,6 +82,9 @@ TEST(PrepareCommand, WritesListSubjectsImagesOverlapAndSummary) {
             "lesion volume in mm3: median 16, min 16, max 24\n"
             "voxels lesioned in at least one subject: 6; largest overlap: 4 subjects\n"
             "voxels lesioned in more than a fifth of the subjects: 6\n"
+            "voxels lesioned in more than 5 % of the subjects: 6\n"
+            "voxels lesioned in more than 10 % of the subjects: 6\n"
+            "voxels lesioned in more than 20 % of the subjects: 6\n"
             "next: cd study && torvacoreel torva.prj.filelist 1 0\n");
   EXPECT_EQ(readFile("study/torva.prj.filelist"), "subjects 4\nnodes 61\nsize 5 4 3\nid file fv\n"
                                                   "1 img/sub-01.nii 1\n"
@@ -248,8 +251,9 @@ TEST(PrepareCommand, PreparedStudyRunsThroughTheAnalysis) {
 
 namespace {
 
-// Five subjects, each lesioned in a voxel of its own: the largest overlap is 1, and a
-// representative voxel must be lesioned in more than 1 (5 / 5) of them.
+// Five subjects, each lesioned in two voxels of its own: the largest overlap is 1, and a
+// representative voxel must be lesioned in more than 1 (5 / 5) of them. A share of 5 % or 10 %
+// (bound 0) lets all ten voxels pass; any share below 1 / 5 would.
 TEST(PrepareCommand, WarnsWhenNoVoxelIsLesionedInMoreThanAFifthOfTheSubjects) {
   ScopedTempDir dir;
   mkdir("data", 0755);
@@ -266,14 +270,19 @@ TEST(PrepareCommand, WarnsWhenNoVoxelIsLesionedInMoreThanAFifthOfTheSubjects) {
   EXPECT_NE(readFile("stdout.txt")
                 .find("voxels lesioned in at least one subject: 10; largest "
                       "overlap: 1 subjects\n"
-                      "voxels lesioned in more than a fifth of the subjects: 0\n"),
+                      "voxels lesioned in more than a fifth of the subjects: 0\n"
+                      "voxels lesioned in more than 5 % of the subjects: 10\n"
+                      "voxels lesioned in more than 10 % of the subjects: 10\n"
+                      "voxels lesioned in more than 20 % of the subjects: 0\n"),
             std::string::npos)
       << readFile("stdout.txt");
   EXPECT_EQ(readFile("stderr.txt"),
             "warning: no voxel is lesioned in more than a fifth of the 5 subjects: the largest "
             "lesion overlap is 1, and a representative voxel must be lesioned in at least 2; "
             "regions can only be found where that many subjects share a lesion, for example in a "
-            "subgroup with lesions in one territory\n");
+            "subgroup with lesions in one territory, or with a smaller share: set "
+            "representativeShare below 0.200 in torva.configure to let the largest overlap pass "
+            "(each representative voxel then stands for fewer subjects)\n");
   // The study is written all the same.
   EXPECT_TRUE(fileExistsOnDisk("study/torva.prj.filelist"));
   EXPECT_TRUE(fileExistsOnDisk("study/img/sub-05.nii"));
