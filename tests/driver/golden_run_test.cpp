@@ -68,3 +68,50 @@ INSTANTIATE_TEST_SUITE_P(Ensemble, GoldenRuns,
                          });
 
 } // namespace
+
+namespace {
+
+// The same runs with a settings file whose tenth pair sets representativeShare 0.2 and whose
+// nine pairs are the defaults of a run without the file: every result file is the expected one
+// (n * 0.2 in double is the bound n / 5 of before), and standard output differs only by the
+// settings echo's share line in each iteration and the missing notice of the absent file.
+TEST_P(GoldenRuns, ShareOfAFifthKeepsEveryByte) {
+  const GoldenRun run = GetParam();
+  ScopedTempDir dir;
+  ASSERT_EQ(runCommand(std::string(MAKE_EXAMPLE_STUDY_PATH) +
+                       " --out study --subjects 16 --size 8 8 6 --regions 3 --seed 1"),
+            0);
+  ASSERT_EQ(runCommand(std::string(TORVACOREEL_PATH) + " study/torva.prj.filelist " + run.arguments,
+                       "without.txt", "without_err.txt"),
+            0);
+  testsupport::writeFile("torva.configure", "maskMethod 0 normThreshold 0.2 beta 1.0 T_gem 5 "
+                                            "T_lbp 5 Max_ROI 3 segmentationCount -1 "
+                                            "neighborhoodType 0 verbose 0\n"
+                                            "representativeShare 0.2\n");
+  ASSERT_EQ(
+      runCommand(std::string(TORVACOREEL_PATH) + " study/torva.prj.filelist " + run.arguments), 0)
+      << readFile("stderr.txt");
+  const std::string expected = goldenDir(run.name);
+  for (const char *file :
+       {"model.el.torva", "log.el.torva", "roi.el.torva", "bn.el.torva", "bn.el.xdsl"})
+    EXPECT_EQ(readFile(file), readFile(expected + file)) << file;
+  EXPECT_EQ(readFile("stderr.txt"), "");
+  std::string withShare = readFile("stdout.txt");
+  std::string without = readFile("without.txt");
+  const auto removeAll = [](std::string &text, const std::string &line) {
+    int removed = 0;
+    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at)) {
+      text.erase(at, line.size());
+      ++removed;
+    }
+    return removed;
+  };
+  EXPECT_EQ(removeAll(withShare, "Verbose: No\nrepresentativeShare= 0.2\n"), run.iterations);
+  EXPECT_EQ(removeAll(without, "No TORVA configuration file, use default value\nSetting\n"),
+            run.iterations);
+  EXPECT_EQ(removeAll(without, "Verbose: No\n"), run.iterations);
+  EXPECT_EQ(removeAll(withShare, "Setting\n"), run.iterations);
+  EXPECT_TRUE(withShare == without);
+}
+
+} // namespace

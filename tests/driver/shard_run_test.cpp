@@ -80,6 +80,42 @@ INSTANTIATE_TEST_SUITE_P(
                       ShardCase{"bootstrap_more_shards_than_iterations", "2 3", 5, true}),
     [](const ::testing::TestParamInfo<ShardCase> &info) { return std::string(info.param.name); });
 
+// Shards run with representativeShare 0.15 (each folder's torva.configure) merge into the whole
+// run of that share, byte for byte; a merge whose own settings give another share, the default
+// included, refuses them, naming a shard folder and both shares.
+TEST(ShardsMergedWithAShare, GiveTheWholeRunOfTheShareAndRefuseAnother) {
+  ScopedTempDir dir;
+  ASSERT_EQ(runCommand(std::string(MAKE_EXAMPLE_STUDY_PATH) +
+                       " --out study --subjects 16 --size 8 8 6 --seed 2"),
+            0);
+  const std::string settings = "m 0 t 0.2 b 1 g 5 l 5 r 3 s -1 n 0 v 0 representativeShare 0.15\n";
+  const std::string list = " study/torva.prj.filelist 2 5";
+  std::string folders;
+  for (const char *folder : {"whole", "shard0", "shard1", "merged", "plain"}) {
+    makeRunFolder(folder);
+    if (std::string(folder) != "plain")
+      testsupport::writeFile(std::string(folder) + "/torva.configure", settings);
+  }
+  ASSERT_EQ(runCommand("cd whole && " + kProgram + list, "out.txt", "err.txt"), 0);
+  for (const char *k : {"0", "1"})
+    ASSERT_EQ(
+        runCommand(std::string("cd shard") + k + " && TORVA_SHARD=" + k + "/2 " + kProgram + list,
+                   "out.txt", "err.txt"),
+        0)
+        << readFile("err.txt");
+  ASSERT_EQ(runCommand("cd merged && " + kMerge + list + " ../shard0 ../shard1"), 0)
+      << readFile("merged/stderr.txt");
+  for (const char *name : kResults)
+    EXPECT_TRUE(readFile(std::string("merged/") + name) == readFile(std::string("whole/") + name))
+        << name << " differs";
+  EXPECT_EQ(runCommand("cd plain && " + kMerge + list + " ../shard1 ../shard0"), 1);
+  EXPECT_EQ(readFile("plain/stderr.txt"),
+            "shard folder ../shard1 holds a shard of a run with representativeShare 0.15, this "
+            "merge's torva.configure gives 0.2; run every shard and the merge with the same "
+            "settings\n");
+  EXPECT_FALSE(testsupport::fileExistsOnDisk("plain/model.el.torva"));
+}
+
 // The merge reads the images once; its fingerprint must be the one a plain reading gives.
 TEST(ShardFingerprint, OfTheDecodedStudyEqualsThePlainReading) {
   ScopedTempDir dir;

@@ -9,6 +9,7 @@
 
 #include "data/decoded_study.h"
 #include "evidence/evidence_fixtures.h"
+#include "evidence/permutation_test.h"
 #include "permute/permute_options.h"
 #include "support/nifti_image.h"
 #include "support/temp_dir.h"
@@ -53,6 +54,24 @@ TEST(PermuteOptions, DefaultsAndBothValueForms) {
   EXPECT_TRUE(o.help);
   ASSERT_EQ(parse({"--version"}, o), "");
   EXPECT_TRUE(o.version);
+}
+
+TEST(PermuteOptions, VolumeBinsFromOneToTen) {
+  PermuteOptions o;
+  ASSERT_EQ(parse({"list"}, o), "");
+  EXPECT_EQ(o.volumeBins, 4);
+  ASSERT_EQ(parse({"--volume-bins", "1", "list"}, o), "");
+  EXPECT_EQ(o.volumeBins, 1);
+  ASSERT_EQ(parse({"list", "--volume-bins=10"}, o), "");
+  EXPECT_EQ(o.volumeBins, 10);
+  for (const char *bins : {"0", "11", "4.5", "-1", "", "x", "007"})
+    EXPECT_NE(parse({"--volume-bins", bins, "list"}, o)
+                  .find("--volume-bins takes a whole number "
+                        "from 1 to 10, not '" +
+                        std::string(bins) + "'"),
+              std::string::npos)
+        << bins;
+  EXPECT_NE(permuteHelpText().find("--volume-bins B"), std::string::npos);
 }
 
 TEST(PermuteOptions, RefusalsNameTheProblem) {
@@ -299,6 +318,88 @@ TEST_F(PermuteRun, RefusesResultsItCannotTest) {
   EXPECT_EQ(runCommand(command), 0) << readFile("stderr.txt");
   EXPECT_EQ(readFile("permutation.tsv"), kTableHeader);
   EXPECT_NE(readFile("stdout.txt").find("no region"), std::string::npos);
+}
+
+// golden/ holds what the command wrote on this study before the lesion-size control (the
+// binary of that time, --permutations 300, seed 1). gain_map.nii and gain_corrp_map.nii keep
+// every byte, permutation.tsv its seven columns, standard output its lines before the new ones.
+TEST_F(PermuteRun, ExistingFilesKeepTheirBytes) {
+  ASSERT_EQ(runCommand(kPermute + " --permutations 300 --out . study/torva.prj.filelist", "out.txt",
+                       "err.txt"),
+            0)
+      << readFile("err.txt");
+  const std::string here = __FILE__;
+  const std::string golden = here.substr(0, here.rfind('/')) + "/golden/";
+  for (const char *name : {"gain_map.nii", "gain_corrp_map.nii"})
+    EXPECT_TRUE(readFile(name) == readFile(golden + name)) << name;
+  std::istringstream table(readFile("permutation.tsv"));
+  std::string withoutLastColumn;
+  for (std::string line; std::getline(table, line);)
+    withoutLastColumn += line.substr(0, line.rfind('\t')) + "\n";
+  EXPECT_EQ(withoutLastColumn, readFile(golden + "permutation.tsv"));
+  const std::string before = readFile(golden + "stdout.txt");
+  const std::string kept = before.substr(0, before.find("Results in"));
+  EXPECT_EQ(readFile("out.txt").substr(0, kept.size()), kept);
+  EXPECT_NE(readFile("out.txt").find("Results in .: permutation.tsv, gain_map.nii, "
+                                     "gain_corrp_map.nii, gain_corrp_volume_map.nii\n"),
+            std::string::npos);
+}
+
+// gain_corrp_volume_map.nii holds 1 - p_fwe_volume against round 1's nulls within the volume
+// bins (7 here), from the plain route, where the search would accept the voxel; standard output
+// names the bins and repeats p_fwe_volume per region.
+TEST_F(PermuteRun, VolumeMapIsThePlainCorrectedPOfTheLesionSizeTest) {
+  readRun();
+  ASSERT_EQ(runCommand(kPermute + " --permutations 200 --volume-bins 7 study/torva.prj.filelist",
+                       "out.txt", "err.txt"),
+            0)
+      << readFile("err.txt");
+  EXPECT_EQ(readFile("permutation.tsv"), plainTable(200, 1, 7));
+  const std::vector<float> corrp = testsupport::readFloatImage("gain_corrp_volume_map.nii");
+  ASSERT_EQ(corrp.size(), static_cast<std::size_t>(kVoxels));
+  long accepted = 0;
+  for (long v = 0; v < kVoxels; ++v) {
+    const double g = evidencetest::plainGain(study, {}, v, study.outcome);
+    const bool search = evidencetest::plainAccepted(study, 1, v, study.outcome, g);
+    ASSERT_EQ(corrp[v],
+              search ? static_cast<float>(1.0 - evidencetest::plainP(plain[0].volumeNulls, g))
+                     : 0.0f)
+        << "voxel " << v + 1;
+    accepted += search ? 1 : 0;
+  }
+  EXPECT_GT(accepted, 10);
+  const std::string out = readFile("out.txt");
+  EXPECT_NE(out.find("Lesion-size control: the outcome also permuted within 7 lesion-volume "
+                     "bins\n"),
+            std::string::npos);
+  char line[128];
+  std::snprintf(line, sizeof line, "region 1 (voxel %d): p_fwe_volume %.6f\n", representatives[0],
+                plain[0].pVolume);
+  EXPECT_NE(out.find(line), std::string::npos) << line;
+}
+
+// The null maximum takes the analysis's representativeShare from the folder's torva.configure:
+// with 0.45 (more than 18 of the 40 subjects) the table is the test's with that share.
+TEST_F(PermuteRun, NullMaximumUsesTheSettingsShare) {
+  readRun();
+  testsupport::writeFile("torva.configure",
+                         "a 0 b 0.2 c 1 d 5 e 5 f 3 g -1 h 0 i 0 representativeShare 0.45\n");
+  ASSERT_EQ(runCommand(kPermute + " --permutations 100 --out . study/torva.prj.filelist", "out.txt",
+                       "err.txt"),
+            0)
+      << readFile("err.txt");
+  DecodedStudy decoded;
+  ASSERT_FALSE(decodeStudy("study/torva.prj.filelist", 1, decoded));
+  PermutationStudy input{decoded.subjects, kVoxels, screened, labels, representatives, 0.45};
+  PermutationResult result;
+  runPermutationTest(input, 100, 1, 1, result, nullptr);
+  EXPECT_EQ(readFile("permutation.tsv"), permutationTableText(result.regions));
+  EXPECT_NE(readFile("permutation.tsv"), plainTable(100, 1));
+  testsupport::writeFile("torva.configure",
+                         "a 0 b 0.2 c 1 d 5 e 5 f 3 g -1 h 0 i 0 representativeShare 1\n");
+  EXPECT_EQ(runCommand(kPermute + " --permutations 100 --out . study/torva.prj.filelist"), 1);
+  EXPECT_NE(readFile("stderr.txt").find("torva.configure: representativeShare 1 is not"),
+            std::string::npos);
 }
 
 TEST(PermuteCommand, HelpAndVersion) {

@@ -380,3 +380,26 @@ TEST(BmlRoundOneOverlap, CasesCountRepeatsAndSubjectsDoNot) {
   EXPECT_EQ(overlap.normBound, 2); // 11 * 0.2 = 2.2
   EXPECT_EQ(overlap.cases, 11);
 }
+
+// The search takes the share from torva.configure: in the study above no voxel passes a fifth
+// (bound 2), but with representativeShare 0.15 (10 * 0.15 = 1.5, bound 1) voxels 1 and 2 pass and
+// round 1 takes the first of equal gain and own score; the overlap of a run that still finds
+// nothing carries the share and its bound.
+TEST(BmlRoundOneOverlap, TheSettingsShareSetsTheBound) {
+  for (const ScanRoute route : {ScanRoute::Packed, ScanRoute::Plain}) {
+    testsupport::ScopedTempDir dir;
+    Samples study;
+    roitest::makeStudy(study, 3, 1, 1, {"1100000000", "0110000000", "0000000001"}, "1111100000");
+    const std::string nine = "mask 0 th 0.2 beta 1 gem 5 lbp 5 roi 1 count -1 nbhd 0 verbose 0";
+    testsupport::writeFile("torva.configure", nine + " representativeShare 0.15\n");
+    BN bn;
+    const BmlRun run = runBml(study, bn, route);
+    EXPECT_EQ(run.representatives, (std::vector<int>{1}));
+    EXPECT_TRUE(contains(run.output, "Verbose: No\nrepresentativeShare= 0.15\n"));
+    testsupport::writeFile("torva.configure", nine + " representativeShare 0.25\n");
+    const RoundOneOverlap overlap = overlapOfRun(study, route);
+    EXPECT_TRUE(overlap.measured);
+    EXPECT_EQ(overlap.normBound, 2); // 10 * 0.25 = 2.5
+    EXPECT_EQ(overlap.share, 0.25);
+  }
+}

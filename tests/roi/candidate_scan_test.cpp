@@ -23,7 +23,7 @@ struct ScanResult {
 // on the view of `subjects` through `chosen` that stands for the same matrix.
 ScanResult scanMatrixOrView(const Samples &study, const Samples &subjects,
                             const std::vector<int> &chosen, const std::vector<int> &R,
-                            const std::vector<int> &V, bool packedRoute) {
+                            const std::vector<int> &V, bool packedRoute, double share) {
   const int round = static_cast<int>(R.size()) + 1;
   long nodes = 0;
   long cases = 0;
@@ -47,7 +47,7 @@ ScanResult scanMatrixOrView(const Samples &study, const Samples &subjects,
   baselineNet.setSize(round + 1, ns);
   baselineNet.setDag(oldDag);
   baselineNet.getSuffStatNode(roundMatrix, round);
-  const ScanRound input{V, round, cases, baselineNet.K2ScoreNode(round, 1)};
+  const ScanRound input{V, round, cases, baselineNet.K2ScoreNode(round, 1), share};
 
   ScanResult result;
   std::ostringstream out;
@@ -74,7 +74,8 @@ ScanResult scanMatrixOrView(const Samples &study, const Samples &subjects,
 // variable) and scans V with the plain evaluator on the iteration's matrix, or with the packed
 // evaluator on a view of `subjects` through `chosen` (every case once when empty).
 ScanResult scanRound(const Samples &subjects, const std::vector<int> &chosen,
-                     const std::vector<int> &R, const std::vector<int> &V, bool packedRoute) {
+                     const std::vector<int> &R, const std::vector<int> &V, bool packedRoute,
+                     double share) {
   Samples study;
   std::vector<int> all(chosen);
   if (all.empty()) {
@@ -85,14 +86,14 @@ ScanResult scanRound(const Samples &subjects, const std::vector<int> &chosen,
       all.push_back(static_cast<int>(c));
   }
   roitest::materialize(study, subjects, all);
-  return scanMatrixOrView(study, subjects, all, R, V, packedRoute);
+  return scanMatrixOrView(study, subjects, all, R, V, packedRoute, share);
 }
 
 // Both evaluators must agree bit for bit; returns the plain result.
 ScanResult scanBoth(const Samples &study, const std::vector<int> &R, const std::vector<int> &V,
-                    const std::vector<int> &chosen = {}) {
-  const ScanResult plain = scanRound(study, chosen, R, V, false);
-  const ScanResult packed = scanRound(study, chosen, R, V, true);
+                    const std::vector<int> &chosen = {}, double share = 0.2) {
+  const ScanResult plain = scanRound(study, chosen, R, V, false, share);
+  const ScanResult packed = scanRound(study, chosen, R, V, true, share);
   EXPECT_EQ(plain.best.id, packed.best.id);
   EXPECT_EQ(plain.best.gain, packed.best.gain);
   EXPECT_EQ(plain.best.score, packed.best.score);
@@ -153,6 +154,31 @@ TEST(CandidateScan, NormAtTheBoundIsPassedOverButStaysInA) {
   const ScanResult r = scanBoth(study, {}, {1, 2, 3});
   EXPECT_EQ(r.best.id, 2);
   EXPECT_EQ(r.A, (std::vector<int>{1, 2}));
+}
+
+// n = 20 and representativeShare 0.25: n * share is 5 exactly (in double too). Voxel 1 copies
+// the function variable's five cases in state 1 (the largest gain, a norm of exactly 5) and is
+// passed over; voxel 2 adds one case (norm 6, a smaller gain) and wins. The default share (bound
+// 4) takes voxel 1, and a share of 0.3 (bound 6) neither.
+TEST(CandidateScan, ShareBoundIsExclusiveWhereNTimesShareIsWhole) {
+  Samples study;
+  const std::string fv = "11111000000000000000";
+  roitest::makeStudy(study, 2, 1, 1, {fv, "11111100000000000000"}, fv);
+  const ScanResult quarter = scanBoth(study, {}, {1, 2}, {}, 0.25);
+  EXPECT_EQ(quarter.best.id, 2);
+  EXPECT_EQ(quarter.A, (std::vector<int>{1, 2}));
+  EXPECT_EQ(scanBoth(study, {}, {1, 2}, {}, 0.2).best.id, 1);
+  EXPECT_EQ(scanBoth(study, {}, {1, 2}, {}, 0.3).best.id, -1);
+  // Jackknife iterations of 19 cases (19 * 0.25 = 4.75, bound 4): without a case in state 0
+  // voxel 1 keeps its five and wins; without case 0 it holds four, and voxel 2 (five) wins.
+  std::vector<int> withoutLast;
+  std::vector<int> withoutFirst;
+  for (int c = 0; c < 19; ++c) {
+    withoutLast.push_back(c);
+    withoutFirst.push_back(c + 1);
+  }
+  EXPECT_EQ(scanBoth(study, {}, {1, 2}, withoutLast, 0.25).best.id, 1);
+  EXPECT_EQ(scanBoth(study, {}, {1, 2}, withoutFirst, 0.25).best.id, 2);
 }
 
 TEST(CandidateScan, ComplementIsRejectedInRoundOneOnly) {

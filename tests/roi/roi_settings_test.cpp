@@ -217,3 +217,79 @@ TEST(RoiSettingsEcho, WarningsComeInTheirOrderBeforeTheMaskLine) {
   const std::string expected = warningFor("beta") + warningFor("max_ROI") + "Don't use mask\n";
   EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
 }
+
+// --- representativeShare, the optional tenth pair ---------------------------------------------
+
+namespace {
+
+const char *const kNinePairs = "a 0 b 0.2 c 1 d 5 e 5 f 3 g -1 h 0 i 0 ";
+
+// The refusal of a configuration file holding `text`, "" when it is accepted.
+std::string refusalOf(const std::string &text) {
+  testsupport::ScopedTempDir dir;
+  testsupport::writeFile("torva.configure", text);
+  RoiSettings s;
+  std::ostringstream out;
+  return readRoiSettings(s, out);
+}
+
+} // namespace
+
+TEST(RepresentativeShare, ReadOnlyAsTheTenthPairUnderItsExactLabel) {
+  RoiSettings s = parse(std::string(kNinePairs) + "representativeShare 0.1");
+  EXPECT_TRUE(s.representativeShareGiven);
+  EXPECT_EQ(s.representativeShare, 0.1);
+  EXPECT_EQ(settingsProblem(s), "");
+  // Without the pair, with another label, or with the label in another case: the default, and
+  // the tokens stay ignored as before.
+  for (const std::string &rest : {std::string(""), std::string("share 0.1"),
+                                  std::string("RepresentativeShare 0.1"), std::string("x")}) {
+    s = parse(kNinePairs + rest);
+    EXPECT_FALSE(s.representativeShareGiven) << rest;
+    EXPECT_EQ(s.representativeShare, 0.2) << rest;
+    EXPECT_EQ(settingsProblem(s), "") << rest;
+  }
+  // The positional pairs keep their meaning: a pair that stops the reading earlier leaves the
+  // label unread, as are pairs after the tenth.
+  s = parse("a 0 b 0.2 c 1 d x representativeShare 0.1");
+  EXPECT_FALSE(s.representativeShareGiven);
+  s = parse("a 0 b 0.2 c 1 d 5 e 5 f 3 g -1 h 0 representativeShare 0.1");
+  EXPECT_FALSE(s.representativeShareGiven); // it stands where verbose's value belongs
+  s = parse(std::string(kNinePairs) + "representativeShare 0.3 representativeShare 0.4");
+  EXPECT_EQ(s.representativeShare, 0.3);
+  EXPECT_EQ(s.verbose, 0);
+}
+
+TEST(RepresentativeShare, ValuesThatAreNoShareAreRefusedNamingFileSettingAndValue) {
+  for (const char *value : {"0", "1", "-0.1", "1.5", "text", "nan", "inf", "1e999", "0x0.1"}) {
+    const std::string error = refusalOf(std::string(kNinePairs) + "representativeShare " + value);
+    EXPECT_EQ(error, std::string("torva.configure: representativeShare ") + value +
+                         " is not a number strictly between 0 and 1; it is the share of the "
+                         "subjects a representative voxel must be lesioned in more than (default "
+                         "0.2)\n");
+  }
+  EXPECT_EQ(refusalOf(std::string(kNinePairs) + "representativeShare"),
+            "torva.configure: representativeShare has no value; it is the share of the subjects "
+            "a representative voxel must be lesioned in more than (default 0.2)\n");
+  for (const char *value : {"0.5", "1e-3", "0.999999", ".05"})
+    EXPECT_EQ(refusalOf(std::string(kNinePairs) + "representativeShare " + value), "") << value;
+}
+
+// The echo gains one line only when the pair is given; the shortest text that reads back.
+TEST(RepresentativeShare, EchoLineOnlyWhenGiven) {
+  const RoiSettings none = parse(kNinePairs);
+  const RoiSettings fifth = parse(std::string(kNinePairs) + "representativeShare 0.2");
+  EXPECT_EQ(echo(none).find("representativeShare"), std::string::npos);
+  std::string withoutLine = echo(fifth);
+  const std::string line = "representativeShare= 0.2\n";
+  const std::size_t at = withoutLine.find("Verbose: No\n" + line);
+  ASSERT_NE(at, std::string::npos) << echo(fifth);
+  withoutLine.erase(at + 12, line.size());
+  EXPECT_EQ(withoutLine, echo(none));
+  EXPECT_NE(echo(parse(std::string(kNinePairs) + "representativeShare 1.55e-1"))
+                .find("representativeShare= 0.155\n"),
+            std::string::npos);
+  EXPECT_EQ(shareText(0.1), "0.1");
+  EXPECT_EQ(shareText(0.12345678901234), "0.12345678901234");
+  EXPECT_EQ(std::stod(shareText(1.0 / 3.0)), 1.0 / 3.0);
+}
