@@ -16,6 +16,7 @@
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
 #include "util/fatal.h"
+#include "util/stop_signal.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ void collectVotes(const std::vector<ModelRecord> &records, const std::vector<Lab
   table.reset(std::clamp(mode[1], 0, kModelRecordIds), voxels);
   std::vector<int> toMode;
   for (const int member : members) {
+    torva::endIfStopRequested(); // a 1 mm label field takes a while to decode and count
     const ModelRecord *record = recordOfIteration(records, member);
     if (record == nullptr || !regionTranslation(*record, mode, toMode))
       fail("iteration " + std::to_string(member) + " does not hold the most frequent model\n");

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/stop_signal.h"
+
 namespace {
 
 constexpr const char *kRunFolderPrefix = ".torva-run-";
@@ -20,6 +22,9 @@ constexpr const char *kRunFolderPrefix = ".torva-run-";
 constexpr const char *kNewFolderPrefix = ".torva-new-";
 constexpr const char *kLockName = ".lock";
 constexpr const char *kBackupPrefix = "previous-";
+// What commit() returns when a stop signal came before the renames; the command then ends for
+// the signal (util/stop_signal.h).
+constexpr const char *kStopped = "stopped before the results were put in place\n";
 
 // Never destroyed: the exit handler that reads it runs after static destructors may have.
 std::vector<ResultTransaction *> &liveTransactions() {
@@ -286,10 +291,13 @@ std::string ResultTransaction::checkTargets() const {
 }
 
 std::string ResultTransaction::flushStaged() const {
-  for (const Staged &s : staged_)
+  for (const Staged &s : staged_) {
+    if (torva::stopRequested()) // flushing a large file can take a while
+      return kStopped;
     if (!flushTree(tempPath(s.name)))
       return "cannot write the result " + std::string(s.folder ? "folder " : "file ") + s.name +
              " to disk: " + reason() + "\n";
+  }
   return std::string();
 }
 
@@ -338,8 +346,14 @@ std::string ResultTransaction::commit() {
     problem = checkTargets();
   if (problem.empty())
     problem = flushStaged();
-  if (problem.empty())
+  if (problem.empty() && torva::stopRequested())
+    problem = kStopped;
+  if (problem.empty()) {
+    // Renames stopped halfway would leave some new results beside old ones; once they begin, a
+    // stop signal waits for them and the command ends as it would have.
+    torva::finishDespiteStopSignals();
     problem = moveIntoPlace();
+  }
   release();
   return problem;
 }

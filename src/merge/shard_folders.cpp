@@ -10,6 +10,7 @@
 #include "roi/run_log.h"
 #include "util/progress.h"
 #include "util/progress_line.h"
+#include "util/stop_signal.h"
 
 bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, int method,
                         int size, MergeExpectation &expected, std::string &error) {
@@ -42,6 +43,7 @@ std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders
                                          torva::ProgressLine *line) {
   std::vector<FoundShard> shards(folders.size());
   for (std::size_t i = 0; i < folders.size(); ++i) {
+    torva::endIfStopRequested(); // a shard file of a 1 mm run holds hundreds of megabytes
     FoundShard &found = shards[i];
     found.folder = folders[i];
     found.readable = readShardFile(folders[i] + "/" + kShardFile, found.file, found.readError);
