@@ -174,6 +174,25 @@ std::string runFolderPath(const std::string &folder, const std::string &name) {
   return folder + "/" + name;
 }
 
+std::vector<RunFolderSeen> runFoldersIn(const std::string &base) {
+  const std::string ownPid = std::to_string(::getpid());
+  std::vector<RunFolderSeen> found;
+  DIR *dir = ::opendir(base.c_str());
+  if (dir == nullptr)
+    return found;
+  while (const dirent *entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (runFolderPid(name) > 0 && std::to_string(runFolderPid(name)) != ownPid)
+      found.push_back(RunFolderSeen{name, false});
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end(),
+            [](const RunFolderSeen &a, const RunFolderSeen &b) { return a.name < b.name; });
+  for (RunFolderSeen &seen : found)
+    seen.live = lockIsHeld(inFolder(base, seen.name));
+  return found;
+}
+
 ResultTransaction::ResultTransaction(std::string base) : base_(std::move(base)) {
   static const bool registered = std::atexit(abortLiveTransactions) == 0;
   static_cast<void>(registered);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "data/study_reader.h"
 #include "driver/resampling.h"
@@ -93,9 +96,47 @@ TEST(ShardFolders, AFolderWithoutAShardFileIsReportedByTheCheck) {
   expected.iterations = 7;
   expected.voxels = 4;
   const std::string message = checkShardSet(shards, expected);
-  EXPECT_NE(message.find("shard folder empty: cannot open the shard file empty/shard.torva"),
+  EXPECT_NE(message.find("shard folder empty did not finish: there is no shard.torva in it"),
             std::string::npos)
       << message;
+  // A folder that is not there is not a shard that did not finish.
+  const std::vector<FoundShard> gone = readShardFolders({"a", "nowhere"});
+  EXPECT_FALSE(gone[1].fileMissing);
+  EXPECT_NE(checkShardSet(gone, expected)
+                .find("shard folder nowhere: cannot open the shard file nowhere/shard.torva"),
+            std::string::npos);
+}
+
+// The run folders a shard's run leaves: one whose run was stopped (its lock is free), one a run
+// still holds, and beside them a shard file of an earlier run. Shard 0 and 2 are complete.
+TEST(ShardFolders, RunFoldersLeftInAShardFolderAreNoted) {
+  testsupport::ScopedTempDir dir;
+  writeShardIn("a", 0);
+  writeShardIn("b", 1);
+  writeShardIn("c", 2);
+  ASSERT_EQ(mkdir("b/.torva-run-4711", 0700), 0);
+  testsupport::writeFile("b/.torva-run-4711/.lock", "");
+  std::vector<FoundShard> shards = readShardFolders({"a", "b", "c"});
+  EXPECT_TRUE(shards[0].finished());
+  EXPECT_EQ(shards[1].runFolders, std::vector<std::string>{".torva-run-4711"});
+  EXPECT_FALSE(shards[1].running);
+  MergeExpectation expected;
+  expected.fingerprint = sevenSubjects();
+  expected.method = kJackknife;
+  expected.iterations = 7;
+  expected.voxels = 4;
+  EXPECT_EQ(checkShardSet(shards, expected),
+            "shard 1 of 3 (b) did not finish: its run was stopped before it was done (it left "
+            "b/.torva-run-4711); run that shard again\n");
+
+  // A live run holds the lock of its folder.
+  const int lock = open("b/.torva-run-4711/.lock", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+  shards = readShardFolders({"a", "b", "c"});
+  EXPECT_TRUE(shards[1].running);
+  EXPECT_NE(checkShardSet(shards, expected).find("a run is still writing it"), std::string::npos);
+  close(lock);
 }
 
 TEST(ShardFolders, ExpectationOfTheMergesOwnStudy) {
