@@ -301,6 +301,9 @@ std::vector<CommandCase> mergeCases() {
        merge + "../shard0 ../shard1", 1, "shard0", "merged"},
       {"MergeSameShardTwice", kIntact, merge + "../shard0 ../shard0", 1, "shard0", "merged"},
       {"MergeShardMissing", kIntact, merge + "../shard0", 1, "shard", "merged"},
+      {"MergeShardWithoutItsFile", [] { std::remove("shard1/shard.torva"); },
+       merge + "../shard0 ../shard1", 1,
+       "shard 1 of 2 (../shard1) did not finish: there is no shard.torva in it", "merged"},
   };
 }
 

@@ -268,6 +268,54 @@ TEST(StoppedCommands, APrepareWithForceBySigterm) {
   expectStopped({".", arguments, {}, runFolderIn("study"), SIGTERM});
 }
 
+// The run folder in `folder` (there is one), or "".
+std::string runFolderOf(const std::string &folder) {
+  for (const auto &entry : std::filesystem::directory_iterator(folder))
+    if (testsupport::isRunFolder(entry.path().filename()))
+      return entry.path().filename();
+  return "";
+}
+
+// A shard killed outright (SIGKILL, as after a scheduler's grace time) leaves its run folder;
+// the merge names that shard and what to do, and so it does while the shard still runs.
+TEST(StoppedCommands, TheMergeNamesAShardThatDidNotFinish) {
+  testsupport::ScopedTempDir dir;
+  ASSERT_EQ(std::system(("cp -a '" + layout() + "/.' .").c_str()), 0);
+  ASSERT_EQ(std::remove("shard1/shard.torva"), 0);
+  const StopCase shard{"shard1",
+                       {kAnalysis, "torva.prj.filelist", "2", "2"},
+                       {"TORVA_SHARD=1/2", "TORVA_THREADS=1"},
+                       runFolderIn("shard1"),
+                       SIGKILL};
+  const std::string merge =
+      "(cd merged && " + kMerge + " torva.prj.filelist 2 2 ../shard0 ../shard1)";
+
+  pid_t child = start(shard);
+  int status = 0;
+  ASSERT_TRUE(waitUntil(child, shard.atWork, status)) << readFile("stderr.txt");
+  EXPECT_EQ(testsupport::runCommand(merge, "merge_out.txt", "merge_err.txt"), 1);
+  EXPECT_EQ(readFile("merge_err.txt"), "shard 1 of 2 (../shard1) did not finish: a run is still "
+                                       "writing it (../shard1/" +
+                                           runFolderOf("shard1") +
+                                           " is in use); wait for it to end, then merge\n");
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const std::string left = runFolderOf("shard1");
+  ASSERT_NE(left, "");
+  EXPECT_EQ(testsupport::runCommand(merge, "merge_out.txt", "merge_err.txt"), 1);
+  EXPECT_EQ(readFile("merge_err.txt"), "shard 1 of 2 (../shard1) did not finish: its run was "
+                                       "stopped before it was done (it left ../shard1/" +
+                                           left + "); run that shard again\n");
+
+  // Run again, the shard removes the dead run's folder and the merge goes through.
+  ASSERT_EQ(testsupport::runCommand("cd shard1 && TORVA_SHARD=1/2 " + kAnalysis +
+                                    " torva.prj.filelist 2 2"),
+            0);
+  EXPECT_EQ(runFolderOf("shard1"), "");
+  EXPECT_EQ(testsupport::runCommand(merge, "merge_out.txt", "merge_err.txt"), 0)
+      << readFile("merge_err.txt");
+}
+
 // Whether a run folder in `folder` holds the staged file `name`.
 bool staged(const std::string &folder, const std::string &name) {
   for (const auto &entry : std::filesystem::directory_iterator(folder))
