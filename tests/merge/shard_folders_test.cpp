@@ -22,6 +22,16 @@ StudyFingerprint sevenSubjects() {
   return fingerprint;
 }
 
+// What the merge of the shards below expects.
+MergeExpectation sevenIterationJackknife() {
+  MergeExpectation expected;
+  expected.fingerprint = sevenSubjects();
+  expected.method = kJackknife;
+  expected.iterations = 7;
+  expected.voxels = 4;
+  return expected;
+}
+
 // Shard K of 3 of a 7-iteration jackknife over 4 voxels, written to folder `folder`; iteration
 // P predicts its left-out subject P at P / 8.
 void writeShardIn(const std::string &folder, int k) {
@@ -57,11 +67,7 @@ TEST(ShardFolders, JoinInShardOrderWhateverTheFolderOrder) {
   for (const FoundShard &found : shards)
     ASSERT_TRUE(found.readable) << found.readError;
   EXPECT_EQ(shards[0].folder, "a");
-  MergeExpectation expected;
-  expected.fingerprint = sevenSubjects();
-  expected.method = kJackknife;
-  expected.iterations = 7;
-  expected.voxels = 4;
+  const MergeExpectation expected = sevenIterationJackknife();
   ASSERT_EQ(checkShardSet(shards, expected), "");
 
   const MergedRun run = joinShards(shards);
@@ -90,11 +96,7 @@ TEST(ShardFolders, AFolderWithoutAShardFileIsReportedByTheCheck) {
   const std::vector<FoundShard> shards = readShardFolders({"a", "empty"});
   EXPECT_TRUE(shards[0].readable);
   EXPECT_FALSE(shards[1].readable);
-  MergeExpectation expected;
-  expected.fingerprint = sevenSubjects();
-  expected.method = kJackknife;
-  expected.iterations = 7;
-  expected.voxels = 4;
+  const MergeExpectation expected = sevenIterationJackknife();
   const std::string message = checkShardSet(shards, expected);
   EXPECT_NE(message.find("shard folder empty did not finish: there is no shard.torva in it"),
             std::string::npos)
@@ -120,11 +122,7 @@ TEST(ShardFolders, RunFoldersLeftInAShardFolderAreNoted) {
   EXPECT_TRUE(shards[0].finished());
   EXPECT_EQ(shards[1].runFolders, std::vector<std::string>{".torva-run-4711"});
   EXPECT_FALSE(shards[1].running);
-  MergeExpectation expected;
-  expected.fingerprint = sevenSubjects();
-  expected.method = kJackknife;
-  expected.iterations = 7;
-  expected.voxels = 4;
+  const MergeExpectation expected = sevenIterationJackknife();
   EXPECT_EQ(checkShardSet(shards, expected),
             "shard 1 of 3 (b) did not finish: its run was stopped before it was done (it left "
             "b/.torva-run-4711); run that shard again\n");

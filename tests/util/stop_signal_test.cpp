@@ -33,7 +33,8 @@ protected:
 };
 
 // Nothing is acted on before a signal; the first of several is the one the process ends for,
-// with 128 + its number and a line naming it.
+// with 128 + its number and a line naming it. (SIGINT and SIGTERM: the cases below and the
+// commands' own tests.)
 TEST_F(StopSignal, TheFirstSignalEndsTheProcessAtTheNextCheck) {
   EXPECT_EXIT(
       {
@@ -50,20 +51,6 @@ TEST_F(StopSignal, TheFirstSignalEndsTheProcessAtTheNextCheck) {
       },
       ExitedWithCode(129),
       "^probe: stopped by SIGHUP; what it had not yet put in place was removed");
-  EXPECT_EXIT(
-      {
-        torva::catchStopSignals("probe");
-        std::raise(SIGINT);
-        torva::endIfStopRequested();
-      },
-      ExitedWithCode(130), "stopped by SIGINT");
-  EXPECT_EXIT(
-      {
-        torva::catchStopSignals("probe");
-        std::raise(SIGTERM);
-        torva::endIfStopRequested();
-      },
-      ExitedWithCode(143), "stopped by SIGTERM");
 }
 
 // Work that gives up for the stop ends as a failure would; the process reports the stop instead,
@@ -151,27 +138,6 @@ TEST_F(StopSignal, ACommitAfterASignalPutsNothingInPlace) {
       ExitedWithCode(143), "stopped by SIGTERM");
   EXPECT_EQ(readFile(folder + "/model.el.torva"), "earlier model\n");
   EXPECT_FALSE(std::filesystem::exists(folder + "/roi.el.torva"));
-  for (const auto &entry : std::filesystem::directory_iterator(folder))
-    EXPECT_EQ(entry.path().filename(), "model.el.torva") << "left behind";
-}
-
-// A signal before the commit of a run ended through exit() (as the analysis ends on a worker's
-// failure): the exit handler removes the run folder of the live transaction.
-TEST_F(StopSignal, AStopAnywhereRemovesTheRunFolder) {
-  const std::string folder = stopFolder("anywhere");
-  writeFile(folder + "/model.el.torva", "earlier model\n");
-  EXPECT_EXIT(
-      {
-        torva::catchStopSignals("probe");
-        static ResultTransaction results(folder);
-        if (!results.open().empty())
-          std::exit(3);
-        writeFile(results.stagedPath("model.el.torva"), "new model\n");
-        std::raise(SIGINT);
-        torva::endIfStopRequested();
-      },
-      ExitedWithCode(130), "stopped by SIGINT");
-  EXPECT_EQ(readFile(folder + "/model.el.torva"), "earlier model\n");
   for (const auto &entry : std::filesystem::directory_iterator(folder))
     EXPECT_EQ(entry.path().filename(), "model.el.torva") << "left behind";
 }
