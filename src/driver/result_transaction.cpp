@@ -182,7 +182,8 @@ std::vector<RunFolderSeen> runFoldersIn(const std::string &base) {
     return found;
   while (const dirent *entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (runFolderPid(name) > 0 && std::to_string(runFolderPid(name)) != ownPid)
+    const long pid = runFolderPid(name);
+    if (pid > 0 && std::to_string(pid) != ownPid)
       found.push_back(RunFolderSeen{name, false});
   }
   ::closedir(dir);

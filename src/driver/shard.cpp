@@ -564,7 +564,8 @@ std::string unfinishedReason(const FoundShard &found) {
 }
 
 // The shard the only unfinished folder was meant to hold, when the finished shards tell it: they
-// agree on the shard count and leave exactly one shard out. Index -1 when they do not.
+// agree on the shard count and leave exactly one shard out. Index -1 when they do not, or when no
+// shard finished (the folders given need not be all the shards).
 ShardPosition unfinishedPosition(const std::vector<FoundShard> &shards) {
   int count = 0;
   std::vector<bool> held;
@@ -579,10 +580,8 @@ ShardPosition unfinishedPosition(const std::vector<FoundShard> &shards) {
       return ShardPosition{-1, count};
     held[static_cast<std::size_t>(found.file.shard.index)] = true;
   }
-  if (count == 0) { // no shard finished: the folders given are all the shards
-    count = static_cast<int>(shards.size());
-    held.assign(shards.size(), false);
-  }
+  if (count == 0)
+    return ShardPosition{-1, 0};
   const auto missing = std::count(held.begin(), held.end(), false);
   const auto index = std::find(held.begin(), held.end(), false) - held.begin();
   return ShardPosition{missing == 1 ? static_cast<int>(index) : -1, count};

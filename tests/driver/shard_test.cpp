@@ -579,9 +579,9 @@ TEST_F(CheckShardSet, NamesAShardThatDidNotFinish) {
   shards_[0].file.method = kJackknife;
   expectRefusal(shards_, {"shard 2 of 3 (run/shard_2) did not finish"});
 
-  // The only shard of a run: the folders given are all the shards.
+  // No shard finished: the folders given need not be all the shards, so none is numbered.
   EXPECT_EQ(checkShardSet({unfinishedIn("solo", "", false)}, expected_)
-                .rfind("shard 0 of 1 (solo) did not finish: there is no shard.torva in it", 0),
+                .rfind("shard folder solo did not finish: there is no shard.torva in it", 0),
             0u);
 }
 
