@@ -160,7 +160,7 @@ bool isNameColumn(const std::string &header) {
   return header == "rep_label" || header == "top_labels";
 }
 
-// An atlas cell with each of its "name:percent" entries on a line of its own.
+// A top_labels cell with each of its "name:percent" entries on a line of its own.
 std::string nameLines(const std::string &cell) {
   std::string html;
   std::size_t from = 0;
@@ -200,7 +200,8 @@ void regionTable(std::ostringstream &html, const ReportPage &page) {
         html << (isNameColumn(text) ? "<th class=\"name\">" : "<th>") << escapeHtml(text)
              << "</th>";
       else if (isNameColumn(header[column]))
-        html << "<td class=\"name\">" << nameLines(text) << "</td>";
+        html << "<td class=\"name\">"
+             << (header[column] == "top_labels" ? nameLines(text) : escapeHtml(text)) << "</td>";
       else
         html << "<td>" << escapeHtml(text) << "</td>";
     }
