@@ -43,7 +43,9 @@ void catchStopSignals(const char *command) {
   struct sigaction action {};
   action.sa_handler = recordStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART; // reads and writes carry on; the work looks at the flag
+  // No SA_RESTART: a read, write or open that waits on a pipe, a terminal or a FIFO returns, so
+  // that a command waiting there still stops. Regular files are never cut short by a signal.
+  action.sa_flags = 0;
   for (const int signal : {SIGTERM, SIGINT, SIGHUP})
     sigaction(signal, &action, nullptr);
 }
