@@ -7,6 +7,7 @@
 
 #include "data/packed_study.h"
 #include "evidence/permutation_scan.h"
+#include "util/stop_signal.h"
 
 std::uint64_t drawBelow(std::mt19937_64 &generator, std::uint64_t bound) {
   // 2^64 mod bound draws at the top would favour the small results; they are drawn again.
@@ -58,7 +59,7 @@ public:
   void work() {
     for (;;) {
       const long first = nextBlock.fetch_add(1) * kBlock;
-      if (first >= permutations)
+      if (first >= permutations || torva::stopRequested())
         return;
       const int count = static_cast<int>(std::min(kBlock, permutations - first));
       scan.maximumGains(&outcomes[static_cast<std::size_t>(first) * scan.words()], count,
@@ -98,6 +99,7 @@ void permutationNulls(const PermutationScan &scan, std::mt19937_64 &generator, l
   evaluation.work();
   for (std::thread &thread : pool)
     thread.join();
+  torva::endIfStopRequested(); // the workers gave up; no thread is left to end with the process
 }
 
 NullSummary summariseNulls(const std::vector<double> &nulls) {
