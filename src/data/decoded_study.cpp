@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/hash.h"
+#include "util/stop_signal.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ public:
   void work() {
     const long voxels = study_.list.nodeCount - 1;
     std::vector<unsigned char> row(static_cast<std::size_t>(study_.list.nodeCount));
-    for (long s = next_++; s < subjectCount_ && s < failedAt_.load(); s = next_++) {
+    for (long s = next_++; s < subjectCount_ && s < failedAt_.load() && !torva::stopRequested();
+         s = next_++) {
       ReadFailure problem =
           loadSubjectRow(study_.list.subjects[s], voxels, row.data(), listPath_, &extents_);
       if (problem) {
@@ -75,5 +77,6 @@ ReadFailure decodeStudy(const std::string &listPath, int threads, DecodedStudy &
   decoder.work();
   for (std::thread &t : pool)
     t.join();
+  torva::endIfStopRequested(); // the decoders gave up; no thread is left to end with the process
   return decoder.firstFailure();
 }

@@ -16,6 +16,7 @@
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
 #include "util/fatal.h"
+#include "util/stop_signal.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ void collectVotes(const std::vector<ModelRecord> &records, const std::vector<Lab
   table.reset(std::clamp(mode[1], 0, kModelRecordIds), voxels);
   std::vector<int> toMode;
   for (const int member : members) {
+    torva::endIfStopRequested(); // a 1 mm label field takes a while to decode and count
     const ModelRecord *record = recordOfIteration(records, member);
     if (record == nullptr || !regionTranslation(*record, mode, toMode))
       fail("iteration " + std::to_string(member) + " does not hold the most frequent model\n");
@@ -58,7 +60,9 @@ void writeNetworkFiles(const BN &bn, ResultTransaction &results) {
   bn.toFileXDSL(results.stagedPath("bn.el.xdsl").c_str());
 }
 
+// Each result of a 1 mm run takes a while to make and write; a stop is looked for between them.
 void writeStagedText(ResultTransaction &results, const std::string &name, const std::string &text) {
+  torva::endIfStopRequested();
   writeResultText(results.stagedPath(name, static_cast<long long>(text.size())), text);
 }
 
@@ -190,6 +194,7 @@ void runEnsemble(std::vector<ModelRecord> &records, const std::vector<LabelRuns>
   consensusLabels(votes, static_cast<int>(members.size()), labels, frequencies);
   votes.counters = std::vector<int>();
   writeStagedText(results, "roi.el.torva", roiFileText(mode[1], labels));
+  torva::endIfStopRequested();
   writeResultImages(labels, frequencies, list.x, list.y, list.z,
                     studyGeometry(list, list.x, list.y, list.z), results);
   writeHeldOutFiles(heldOut, iterations, study, results);

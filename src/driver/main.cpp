@@ -18,6 +18,7 @@
 #include "util/fatal.h"
 #include "util/progress.h"
 #include "util/progress_line.h"
+#include "util/stop_signal.h"
 
 static int run(int argc, char **argv) {
   using namespace torva;
@@ -60,7 +61,8 @@ static int run(int argc, char **argv) {
     exitWithMessage(kExitUsage, stderr, refused);
   const int sizeArgument = iterations;
   int threads = 1;
-  ResultTransaction results; // every result file is put in place only when all were written
+  catchStopSignals("torvacoreel"); // a scheduler's SIGTERM leaves the folder as it was
+  ResultTransaction results;       // every result file is put in place only when all were written
   startAnalysisRun(threads, results);
   // A shard keeps its run log in the run folder, for shard.torva; a whole run stages it.
   const std::string runLogPath = sharded ? runFolderPath(results.folder(), kRunLogFileName)

@@ -23,6 +23,7 @@
 #include "util/fatal.h"
 #include "util/progress.h"
 #include "util/progress_line.h"
+#include "util/stop_signal.h"
 
 ModelRecord makeModelRecord(int iteration, const std::vector<int> &representatives) {
   ModelRecord record;
@@ -124,6 +125,7 @@ void predictUndrawn(int P, const DecodedStudy &study, const std::vector<int> &ch
 ModelRecord runIteration(int P, const DecodedStudy &study, const std::vector<int> &chosen,
                          IterationScratch &scratch, PhaseTimes &times, RoundOneOverlap &overlap,
                          LabelRuns &labels, IterationPredictions &predictions) {
+  torva::endIfStopRequested();
   std::ostream &out = torva::progress();
   out << "resampling " << P << "\nRead Dataset\n";
   printSubjectLines(out, study, chosen);

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/stop_signal.h"
+
 namespace {
 
 constexpr const char *kRunFolderPrefix = ".torva-run-";
@@ -20,6 +22,9 @@ constexpr const char *kRunFolderPrefix = ".torva-run-";
 constexpr const char *kNewFolderPrefix = ".torva-new-";
 constexpr const char *kLockName = ".lock";
 constexpr const char *kBackupPrefix = "previous-";
+// What commit() returns when a stop signal came before the renames; the command then ends for
+// the signal (util/stop_signal.h).
+constexpr const char *kStopped = "stopped before the results were put in place\n";
 
 // Never destroyed: the exit handler that reads it runs after static destructors may have.
 std::vector<ResultTransaction *> &liveTransactions() {
@@ -169,6 +174,26 @@ std::string runFolderPath(const std::string &folder, const std::string &name) {
   return folder + "/" + name;
 }
 
+std::vector<RunFolderSeen> runFoldersIn(const std::string &base) {
+  const std::string ownPid = std::to_string(::getpid());
+  std::vector<RunFolderSeen> found;
+  DIR *dir = ::opendir(base.c_str());
+  if (dir == nullptr)
+    return found;
+  while (const dirent *entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    const long pid = runFolderPid(name);
+    if (pid > 0 && std::to_string(pid) != ownPid)
+      found.push_back(RunFolderSeen{name, false});
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end(),
+            [](const RunFolderSeen &a, const RunFolderSeen &b) { return a.name < b.name; });
+  for (RunFolderSeen &seen : found)
+    seen.live = lockIsHeld(inFolder(base, seen.name));
+  return found;
+}
+
 ResultTransaction::ResultTransaction(std::string base) : base_(std::move(base)) {
   static const bool registered = std::atexit(abortLiveTransactions) == 0;
   static_cast<void>(registered);
@@ -286,10 +311,13 @@ std::string ResultTransaction::checkTargets() const {
 }
 
 std::string ResultTransaction::flushStaged() const {
-  for (const Staged &s : staged_)
+  for (const Staged &s : staged_) {
+    if (torva::stopRequested()) // flushing a large file can take a while
+      return kStopped;
     if (!flushTree(tempPath(s.name)))
       return "cannot write the result " + std::string(s.folder ? "folder " : "file ") + s.name +
              " to disk: " + reason() + "\n";
+  }
   return std::string();
 }
 
@@ -338,8 +366,14 @@ std::string ResultTransaction::commit() {
     problem = checkTargets();
   if (problem.empty())
     problem = flushStaged();
-  if (problem.empty())
+  if (problem.empty() && torva::stopRequested())
+    problem = kStopped;
+  if (problem.empty()) {
+    // Renames stopped halfway would leave some new results beside old ones; once they begin, a
+    // stop signal waits for them and the command ends as it would have.
+    torva::finishDespiteStopSignals();
     problem = moveIntoPlace();
+  }
   release();
   return problem;
 }

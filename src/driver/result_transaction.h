@@ -74,3 +74,14 @@ private:
 
 // "<folder>/<name>" for a file kept in the run folder.
 std::string runFolderPath(const std::string &folder, const std::string &name);
+
+// A run folder found in some folder, and whether the run that made it still holds its lock.
+struct RunFolderSeen {
+  std::string name;
+  bool live = false;
+};
+
+// The run folders of other processes in `base` (".torva-run-<pid>" and the ".torva-new-<pid>" of
+// a run that was making its folder), in name order: runs that are still going, or that were
+// stopped before they were done.
+std::vector<RunFolderSeen> runFoldersIn(const std::string &base);

@@ -9,6 +9,7 @@
 #include "data/packed_study.h"
 #include "evidence/heldout_prediction.h"
 #include "evidence/permutation_scan.h"
+#include "util/stop_signal.h"
 
 std::uint64_t drawBelow(std::mt19937_64 &generator, std::uint64_t bound) {
   // 2^64 mod bound draws at the top would favour the small results; they are drawn again.
@@ -61,7 +62,7 @@ public:
   void work() {
     for (;;) {
       const long first = nextBlock.fetch_add(1) * kBlock;
-      if (first >= permutations)
+      if (first >= permutations || torva::stopRequested())
         return;
       const int count = static_cast<int>(std::min(kBlock, permutations - first));
       for (std::size_t t = 0; t < tests.size(); ++t)
@@ -120,6 +121,7 @@ void permutationNulls(const PermutationScan &scan, long permutations, int thread
   evaluation.work();
   for (std::thread &thread : pool)
     thread.join();
+  torva::endIfStopRequested(); // the workers gave up; no thread is left to end with the process
 }
 
 NullSummary summariseNulls(const std::vector<double> &nulls) {

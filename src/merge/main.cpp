@@ -21,6 +21,7 @@
 #include "util/fatal.h"
 #include "util/progress.h"
 #include "util/progress_line.h"
+#include "util/stop_signal.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ int run(int argc, char **argv) {
   if (const std::string refused = parseResamplingSize(operands[2], size); !refused.empty())
     exitWithMessage(kExitUsage, stderr, refused);
   int threads = 1;
+  catchStopSignals("torvacoreel-merge");
   ResultTransaction results;
   startAnalysisRun(threads, results);
   setRunLogPath(results.stagedPath(kRunLogFileName));

@@ -1,15 +1,19 @@
 #include "merge/shard_folders.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
+#include <sys/stat.h>
 
 #include "data/decoded_study.h"
 #include "data/study_reader.h"
 #include "driver/ensemble.h"
 #include "driver/resampling.h"
+#include "driver/result_transaction.h"
 #include "roi/run_log.h"
 #include "util/progress.h"
 #include "util/progress_line.h"
+#include "util/stop_signal.h"
 
 bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, int method,
                         int size, MergeExpectation &expected, std::string &error) {
@@ -38,13 +42,31 @@ bool expectationOfStudy(const std::string &listPath, int method, int size,
   return true;
 }
 
+namespace {
+
+// The run folders left in the shard's folder, and whether the folder exists without a shard file.
+void noteUnfinishedRun(FoundShard &found, const std::string &path) {
+  for (const RunFolderSeen &seen : runFoldersIn(found.folder)) {
+    found.runFolders.push_back(seen.name);
+    found.running = found.running || seen.live;
+  }
+  struct stat info {};
+  found.fileMissing = ::stat(found.folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+                      ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
+}
+
+} // namespace
+
 std::vector<FoundShard> readShardFolders(const std::vector<std::string> &folders,
                                          torva::ProgressLine *line) {
   std::vector<FoundShard> shards(folders.size());
   for (std::size_t i = 0; i < folders.size(); ++i) {
+    torva::endIfStopRequested(); // a shard file of a 1 mm run holds hundreds of megabytes
     FoundShard &found = shards[i];
     found.folder = folders[i];
-    found.readable = readShardFile(folders[i] + "/" + kShardFile, found.file, found.readError);
+    const std::string path = folders[i] + "/" + kShardFile;
+    found.readable = readShardFile(path, found.file, found.readError);
+    noteUnfinishedRun(found, path);
     if (line != nullptr)
       line->advance();
   }

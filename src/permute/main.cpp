@@ -27,6 +27,7 @@
 #include "roi/screening.h"
 #include "util/command_line.h"
 #include "util/fatal.h"
+#include "util/stop_signal.h"
 
 namespace {
 
@@ -124,7 +125,12 @@ int run(int argc, char **argv) {
   if (::stat(options.resultsDir.c_str(), &resultsFolder) != 0 || !S_ISDIR(resultsFolder.st_mode))
     refuse("results folder " + options.resultsDir +
            " is missing or is not a folder; give the folder of a finished run\n");
+  torva::catchStopSignals("torvacoreel-permute");
   lockOutputFolder(options.outDir);
+  // Staged from the start, as by the analysis: whatever ends the run removes the staged files.
+  ResultTransaction results(options.outDir);
+  if (const std::string refused = results.open(); !refused.empty())
+    refuse(refused);
 
   DecodedStudy study;
   if (ReadFailure problem = decodeStudy(options.listPath, threads, study))
@@ -148,10 +154,6 @@ int run(int argc, char **argv) {
   line.finish();
   printSummary(options, result);
 
-  const int previous = enterFolder(options.outDir);
-  ResultTransaction results;
-  if (const std::string refused = results.open(); !refused.empty())
-    refuse(refused);
   const std::string table = permutationTableText(result.regions);
   const std::string tablePath =
       results.stagedPath("permutation.tsv", static_cast<long long>(table.size()));
@@ -164,7 +166,6 @@ int run(int argc, char **argv) {
   stageMap(results, "gain_corrp_volume_map.nii", result.corrpVolumeMap, study, regions.geometry);
   if (const std::string problem = results.commit(); !problem.empty())
     refuse(problem);
-  leaveFolder(previous);
   std::printf("Results in %s: permutation.tsv, gain_map.nii, gain_corrp_map.nii, "
               "gain_corrp_volume_map.nii\n",
               options.outDir.c_str());

@@ -11,6 +11,7 @@
 #include "prepare/study_builder.h"
 #include "util/command_line.h"
 #include "util/fatal.h"
+#include "util/stop_signal.h"
 
 int main(int argc, char **argv) {
   using namespace torva;
@@ -20,6 +21,7 @@ int main(int argc, char **argv) {
   if (!usageProblem.empty())
     exitWithUsageProblem("torvacoreel-prepare", usageProblem, prepareUsage());
   answerHelpOrVersion(options.help, options.version, "torvacoreel-prepare", prepareHelp());
+  catchStopSignals("torvacoreel-prepare");
   PrepareSummary summary;
   const std::string problem = prepareStudy(options, summary);
   for (const std::string &warning : summary.warnings)

@@ -17,6 +17,7 @@
 #include "prepare/subject_selection.h"
 #include "roi/overlap_note.h"
 #include "roi/roi_settings.h"
+#include "util/stop_signal.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ std::string makeFolder(const std::string &path) {
 std::string checkGrids(const std::vector<PreparedSubject> &subjects) {
   MaskGrid first;
   for (std::size_t i = 0; i < subjects.size(); ++i) {
+    if (torva::stopRequested())
+      return std::string("stopped while checking the masks");
     MaskGrid grid;
     std::string problem = readMaskGrid(subjects[i].maskPath, grid);
     if (problem.empty() && i > 0)
@@ -128,6 +131,8 @@ std::string writeSubjectImages(const PrepareOptions &options, const std::string 
   rule.threshold = options.threshold;
   summary.lesionRule = lesionRuleText(rule);
   for (std::size_t s = 0; s < subjects.size(); ++s) {
+    if (torva::stopRequested()) // a compressed 1 mm mask takes a while to read
+      return std::string("stopped while writing the study's images");
     BinaryMask mask;
     std::string problem = loadBinaryMask(subjects[s].maskPath, rule, mask);
     if (!problem.empty())

@@ -135,28 +135,45 @@ std::string rocSvg(const std::vector<RocSeries> &series) {
   return svg.str();
 }
 
+double calibrationRadius(long subjects, long largest) {
+  if (subjects <= 0 || largest <= 0)
+    return 0;
+  return 3.0 + 7.0 * std::sqrt(static_cast<double>(subjects) / static_cast<double>(largest));
+}
+
 std::string calibrationSvg(const std::vector<CalibrationBin> &bins) {
   UnitPlot plot;
   plot.left = 40;
+  plot.top = 42; // room for the largest point at rate 1 under the y caption
   std::ostringstream svg;
   svg << openSvg(plot.px(1) + 20, plot.py(0) + 48);
   unitAxes(svg, plot, "mean predicted P(outcome 1)", "observed rate of outcome 1");
+  long largest = 0;
+  for (const CalibrationBin &bin : bins)
+    largest = std::max(largest, bin.subjects);
+  // A line across an empty bin would join rates that no subject links, and read as a swing.
   std::ostringstream line;
-  for (const CalibrationBin &bin : bins) {
-    if (bin.subjects == 0)
+  for (std::size_t b = 1; b < bins.size(); ++b) {
+    if (bins[b - 1].subjects == 0 || bins[b].subjects == 0)
       continue;
-    const double x = plot.px(bin.meanPredicted);
-    const double y = plot.py(bin.observed);
-    line << (line.tellp() == 0 ? "M" : " L") << coordinate(x) << "," << coordinate(y);
-    svg << "<circle cx=\"" << coordinate(x) << "\" cy=\"" << coordinate(y) << "\" r=\""
-        << coordinate(std::min(10.0, 3.0 + std::sqrt(static_cast<double>(bin.subjects))))
-        << "\" fill=\"#3b528b\" fill-opacity=\"0.7\"><title>" << bin.subjects
-        << " subjects: mean predicted " << fixedText(bin.meanPredicted, 3) << ", observed "
-        << fixedText(bin.observed, 3) << "</title></circle>\n";
+    line << (line.tellp() == 0 ? "" : " ") << "M" << coordinate(plot.px(bins[b - 1].meanPredicted))
+         << "," << coordinate(plot.py(bins[b - 1].observed)) << " L"
+         << coordinate(plot.px(bins[b].meanPredicted)) << ","
+         << coordinate(plot.py(bins[b].observed));
   }
   if (line.tellp() > 0)
     svg << "<path fill=\"none\" stroke=\"#3b528b\" stroke-width=\"1.5\" d=\"" << line.str()
         << "\"/>\n";
+  for (const CalibrationBin &bin : bins) {
+    if (bin.subjects == 0)
+      continue;
+    svg << "<circle cx=\"" << coordinate(plot.px(bin.meanPredicted)) << "\" cy=\""
+        << coordinate(plot.py(bin.observed)) << "\" r=\""
+        << coordinate(calibrationRadius(bin.subjects, largest))
+        << "\" fill=\"#3b528b\" fill-opacity=\"0.7\"><title>" << bin.subjects
+        << " subjects: mean predicted " << fixedText(bin.meanPredicted, 3) << ", observed "
+        << fixedText(bin.observed, 3) << "</title></circle>\n";
+  }
   svg << "</svg>\n";
   return svg.str();
 }

@@ -41,5 +41,10 @@ struct RocSeries {
 // Both ROC curves on one pair of unit axes.
 std::string rocSvg(const std::vector<RocSeries> &series);
 
-// Mean predicted against observed rate per non-empty bin, with the diagonal of perfect calibration.
+// Radius in pixels of the point of a bin of `subjects` when the fullest bin holds `largest`:
+// 3 + 7 sqrt(subjects / largest), so 10 for the fullest bin; 0 for an empty one.
+double calibrationRadius(long subjects, long largest);
+
+// A point per non-empty bin at (mean predicted, observed rate), sized by its subjects, a line
+// between neighbouring non-empty bins only, and the diagonal of perfect calibration.
 std::string calibrationSvg(const std::vector<CalibrationBin> &bins);

@@ -17,8 +17,11 @@ constexpr std::size_t kMostBars = 40;
 
 std::string fixed(double value, int decimals) { return fixedText(value, decimals); }
 
-// Wide pictures and tables scroll inside their own frame instead of widening the page.
-void openFrame(std::ostringstream &html) { html << "<div class=\"frame\">\n"; }
+// Wide pictures and tables scroll inside their own frame instead of widening the page; a frame
+// of class "rows" also scrolls down within the window, so its horizontal scroll bar stays in view.
+void openFrame(std::ostringstream &html, const char *kind = "") {
+  html << "<div class=\"frame" << (*kind != '\0' ? " " : "") << kind << "\">\n";
+}
 void closeFrame(std::ostringstream &html) { html << "</div>\n"; }
 
 const char *kStyle = R"(body{font-family:sans-serif;margin:1.5em;max-width:75em;color:#222}
@@ -29,6 +32,17 @@ table{border-collapse:collapse;font-size:0.9em}
 .charts{display:flex;flex-wrap:wrap;gap:2em;align-items:flex-start}
 td,th{border:1px solid #bbb;padding:0.2em 0.5em;text-align:right;white-space:nowrap}
 th{background:#eee}
+.rows{max-height:80vh;overflow-y:auto}
+table.regions{border-collapse:separate;border-spacing:0}
+table.regions td,table.regions th{border-width:0 1px 1px 0}
+table.regions tr>:first-child{border-left-width:1px}
+table.regions tr:first-child>*{border-top-width:1px}
+table.regions th{position:sticky;top:0;z-index:2}
+table.regions tr>:first-child{position:sticky;left:0;z-index:1;background:#fff}
+table.regions th:first-child{z-index:3;background:#eee}
+td.name,th.name{text-align:left}
+p,.caption{overflow-wrap:anywhere}
+pre{white-space:pre-wrap;overflow-wrap:anywhere}
 .montage{position:relative;display:inline-block;background:#000}
 .montage span{position:absolute;color:#fff;font-size:11px;background:rgba(0,0,0,0.6);padding:0 2px}
 .lr{display:flex;justify-content:space-between;font-weight:bold}
@@ -146,6 +160,21 @@ void networkDiagram(std::ostringstream &html, const ReportPage &page) {
   closeFrame(html);
 }
 
+bool isNameColumn(const std::string &header) {
+  return header == "rep_label" || header == "top_labels";
+}
+
+// A top_labels cell with each of its "name:percent" entries on a line of its own.
+std::string nameLines(const std::string &cell) {
+  std::string html;
+  std::size_t from = 0;
+  for (std::size_t at = cell.find(';'); at != std::string::npos; at = cell.find(';', from)) {
+    html += escapeHtml(cell.substr(from, at + 1 - from)) + "<br>";
+    from = at + 1;
+  }
+  return html + escapeHtml(cell.substr(from));
+}
+
 void regionTable(std::ostringstream &html, const ReportPage &page) {
   html << "<h2>Regions</h2>\n";
   if (page.regions == 0) {
@@ -166,13 +195,23 @@ void regionTable(std::ostringstream &html, const ReportPage &page) {
             "labels holding most of the region's voxels, with their percentages (atlas "
          << escapeHtml(page.atlas) << ").";
   html << " Also in <a href=\"regions.csv\">regions.csv</a>.</p>\n";
-  openFrame(html);
-  html << "<table>\n";
+  // The header and the region column stay in view while the table scrolls within its frame.
+  openFrame(html, "rows");
+  html << "<table class=\"regions\">\n";
+  const std::vector<std::string> &header = page.table.front();
   for (std::size_t row = 0; row < page.table.size(); ++row) {
-    const char *cell = row == 0 ? "th" : "td";
     html << "<tr>";
-    for (const std::string &text : page.table[row])
-      html << "<" << cell << ">" << escapeHtml(text) << "</" << cell << ">";
+    for (std::size_t column = 0; column < page.table[row].size(); ++column) {
+      const std::string &text = page.table[row][column];
+      if (row == 0)
+        html << (isNameColumn(text) ? "<th class=\"name\">" : "<th>") << escapeHtml(text)
+             << "</th>";
+      else if (isNameColumn(header[column]))
+        html << "<td class=\"name\">"
+             << (header[column] == "top_labels" ? nameLines(text) : escapeHtml(text)) << "</td>";
+      else
+        html << "<td>" << escapeHtml(text) << "</td>";
+    }
     html << "</tr>\n";
   }
   html << "</table>\n";
@@ -281,6 +320,8 @@ void predictionSection(std::ostringstream &html, const PredictionView &view) {
     html << "<p>" << escapeHtml(view.note) << "</p>\n";
   html << "</div>\n<div>\n<h3>Calibration</h3>\n"
        << calibrationSvg(view.bins)
+       << "<div class=\"caption\">A point per bin that holds subjects, larger for more "
+          "subjects;<br>lines join neighbouring bins only.</div>\n"
        << "<table>\n<tr><th>P(outcome 1)</th><th>subjects</th><th>mean predicted</th>"
           "<th>observed rate</th></tr>\n";
   for (const CalibrationBin &bin : view.bins) {

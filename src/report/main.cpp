@@ -11,6 +11,7 @@
 #include "report/run_results.h"
 #include "util/command_line.h"
 #include "util/fatal.h"
+#include "util/stop_signal.h"
 
 int main(int argc, char **argv) {
   using namespace torva;
@@ -21,6 +22,7 @@ int main(int argc, char **argv) {
     exitWithUsageProblem("torvacoreel-report", usageError, kReportUsage);
   answerHelpOrVersion(options.help, options.version, "torvacoreel-report", reportHelp());
   options.commandLine.assign(argv, argv + argc);
+  catchStopSignals("torvacoreel-report");
   std::string table;
   const std::string error = writeReport(options, table);
   if (!error.empty())

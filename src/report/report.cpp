@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 #include "driver/result_transaction.h"
 #include "report/html_page.h"
@@ -106,7 +107,52 @@ std::string reportHelp() {
          "  --version            show the version and exit\n";
 }
 
+namespace {
+
+// The folders of `path` that do not exist yet, deepest first.
+std::vector<std::filesystem::path> missingFolders(const std::filesystem::path &path) {
+  std::vector<std::filesystem::path> missing;
+  std::error_code ignored;
+  for (std::filesystem::path at = path; !at.empty() && !std::filesystem::exists(at, ignored);
+       at = at.parent_path()) {
+    missing.push_back(at);
+    if (at == at.parent_path())
+      break;
+  }
+  return missing;
+}
+
+std::string writeStagedReport(const ReportOptions &options, ResultTransaction &staged,
+                              std::string &table);
+
+} // namespace
+
 std::string writeReport(const ReportOptions &options, std::string &table) {
+  const std::vector<std::filesystem::path> made = missingFolders(options.out);
+  std::error_code failed;
+  std::filesystem::create_directories(options.out, failed);
+  if (failed)
+    return "cannot create the output folder " + options.out + ": " + failed.message() + "\n";
+  std::string error;
+  {
+    // Every page file is staged from the start and put in place together, so a failed, stopped
+    // or killed run leaves an earlier report whole.
+    ResultTransaction staged(options.out);
+    error = staged.open();
+    if (error.empty())
+      error = writeStagedReport(options, staged, table);
+  }
+  // A folder this run made goes with a failure, unless something else was put there meanwhile.
+  if (!error.empty())
+    for (const std::filesystem::path &folder : made)
+      ::rmdir(folder.c_str());
+  return error;
+}
+
+namespace {
+
+std::string writeStagedReport(const ReportOptions &options, ResultTransaction &staged,
+                              std::string &table) {
   RunResults results;
   std::string error = loadRunResults(options.results, results);
   if (!error.empty())
@@ -135,16 +181,6 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
   Evidence evidence;
   if (!(error = loadEvidence(options, results, gridPath, withStudy ? &study : nullptr, evidence))
            .empty())
-    return error;
-
-  std::error_code made;
-  std::filesystem::create_directories(options.out, made);
-  if (made)
-    return "cannot create the output folder " + options.out + ": " + made.message() + "\n";
-  // Every page file is staged and put in place together, so a failed or killed run leaves an
-  // earlier report whole.
-  ResultTransaction staged(options.out);
-  if (!(error = staged.open()).empty())
     return error;
 
   std::vector<RegionRow> rows =
@@ -195,3 +231,5 @@ std::string writeReport(const ReportOptions &options, std::string &table) {
     return error;
   return staged.commit();
 }
+
+} // namespace

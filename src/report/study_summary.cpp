@@ -1,6 +1,7 @@
 #include "report/study_summary.h"
 
 #include "data/study_reader.h"
+#include "util/stop_signal.h"
 
 std::string loadStudySummary(const std::string &listPath, const Volume &grid,
                              const std::string &gridPath, const std::vector<long> &representatives,
@@ -20,6 +21,8 @@ std::string loadStudySummary(const std::string &listPath, const Volume &grid,
   summary.regions.assign(representatives.size(), OutcomeSplit{});
   std::vector<unsigned char> row(static_cast<std::size_t>(voxels) + 1);
   for (const SubjectEntry &subject : list.subjects) {
+    if (torva::stopRequested())
+      return "stopped while reading the subjects of " + listPath + "\n";
     if (ReadFailure problem = loadSubjectRow(subject, voxels, row.data(), listPath))
       return problem.message;
     long lesioned = 0;

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "util/progress.h"
+#include "util/stop_signal.h"
 
 double gvrc_kclustering(const std::vector<double> &features, const std::vector<int> &clusterLabels,
                         const std::vector<double> &means) {
@@ -105,6 +106,7 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
   double bestGvrc = 0.0;
   double previousGvrc = 0.0;
   for (int g = 0;; ++g) {
+    torva::endIfStopRequested(); // one inference can take a second at 1 mm
     torva::progress() << "_______________\n"
                       << "GEM Iteration= " << g << "\n";
     lbp_inference(beliefs, graph, E, T, lbpIterations, workspace);

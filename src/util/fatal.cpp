@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "util/progress_line.h"
+#include "util/stop_signal.h"
 
 namespace torva {
 
@@ -13,7 +14,18 @@ thread_local bool deferExits = false;
 
 void deferThreadExits(bool defer) { deferExits = defer; }
 
+namespace {
+// Once a stop signal came, the process ends for it, whatever else ended the work: a failure then
+// is most likely the work giving up for the stop.
+bool endingForOtherThanStop(int status) {
+  const int signal = stopSignal();
+  return signal != 0 && status != stopExitStatus(signal);
+}
+} // namespace
+
 void exitWithStatus(int status) {
+  if (endingForOtherThanStop(status))
+    endIfStopRequested();
   if (deferExits)
     throw DeferredExit{status, false, std::string()};
   endProgressLine(); // an exit skips the destructor of the line on the caller's stack
@@ -24,6 +36,8 @@ void exitWithStatus(int status) {
 }
 
 void exitWithMessage(int status, std::FILE *stream, const std::string &message) {
+  if (endingForOtherThanStop(status))
+    endIfStopRequested();
   if (deferExits)
     throw DeferredExit{status, stream == stdout, message};
   endProgressLine();

@@ -24,10 +24,17 @@
 #include <vector>
 
 #include "data/img_io.h"
+#include "support/command_layout.h"
+#include "support/folder_state.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using testsupport::collectFiles;
+using testsupport::expectUnchangedAndNoRunFolder;
+using testsupport::filesNow;
+using testsupport::hasRunFolder;
+using testsupport::prepareCommand;
 using testsupport::readFile;
 using testsupport::runCommand;
 using testsupport::writeFile;
@@ -43,20 +50,10 @@ const std::string kPermute = TORVACOREEL_PERMUTE_PATH;
 const std::string kFirstMask = "raw/masks/sub-001_lesion.nii.gz";
 const std::string kLastMask = "raw/masks/sub-012_lesion.nii.gz";
 
-std::string prepareCommand(const std::string &extra) {
-  return kPrepare +
-         " --table raw/participants.tsv --id-column participant_id --image "
-         "'masks/{id}_lesion.nii.gz' --outcome-column rankin --above 2 --skip-missing " +
-         extra;
-}
-
 int run(const std::string &command) { return std::system(command.c_str()); }
 
-// The layout, made once; each case starts from a copy.
-//   raw/      participants table and compressed masks of 12 subjects (two more have none)
-//   study/    prepared from raw/, with the results of a jackknife run inside
-//   report/   the report of that run
-//   shard0/, shard1/   the two shards of the same run; merged/ their merge
+// The layout, made once; each case starts from a copy (support/command_layout.h): 12 subjects of
+// 8 x 8 x 4 voxels, a jackknife.
 class Layout {
 public:
   static const std::string &folder() {
@@ -66,22 +63,7 @@ public:
 
 private:
   Layout() : path_(testsupport::makeTempDirectory("/tmp/torva-commands-XXXXXX")) {
-    const std::string in = "cd " + path_ + " && ";
-    const std::string links = "ln -s ../study/img img && ln -s ../study/torva.prj.filelist . && ";
-    const std::string quiet = " > /dev/null 2>&1";
-    bool ok = run(in + MAKE_EXAMPLE_STUDY_PATH +
-                  " --out raw --subjects 12 --size 8 8 4 --layout participants" + quiet) == 0 &&
-              run(in + prepareCommand("--out study") + quiet) == 0 &&
-              run(in + "cd study && " + kAnalysis + " torva.prj.filelist 1 0" + quiet) == 0 &&
-              run(in + kReport + " --out report study" + quiet) == 0;
-    for (int k = 0; ok && k < 2; ++k) {
-      const std::string shard = "shard" + std::to_string(k);
-      ok = run(in + "mkdir " + shard + " && cd " + shard + " && " + links + "TORVA_SHARD=" +
-               std::to_string(k) + "/2 " + kAnalysis + " torva.prj.filelist 1 0" + quiet) == 0;
-    }
-    ok = ok && run(in + "mkdir merged && cd merged && " + links + kMerge +
-                   " torva.prj.filelist 1 0 ../shard0 ../shard1" + quiet) == 0;
-    if (!ok)
+    if (!testsupport::makeCommandLayout(path_, testsupport::CommandLayoutPlan{}))
       std::abort();
   }
   ~Layout() {
@@ -91,56 +73,6 @@ private:
   std::string path_;
   pid_t owner_ = getpid();
 };
-
-// ---- the state of the working folder
-
-bool isRunFolder(const std::string &name) {
-  return name.rfind(".torva-run-", 0) == 0 || name.rfind(".torva-new-", 0) == 0;
-}
-
-// Every regular file below `folder` (symbolic links not followed) with its bytes; run folders
-// go to `runFolders`.
-void collectFiles(const std::string &folder, std::map<std::string, std::string> &files,
-                  std::vector<std::string> &runFolders) {
-  DIR *dir = opendir(folder.c_str());
-  if (dir == nullptr)
-    return;
-  while (const dirent *entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..")
-      continue;
-    const std::string path = folder == "." ? name : folder + "/" + name;
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0)
-      continue;
-    if (isRunFolder(name))
-      runFolders.push_back(path);
-    else if (S_ISDIR(info.st_mode))
-      collectFiles(path, files, runFolders);
-    else if (S_ISREG(info.st_mode) && path != "stdout.txt" && path != "stderr.txt" &&
-             name != ".torva.lock") // the working-folder lock, which records its holder
-      files[path] = readFile(path);
-  }
-  closedir(dir);
-}
-
-std::map<std::string, std::string> filesNow() {
-  std::map<std::string, std::string> files;
-  std::vector<std::string> runFolders;
-  collectFiles(".", files, runFolders);
-  return files;
-}
-
-void expectUnchangedAndNoRunFolder(const std::map<std::string, std::string> &before) {
-  std::map<std::string, std::string> after;
-  std::vector<std::string> runFolders;
-  collectFiles(".", after, runFolders);
-  for (const auto &[path, bytes] : before) {
-    ASSERT_EQ(after.count(path), 1u) << path << " was removed";
-    EXPECT_TRUE(after.at(path) == bytes) << path << " was changed";
-  }
-  EXPECT_TRUE(runFolders.empty()) << runFolders.front() << " was left behind";
-}
 
 // ---- damage
 
@@ -369,6 +301,9 @@ std::vector<CommandCase> mergeCases() {
        merge + "../shard0 ../shard1", 1, "shard0", "merged"},
       {"MergeSameShardTwice", kIntact, merge + "../shard0 ../shard0", 1, "shard0", "merged"},
       {"MergeShardMissing", kIntact, merge + "../shard0", 1, "shard", "merged"},
+      {"MergeShardWithoutItsFile", [] { std::remove("shard1/shard.torva"); },
+       merge + "../shard0 ../shard1", 1,
+       "shard 1 of 2 (../shard1) did not finish: there is no shard.torva in it", "merged"},
   };
 }
 
@@ -456,19 +391,6 @@ protected:
   void SetUp() override { ASSERT_EQ(run("cp -a '" + Layout::folder() + "/.' ."), 0); }
   testsupport::ScopedTempDir dir;
 };
-
-// True when `folder` holds a run folder (of the kind `prefix` names, if given).
-bool hasRunFolder(const std::string &folder, const std::string &prefix = "") {
-  DIR *dir = opendir(folder.c_str());
-  if (dir == nullptr)
-    return false;
-  bool found = false;
-  while (const dirent *entry = readdir(dir))
-    found =
-        found || (isRunFolder(entry->d_name) && std::string(entry->d_name).rfind(prefix, 0) == 0);
-  closedir(dir);
-  return found;
-}
 
 // A bootstrap of 400 iterations is killed once its run folder exists: the results of the
 // earlier run are as they were, and the next run removes the dead run's folder and succeeds.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "data/study_reader.h"
 #include "driver/resampling.h"
@@ -17,6 +20,16 @@ StudyFingerprint sevenSubjects() {
   fingerprint.listHash = 42;
   fingerprint.images.assign(7, ImageFingerprint{});
   return fingerprint;
+}
+
+// What the merge of the shards below expects.
+MergeExpectation sevenIterationJackknife() {
+  MergeExpectation expected;
+  expected.fingerprint = sevenSubjects();
+  expected.method = kJackknife;
+  expected.iterations = 7;
+  expected.voxels = 4;
+  return expected;
 }
 
 // Shard K of 3 of a 7-iteration jackknife over 4 voxels, written to folder `folder`; iteration
@@ -54,11 +67,7 @@ TEST(ShardFolders, JoinInShardOrderWhateverTheFolderOrder) {
   for (const FoundShard &found : shards)
     ASSERT_TRUE(found.readable) << found.readError;
   EXPECT_EQ(shards[0].folder, "a");
-  MergeExpectation expected;
-  expected.fingerprint = sevenSubjects();
-  expected.method = kJackknife;
-  expected.iterations = 7;
-  expected.voxels = 4;
+  const MergeExpectation expected = sevenIterationJackknife();
   ASSERT_EQ(checkShardSet(shards, expected), "");
 
   const MergedRun run = joinShards(shards);
@@ -87,15 +96,45 @@ TEST(ShardFolders, AFolderWithoutAShardFileIsReportedByTheCheck) {
   const std::vector<FoundShard> shards = readShardFolders({"a", "empty"});
   EXPECT_TRUE(shards[0].readable);
   EXPECT_FALSE(shards[1].readable);
-  MergeExpectation expected;
-  expected.fingerprint = sevenSubjects();
-  expected.method = kJackknife;
-  expected.iterations = 7;
-  expected.voxels = 4;
+  const MergeExpectation expected = sevenIterationJackknife();
   const std::string message = checkShardSet(shards, expected);
-  EXPECT_NE(message.find("shard folder empty: cannot open the shard file empty/shard.torva"),
+  EXPECT_NE(message.find("shard folder empty did not finish: there is no shard.torva in it"),
             std::string::npos)
       << message;
+  // A folder that is not there is not a shard that did not finish.
+  const std::vector<FoundShard> gone = readShardFolders({"a", "nowhere"});
+  EXPECT_FALSE(gone[1].fileMissing);
+  EXPECT_NE(checkShardSet(gone, expected)
+                .find("shard folder nowhere: cannot open the shard file nowhere/shard.torva"),
+            std::string::npos);
+}
+
+// The run folders a shard's run leaves: one whose run was stopped (its lock is free), one a run
+// still holds, and beside them a shard file of an earlier run. Shard 0 and 2 are complete.
+TEST(ShardFolders, RunFoldersLeftInAShardFolderAreNoted) {
+  testsupport::ScopedTempDir dir;
+  writeShardIn("a", 0);
+  writeShardIn("b", 1);
+  writeShardIn("c", 2);
+  ASSERT_EQ(mkdir("b/.torva-run-4711", 0700), 0);
+  testsupport::writeFile("b/.torva-run-4711/.lock", "");
+  std::vector<FoundShard> shards = readShardFolders({"a", "b", "c"});
+  EXPECT_TRUE(shards[0].finished());
+  EXPECT_EQ(shards[1].runFolders, std::vector<std::string>{".torva-run-4711"});
+  EXPECT_FALSE(shards[1].running);
+  const MergeExpectation expected = sevenIterationJackknife();
+  EXPECT_EQ(checkShardSet(shards, expected),
+            "shard 1 of 3 (b) did not finish: its run was stopped before it was done (it left "
+            "b/.torva-run-4711); run that shard again\n");
+
+  // A live run holds the lock of its folder.
+  const int lock = open("b/.torva-run-4711/.lock", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+  shards = readShardFolders({"a", "b", "c"});
+  EXPECT_TRUE(shards[1].running);
+  EXPECT_NE(checkShardSet(shards, expected).find("a run is still writing it"), std::string::npos);
+  close(lock);
 }
 
 TEST(ShardFolders, ExpectationOfTheMergesOwnStudy) {

@@ -12,6 +12,7 @@
 
 #include <nifti1_io.h>
 
+#include "data/decoded_study.h"
 #include "driver/result_files.h"
 #include "report/volume.h"
 #include "support/temp_dir.h"
@@ -41,11 +42,41 @@ const char *const kCheckScript = R"(<script>
   }
   function check() {
     var problems = [];
-    var counts = { svgs: 0, texts: 0, boxed: 0, frames: 0, tables: 0, images: 0 };
+    var counts = { svgs: 0, texts: 0, boxed: 0, frames: 0, tables: 0, images: 0, headers: 0 };
     var root = document.documentElement;
     var right = root.clientWidth + 0.5;
     if (root.scrollWidth > root.clientWidth)
       problems.push('page: scrollWidth ' + root.scrollWidth + ' > clientWidth ' + root.clientWidth);
+    var scrolling = document.scrollingElement;
+    if (scrolling.scrollWidth > window.innerWidth)
+      problems.push('page scrolls sideways: scrollWidth ' + scrolling.scrollWidth + ' > window ' +
+        window.innerWidth);
+    // Each fault once: the outermost element beyond the page, and the element whose own text
+    // spills out of its box.
+    var beyond = new Set();
+    document.querySelectorAll('body *').forEach(function (e) {
+      if (e.closest('.frame') || e.closest('svg') || e.id === 'layout-check') return;
+      var r = e.getBoundingClientRect();
+      var what = e.tagName.toLowerCase() + ' "' + e.textContent.slice(0, 40) + '"';
+      if (r.width > 0 && r.right > right) {
+        beyond.add(e);
+        if (!beyond.has(e.parentElement))
+          problems.push(what + ' ends at ' + r.right.toFixed(0) + ' beyond the page');
+      }
+      var ownText = Array.prototype.some.call(e.childNodes, function (n) {
+        return n.nodeType === Node.TEXT_NODE && n.textContent.trim() !== ''; });
+      if (ownText && e.clientWidth > 0 && e.scrollWidth > e.clientWidth + 1 &&
+          getComputedStyle(e).overflowX === 'visible')
+        problems.push(what + ' spills out of its box: ' + e.scrollWidth + ' wide in ' +
+          e.clientWidth);
+    });
+    document.querySelectorAll('th').forEach(function (th) {
+      ++counts.headers;
+      var text = document.createRange();
+      text.selectNodeContents(th);
+      if (th.scrollWidth > th.clientWidth + 1 || text.getClientRects().length > 1)
+        problems.push('header "' + th.textContent + '" is cut off or broken over lines');
+    });
     document.querySelectorAll('svg').forEach(function (svg, n) {
       ++counts.svgs;
       var whole = { x: 0, y: 0, width: svg.width.baseVal.value, height: svg.height.baseVal.value };
@@ -175,10 +206,23 @@ void writeLike(const std::string &like, const std::string &path, const std::vect
   nifti_image_free(image);
 }
 
-// Beside the demo's results: held-out predictions that follow the outcome, a permutation table
-// for the run's regions, gain maps that are significant in region 1, and an atlas of slabs with
-// long names, so that every appended column and section is on the page.
-void addEvidence(const std::string &dir) {
+// The atlas names of the pages below: the long names of a real parcellation.
+const char *const kAtlasNames = "1\tSuperior temporal gyrus, posterior division\n"
+                                "2 Insular cortex\n3\tPrecentral gyrus (left hemisphere)\n";
+const char *const kLongAtlasNames =
+    "1\tLeft superior temporal gyrus, posterior division, including the planum temporale and "
+    "the adjacent supramarginal cortex\n"
+    "2 Right insular cortex, anterior short gyri and the frontal operculum of the inferior "
+    "frontal gyrus pars opercularis\n"
+    "3\tPrecentral gyrus (left hemisphere) of the cortical structural atlas, maximum "
+    "probability threshold 25 percent\n";
+
+// Beside the results in `dir`: held-out predictions that follow the outcome, a permutation table
+// for the run's regions, gain maps that are significant in region 1, and an atlas of slabs
+// (`atlasPath`, names in `labelsPath`), so that every appended column and section is on the page.
+void addEvidence(const std::string &dir, const std::string &atlasPath = "atlas.nii",
+                 const std::string &labelsPath = "atlas.txt",
+                 const std::string &names = kAtlasNames) {
   VariableLog variables;
   std::string text;
   ASSERT_EQ(readResultText(dir + "/log.el.torva", text), "");
@@ -213,9 +257,77 @@ void addEvidence(const std::string &dir) {
   const std::string like = dir + "/prob_map_torvael.nii";
   writeLike(like, dir + "/gain_map.nii", gain);
   writeLike(like, dir + "/gain_corrp_map.nii", corrp);
-  writeLike(like, "atlas.nii", atlas);
-  writeFile("atlas.txt", "1\tSuperior temporal gyrus, posterior division\n"
-                         "2 Insular cortex\n3\tPrecentral gyrus (left hemisphere)\n");
+  writeLike(like, atlasPath, atlas);
+  writeFile(labelsPath, names);
+}
+
+// A folder of `length` characters or more below the working folder, as deep real data live.
+std::string longFolder(std::size_t length) {
+  std::string path = std::filesystem::current_path().string();
+  for (int n = 1; path.size() < length; ++n)
+    path += "/derivatives_lesion_masks_registered_to_the_one_millimetre_template_session_" +
+            std::to_string(n);
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+// Five regions on the 20 x 24 x 20 grid of the example study, replacing the run's own in
+// `dir`: slabs 3 voxels wide side by side, each with its representative at its centre, the
+// representatives' states read from the subjects of `list`, the outcome from the run.
+void writeFiveRegionRun(const std::string &dir, const std::string &list) {
+  constexpr int kRegions = 5;
+  VariableLog run;
+  std::string text;
+  ASSERT_EQ(readResultText(dir + "/log.el.torva", text), "");
+  ASSERT_EQ(parseVariableLog(dir + "/log.el.torva", text, run), "");
+  DecodedStudy study;
+  ASSERT_FALSE(decodeStudy(list, 1, study)) << list;
+  const int X = study.list.x;
+  const int Y = study.list.y;
+  const long voxels = study.list.nodeCount - 1;
+  std::vector<int> labels(static_cast<std::size_t>(voxels), 0);
+  std::vector<float> frequency(static_cast<std::size_t>(voxels), 0.0f);
+  std::string log = "Variable_list\n";
+  std::string rset = "R-SET\n" + std::to_string(kRegions);
+  for (int r = 1; r <= kRegions; ++r) {
+    for (int k = 4 + r; k < 9 + r; ++k)
+      for (int j = 6; j < 18; ++j)
+        for (int i = 3 * r - 1; i < 3 * r + 2; ++i) {
+          const long v = i + static_cast<long>(X) * (j + static_cast<long>(Y) * k);
+          labels[v] = r;
+          frequency[v] = static_cast<float>(40 + 10 * r + (i + j + k) % 11);
+        }
+    const long rep = 3 * r + static_cast<long>(X) * (12 + static_cast<long>(Y) * (6 + r));
+    std::string states;
+    for (long c = 0; c < study.subjects.cases(); ++c)
+      states += (study.subjects.node(rep)[c / 64] >> (c % 64)) & 1U ? "1 " : "0 ";
+    log += std::to_string(rep) + "\n" + states + "\n";
+    rset += " " + std::to_string(rep);
+  }
+  std::string outcome;
+  for (const char state : run.cells.back())
+    outcome += std::string(1, state) + " ";
+  writeFile(dir + "/log.el.torva", log + "fv\n" + outcome + "\n" + rset + " \n");
+  std::string roi = std::to_string(kRegions) + " " + std::to_string(voxels) + "\n";
+  for (const int label : labels)
+    roi += std::to_string(label) + " ";
+  writeFile(dir + "/roi.el.torva", roi + "\n");
+  writeFile(dir + "/model.el.torva", "model ensemble includes\n3 \ndifferent models\n"
+                                     "model with highest frequency is model \n0 \nfreq=\n"
+                                     "0.600000\nmodel freq=\n0.600000 0.300000 0.100000 \n");
+  // P(outcome 1) rises by 0.16 with every lesioned representative.
+  std::string network = "6\n2 2 2 2 2 2 \n0 \n0 \n0 \n0 \n0 \n5 0 1 2 3 4 \n";
+  for (int r = 0; r < kRegions; ++r)
+    network += "2 0.6 0.4 \n";
+  std::string spared = "64";
+  std::string lesioned;
+  for (int j = 0; j < 32; ++j) {
+    const double p = 0.1 + 0.16 * __builtin_popcount(static_cast<unsigned>(j));
+    spared += " " + std::to_string(1.0 - p);
+    lesioned += " " + std::to_string(p);
+  }
+  writeFile(dir + "/bn.el.torva", network + spared + lesioned + " \n");
+  writeLike(dir + "/prob_map_torvael.nii", dir + "/prob_map_torvael.nii", frequency);
 }
 
 TEST(ReportInBrowser, DemoPageAndPageWithEveryEvidenceColumnFitAt1300Pixels) {
@@ -242,7 +354,10 @@ TEST(ReportInBrowser, DemoPageAndPageWithEveryEvidenceColumnFitAt1300Pixels) {
             0)
       << readFile("stderr.txt");
   const std::string page = readFile("full/report.html");
-  ASSERT_NE(page.find("<th>p_fwe</th><th>rep_label</th><th>top_labels</th>"), std::string::npos);
+  ASSERT_NE(
+      page.find(
+          "<th>p_fwe</th><th class=\"name\">rep_label</th><th class=\"name\">top_labels</th>"),
+      std::string::npos);
   ASSERT_NE(page.find("Held-out prediction"), std::string::npos);
   ASSERT_NE(page.find("gain.png"), std::string::npos);
   const LayoutCheck full = checkLayout("full/report.html");
@@ -251,8 +366,50 @@ TEST(ReportInBrowser, DemoPageAndPageWithEveryEvidenceColumnFitAt1300Pixels) {
   screenshot("full/report.html", kOutput + "/report_browser/full_report.png");
 }
 
+// Real data as users have them: absolute paths of more than 200 characters in every option, an
+// atlas with long names, five regions with p_fwe and both atlas columns. The page still fits the
+// window: the table scrolls inside its frame and the long paths wrap.
+TEST(ReportInBrowser, PageOfLongPathsLongAtlasNamesAndFiveRegionsFitsAt1300Pixels) {
+  ASSERT_TRUE(testsupport::fileExistsOnDisk(kChromium)) << kChromium << " is missing";
+  ScopedTempDir dir;
+  const std::string root = longFolder(200);
+  const std::string list = root + "/study/torva.prj.filelist";
+  const std::string results = root + "/results";
+  ASSERT_GT(list.size(), 200u);
+  ASSERT_EQ(
+      runCommand(std::string(MAKE_EXAMPLE_STUDY_PATH) + " --out " + root + "/study --subjects 100"),
+      0);
+  std::filesystem::create_directories(results);
+  ASSERT_EQ(runCommand("cd " + results + " && " + TORVACOREEL_PATH + " " + list + " 1 0"), 0)
+      << readFile("stderr.txt");
+  writeFiveRegionRun(results, list);
+  addEvidence(results, root + "/atlas.nii", root + "/atlas_labels.txt", kLongAtlasNames);
+  std::vector<float> anatomy(20 * 24 * 20);
+  for (std::size_t v = 0; v < anatomy.size(); ++v)
+    anatomy[v] = static_cast<float>(v % 20 + (v / 480) * 3);
+  writeLike(results + "/prob_map_torvael.nii", root + "/template.nii", anatomy);
+  ASSERT_EQ(runCommand(std::string(TORVACOREEL_REPORT_PATH) + " --study " + list +
+                       " --background " + root + "/template.nii --atlas " + root +
+                       "/atlas.nii --atlas-labels " + root + "/atlas_labels.txt --out " + root +
+                       "/report " + results),
+            0)
+      << readFile("stderr.txt");
+  const std::string page = readFile(root + "/report/report.html");
+  ASSERT_NE(
+      page.find(
+          "<th>p_fwe</th><th class=\"name\">rep_label</th><th class=\"name\">top_labels</th>"),
+      std::string::npos);
+  EXPECT_EQ(testsupport::countOf(page, "<tr><td>"), 5 + 5) << "five regions and five bins";
+  EXPECT_NE(page.find("pars opercularis"), std::string::npos);
+  const LayoutCheck check = checkLayout(root + "/report/report.html");
+  EXPECT_TRUE(check.ok) << check.text;
+  EXPECT_GE(countIn(check, "boxed"), 6) << check.text; // five region boxes and the outcome's
+  screenshot(root + "/report/report.html", kOutput + "/report_browser/long_paths_report.png");
+}
+
 // The check itself finds each kind of fault: a box narrower than its text, captions over each
-// other, and a table wider than the page outside a frame.
+// other, a table wider than the page outside a frame, a path that spills out of its box and a
+// table header broken over two lines.
 TEST(ReportInBrowser, CheckFindsOverflowingBoxesOverlapsAndWideTables) {
   ASSERT_TRUE(testsupport::fileExistsOnDisk(kChromium)) << kChromium << " is missing";
   ScopedTempDir dir;
@@ -265,7 +422,10 @@ TEST(ReportInBrowser, CheckFindsOverflowingBoxesOverlapsAndWideTables) {
             "<g class=\"box\"><rect x=\"10\" y=\"10\" width=\"60\" height=\"40\"/>"
             "<text x=\"14\" y=\"30\" font-size=\"12\">P(outcome 1) = 0.514</text></g>"
             "<text x=\"150\" y=\"80\" font-size=\"11\" text-anchor=\"middle\">a long caption</text>"
-            "<text x=\"150\" y=\"80\" font-size=\"11\">0.5</text></svg>" +
+            "<text x=\"150\" y=\"80\" font-size=\"11\">0.5</text></svg>"
+            "<div style=\"width:200px\"><pre>/a/path/without/a/single/blank/in/it/that/"
+            "overflows/its/box</pre></div><table><tr><th style=\"width:2em\">observed "
+            "rate</th></tr></table>" +
                 wide + "</tr></table></body></html>");
   const LayoutCheck check = checkLayout("bad.html");
   EXPECT_FALSE(check.ok);
@@ -273,6 +433,12 @@ TEST(ReportInBrowser, CheckFindsOverflowingBoxesOverlapsAndWideTables) {
   EXPECT_NE(check.text.find("overlaps"), std::string::npos) << check.text;
   EXPECT_NE(check.text.find("beyond the page"), std::string::npos) << check.text;
   EXPECT_NE(check.text.find("scrollWidth"), std::string::npos) << check.text;
+  EXPECT_NE(check.text.find("pre \"/a/path/without/a/single/blank/in/it/tha\" spills out"),
+            std::string::npos)
+      << check.text;
+  EXPECT_NE(check.text.find("header \"observed rate\" is cut off or broken over lines"),
+            std::string::npos)
+      << check.text;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "evidence/heldout_prediction.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ TEST(Calibration, FiveBinsOfWidthOneFifthWithTheLastClosed) {
   EXPECT_DOUBLE_EQ(bins[4].high, 1.0);
 }
 
-// A point per non-empty bin, on the unit square of 260 pixels from (40, 30).
+// A point per non-empty bin, on the unit square of 260 pixels from (40, 42).
 TEST(Calibration, PlotDrawsOnePointPerNonEmptyBin) {
   const auto bins = calibrationBins({0.1, 0.5, 0.5}, {0, 1, 0});
   const std::string svg = calibrationSvg(bins);
@@ -88,8 +89,43 @@ TEST(Calibration, PlotDrawsOnePointPerNonEmptyBin) {
   for (auto at = svg.find("<circle"); at != std::string::npos; at = svg.find("<circle", at + 1))
     ++circles;
   EXPECT_EQ(circles, 2u);
-  // Bin 3: mean 0.5, observed 0.5: x = 40 + 130, y = 30 + 130.
-  EXPECT_NE(svg.find("cx=\"170.0\" cy=\"160.0\""), std::string::npos) << svg;
+  // Bin 3: mean 0.5, observed 0.5: x = 40 + 130, y = 42 + 130.
+  EXPECT_NE(svg.find("cx=\"170.0\" cy=\"172.0\""), std::string::npos) << svg;
+}
+
+// Bins 1 and 2 hold subjects, bin 3 none, bins 4 and 5 some: two segments, 1-2 and 4-5, and
+// nothing across the empty bin. Predictions 0.1 (2 subjects, 1 with outcome 1), 0.3 (1, 0),
+// 0.7 (1, 1), 0.9 (4, all 1): points at x = 40 + 260 p, y = 42 + 260 (1 - rate).
+TEST(Calibration, LinesJoinNeighbouringNonEmptyBinsOnly) {
+  const auto bins =
+      calibrationBins({0.1, 0.1, 0.3, 0.7, 0.9, 0.9, 0.9, 0.9}, {1, 0, 0, 1, 1, 1, 1, 1});
+  ASSERT_EQ(bins[2].subjects, 0);
+  const std::string svg = calibrationSvg(bins);
+  const auto d = svg.find("<path fill=\"none\" stroke=\"#3b528b\"");
+  ASSERT_NE(d, std::string::npos) << svg;
+  const std::string path = svg.substr(d, svg.find("/>", d) - d);
+  EXPECT_NE(path.find("d=\"M66.0,172.0 L118.0,302.0 M222.0,42.0 L274.0,42.0\""), std::string::npos)
+      << path;
+  EXPECT_EQ(testsupport::countOf(path, "M"), 2) << path;
+
+  // A lone non-empty bin has its point and no line.
+  const std::string lone = calibrationSvg(calibrationBins({0.1, 0.5, 0.9}, {0, 1, 1}));
+  EXPECT_EQ(lone.find("<path fill=\"none\" stroke=\"#3b528b\""), std::string::npos) << lone;
+  EXPECT_EQ(testsupport::countOf(lone, "<circle"), 3);
+}
+
+// The point's radius grows with its bin's subjects: 3 + 7 sqrt(n / largest).
+TEST(Calibration, PointsGrowWithTheirSubjects) {
+  EXPECT_DOUBLE_EQ(calibrationRadius(0, 40), 0.0);
+  EXPECT_DOUBLE_EQ(calibrationRadius(10, 40), 6.5);
+  EXPECT_DOUBLE_EQ(calibrationRadius(40, 40), 10.0);
+  for (long n = 1; n < 100; ++n)
+    EXPECT_LT(calibrationRadius(n, 100), calibrationRadius(n + 1, 100)) << n;
+  // A bin of 4 beside one of 1: radii 10 and 6.5 (3 + 7 / 2).
+  const std::string svg =
+      calibrationSvg(calibrationBins({0.1, 0.9, 0.9, 0.9, 0.9}, {0, 1, 1, 1, 1}));
+  EXPECT_NE(svg.find("r=\"6.5\""), std::string::npos) << svg;
+  EXPECT_NE(svg.find("r=\"10.0\""), std::string::npos) << svg;
 }
 
 } // namespace

@@ -103,7 +103,9 @@ TEST_F(ReportEvidence, AtlasAppendsRepLabelAndTopLabelsAfterPFwe) {
                 ",0.012000,left insula,\"left insula:66.7;putamen, left:33.3\"\n" + kExistingRow2 +
                 ",0.350000,,9:50.0\n");
   const std::string page = readFile("rep/report.html");
-  EXPECT_NE(page.find("<td>left insula</td><td>left insula:66.7;putamen, left:33.3</td>"),
+  // On the page every top label starts a line of its own.
+  EXPECT_NE(page.find("<td class=\"name\">left insula</td><td class=\"name\">left "
+                      "insula:66.7;<br>putamen, left:33.3</td>"),
             std::string::npos);
   EXPECT_NE(page.find("atlas atlas.nii"), std::string::npos);
 }
