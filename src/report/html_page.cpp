@@ -189,7 +189,7 @@ void regionTable(std::ostringstream &html, const ReportPage &page) {
             "over the round's candidate voxels).";
   if (page.volumeControl)
     html << " p_fwe_volume: the same test with the outcome permuted within lesion-volume bins "
-            "as well, so that a region whose gain only reflects lesion size is not significant.";
+            "as well, so that it asks whether the region adds to lesion size.";
   if (!page.atlas.empty())
     html << " rep_label: the atlas label at the representative voxel; top_labels: the atlas "
             "labels holding most of the region's voxels, with their percentages (atlas "

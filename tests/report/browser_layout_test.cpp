@@ -240,11 +240,17 @@ void addEvidence(const std::string &dir, const std::string &atlasPath = "atlas.n
   writeFile(dir + "/prediction_summary.tsv",
             "measure\tvalue\nmethod\tjackknife\niterations\t100\nsubjects\t100\npredicted\t100\n"
             "outcome1\t50\nauc\t0.912300\naccuracy\t0.870000\nbalanced_accuracy\t0.865000\n"
-            "brier\t0.110000\nlog_loss\t0.380000\nauc_lesion_volume\t0.612300\n");
-  std::string permutation = "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\n";
+            "brier\t0.110000\nlog_loss\t0.380000\nauc_lesion_volume\t0.612300\n"
+            "auc_ci_low\t0.861200\nauc_ci_high\t0.963400\nauc_difference\t0.300000\n"
+            "auc_difference_ci_low\t0.190100\nauc_difference_ci_high\t0.409900\n"
+            "auc_difference_p\t0.000100\n");
+  std::string permutation =
+      "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\tp_fwe_volume\n";
   for (std::size_t r = 0; r < variables.representatives.size(); ++r)
     permutation += std::to_string(r + 1) + "\t" + std::to_string(variables.representatives[r] + 1) +
-                   "\t12.500000\t0.000200\t3.100000\t5.900000\t5000\n";
+                   "\t12.500000\t0.000200\t3.100000\t5.900000\t5000\t0.004200\n";
+  writeFile(dir + "/torva.configure",
+            "a 0 b 0.2 c 1 d 5 e 5 f 3 g -1 h 0 i 0 representativeShare 0.1\n");
   writeFile(dir + "/permutation.tsv", permutation);
   std::vector<float> gain(roi.labels.size(), 0.0f);
   std::vector<float> corrp(roi.labels.size(), 0.0f);
@@ -360,6 +366,10 @@ TEST(ReportInBrowser, DemoPageAndPageWithEveryEvidenceColumnFitAt1300Pixels) {
       std::string::npos);
   ASSERT_NE(page.find("Held-out prediction"), std::string::npos);
   ASSERT_NE(page.find("gain.png"), std::string::npos);
+  // The lesion-size column, the DeLong line and the share, as a run with them writes its files.
+  ASSERT_NE(page.find("top_labels</th><th>p_fwe_volume</th>"), std::string::npos);
+  ASSERT_NE(page.find("DeLong p &lt; 0.001</p>"), std::string::npos);
+  ASSERT_NE(page.find("<th>representativeShare</th><td>0.1</td>"), std::string::npos);
   const LayoutCheck full = checkLayout("full/report.html");
   EXPECT_TRUE(full.ok) << full.text;
   EXPECT_GT(countIn(full, "svgs"), countIn(demo, "svgs")) << full.text; // ROC and calibration

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 
 #include "report/colour_maps.h"
+#include "report/evidence_files.h"
+#include "report/report_evidence.h"
 #include "report/result_folder.h"
 #include "support/png_image.h"
 #include "support/temp_dir.h"
@@ -50,6 +52,26 @@ void writePrediction(const std::string &dir) {
             "measure\tvalue\nmethod\tbootstrap\niterations\t7\nsubjects\t5\npredicted\t4\n"
             "outcome1\t3\nauc\t0.666667\naccuracy\t0.750000\nbalanced_accuracy\t0.500000\n"
             "brier\t0.172500\nlog_loss\t0.533634\nauc_lesion_volume\t0.666667\n");
+}
+
+// permutation.tsv as torvacoreel-permute writes it since the lesion-size control.
+void writePermutationWithVolume(const std::string &dir) {
+  writeFile(dir + "/permutation.tsv",
+            "region\trep_id\tgain\tp_fwe\tnull_mean\tnull_95\tpermutations\tp_fwe_volume\n"
+            "1\t2\t3.250000\t0.012000\t0.800000\t2.100000\t999\t0.031000\n"
+            "2\t24\t1.100000\t0.350000\t0.700000\t1.900000\t999\t0.620000\n");
+}
+
+// The summary of writePrediction with the six DeLong rows after auc_lesion_volume, the
+// difference's p-value written as `p`.
+void writePredictionWithComparison(const std::string &dir, const std::string &p) {
+  writePrediction(dir);
+  writeFile(dir + "/prediction_summary.tsv",
+            readFile(dir + "/prediction_summary.tsv") +
+                "auc_ci_low\t0.812345\nauc_ci_high\t0.944444\nauc_difference\t0.118000\n"
+                "auc_difference_ci_low\t0.049000\nauc_difference_ci_high\t0.187000\n"
+                "auc_difference_p\t" +
+                p + "\n");
 }
 
 // Labels 5 at voxels 0 and 1, 7 at voxel 4 (region 1: 66.7 % and 33.3 %); 9 at voxel 19 and 0 at
@@ -108,6 +130,85 @@ TEST_F(ReportEvidence, AtlasAppendsRepLabelAndTopLabelsAfterPFwe) {
                       "insula:66.7;<br>putamen, left:33.3</td>"),
             std::string::npos);
   EXPECT_NE(page.find("atlas atlas.nii"), std::string::npos);
+}
+
+// p_fwe_volume comes last, after the atlas columns, so that every column before it keeps its
+// place; the page says what it is. A file without it (above) gives no such column.
+TEST_F(ReportEvidence, LesionSizeControlAppendsPFweVolumeLast) {
+  writePermutationWithVolume("run");
+  writeAtlas("atlas.nii");
+  ASSERT_EQ(runCommand(kReport + " --study study.list --atlas atlas.nii --out rep run"), 0)
+      << readFile("stderr.txt");
+  EXPECT_EQ(readFile("rep/regions.csv"),
+            kExistingHeader + ",p_fwe,rep_label,top_labels,p_fwe_volume\n" + kExistingRow1 +
+                ",0.012000,5,5:66.7;7:33.3,0.031000\n" + kExistingRow2 +
+                ",0.350000,,9:50.0,0.620000\n");
+  const std::string page = readFile("rep/report.html");
+  EXPECT_NE(page.find("<th>p_fwe_volume</th></tr>"), std::string::npos);
+  EXPECT_NE(page.find("<td>0.620000</td></tr>"), std::string::npos);
+  EXPECT_NE(page.find("p_fwe_volume: the same test with the outcome permuted within lesion-volume "
+                      "bins as well"),
+            std::string::npos);
+  ASSERT_EQ(runCommand(kReport + " --out plain run"), 0) << readFile("stderr.txt");
+  EXPECT_NE(readFile("plain/regions.csv").find(",p_fwe,p_fwe_volume\n"), std::string::npos);
+}
+
+// The line under the ROC from the six rows: AUC and difference to three decimals, intervals to
+// two, p to three or "< 0.001", a p of NA said so; a summary without the rows (a run from before
+// them, above) or with NA rows gives no line.
+TEST_F(ReportEvidence, DelongLineUnderTheRoc) {
+  writePredictionWithComparison("run", "0.001234");
+  ASSERT_EQ(runCommand(kReport + " --study study.list --out rep run"), 0) << readFile("stderr.txt");
+  const std::string page = readFile("rep/report.html");
+  const std::string line = "<p class=\"comparison\">held-out AUC 0.667 (95 % CI 0.81 to 0.94) "
+                           "against lesion volume 0.667: difference 0.118 (0.05 to 0.19), DeLong "
+                           "p = 0.001</p>";
+  EXPECT_NE(page.find(line), std::string::npos) << page.substr(page.find("<h3>ROC"), 4000);
+  EXPECT_LT(page.find("<h3>ROC</h3>"), page.find(line));
+  EXPECT_GT(page.find("<h3>Calibration</h3>"), page.find(line));
+
+  HeldOutPrediction prediction;
+  ASSERT_EQ(loadHeldOutPrediction("run", prediction), "");
+  for (auto &entry : prediction.summary)
+    if (entry.first == "auc_difference_p")
+      entry.second = "0.000400";
+  EXPECT_NE(aucComparisonLine(prediction).find("), DeLong p < 0.001"), std::string::npos);
+  for (auto &entry : prediction.summary)
+    if (entry.first == "auc_difference_p")
+      entry.second = "NA";
+  EXPECT_NE(aucComparisonLine(prediction)
+                .find("), DeLong p not defined (the difference has no variance)"),
+            std::string::npos);
+  for (auto &entry : prediction.summary)
+    if (entry.first == "auc_ci_low")
+      entry.second = "NA";
+  EXPECT_EQ(aucComparisonLine(prediction), "");
+  writePrediction("run");
+  ASSERT_EQ(loadHeldOutPrediction("run", prediction), "");
+  EXPECT_EQ(aucComparisonLine(prediction), "");
+  ASSERT_EQ(runCommand(kReport + " --study study.list --out old run"), 0);
+  EXPECT_EQ(readFile("old/report.html").find("class=\"comparison\""), std::string::npos);
+}
+
+// The run table names representativeShare when the run's torva.configure sets it, and only then;
+// a value there that is no share is refused, naming the file.
+TEST_F(ReportEvidence, RunTableShowsTheShareWhenSet) {
+  const std::string nine = "a 0 b 0.2 c 1 d 5 e 5 f 3 g -1 h 0 i 0";
+  writeFile("run/torva.configure", nine + "\n");
+  ASSERT_EQ(runCommand(kReport + " --out rep run"), 0) << readFile("stderr.txt");
+  EXPECT_EQ(readFile("rep/report.html").find("representativeShare"), std::string::npos);
+  writeFile("run/torva.configure", nine + " representativeShare 1e-1\n");
+  ASSERT_EQ(runCommand(kReport + " --out rep run"), 0) << readFile("stderr.txt");
+  EXPECT_NE(readFile("rep/report.html")
+                .find("<tr><th>subjects</th><td>5</td></tr>\n"
+                      "<tr><th>representativeShare</th><td>0.1</td></tr>\n"),
+            std::string::npos);
+  writeFile("run/torva.configure", nine + " representativeShare 0\n");
+  EXPECT_EQ(runCommand(kReport + " --out bad run"), 1);
+  EXPECT_EQ(readFile("stderr.txt"),
+            "torvacoreel-report: run/torva.configure: representativeShare \"0\" is not a "
+            "number strictly between 0 and 1\n");
+  EXPECT_FALSE(testsupport::fileExistsOnDisk("bad/report.html"));
 }
 
 TEST_F(ReportEvidence, FloatAtlasWithoutNamesUsesTheIndices) {
@@ -324,6 +425,22 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "",
                     {"run/permutation.tsv line 3: p_fwe \"0.35x\""}},
+        BadEvidence{"PermutationWithBadPFweVolume",
+                    [] {
+                      writePermutationWithVolume("run");
+                      testsupport::runCommand("sed -i 's/0.620000/1.5/' run/permutation.tsv",
+                                              "sed.out", "sed.err");
+                    },
+                    "",
+                    {"run/permutation.tsv line 3: p_fwe_volume \"1.5\""}},
+        BadEvidence{"PermutationWithAnEighthColumnMissing",
+                    [] {
+                      writePermutationWithVolume("run");
+                      testsupport::runCommand("sed -i 's/\\t0.620000$//' run/permutation.tsv",
+                                              "sed.out", "sed.err");
+                    },
+                    "",
+                    {"run/permutation.tsv line 3 has 7 fields; the header names 8"}},
         BadEvidence{"PredictionWithoutSummary",
                     [] {
                       writePrediction("run");
