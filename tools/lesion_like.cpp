@@ -76,7 +76,6 @@ const Brain kBrain;
 // Most strokes of a study fall in one arterial territory (deep white matter and insula) of the
 // hemisphere the study recruits for, here the one of smaller x; lesion centres scatter around it.
 constexpr int kDominantSide = -1;
-constexpr double kDominantShare = 0.96;
 Point territoryCentre(int side) {
   return {kBrain.centre[0] + side * 0.45 * kBrain.halfWidth, kBrain.centre[1] + 4.0,
           kBrain.centre[2] + 6.0};
@@ -85,10 +84,9 @@ constexpr double kTerritorySpread[3] = {17.0, 30.0, 21.0};
 // Lesions stay inside their territory, an ellipsoid about its core: strokes seldom reach the
 // poles of the brain. The few lesions of the other side keep to a smaller one.
 constexpr double kTerritorySemiAxes[3] = {22.0, 40.0, 28.0};
-constexpr double kOtherTerritoryShrink = 0.7;
-bool inTerritory(const Point &p, int side) {
+bool inTerritory(const Point &p, int side, const Cohort &cohort) {
   const Point core = territoryCentre(side);
-  const double shrink = side == kDominantSide ? 1.0 : kOtherTerritoryShrink;
+  const double shrink = side == kDominantSide ? 1.0 : cohort.otherShrink;
   double r2 = 0.0;
   for (int a = 0; a < 3; ++a) {
     const double d = (p[a] - core[a]) / (shrink * kTerritorySemiAxes[a]);
@@ -106,7 +104,6 @@ constexpr double kParcelSemiAxes[3] = {5.0, 6.0, 5.0};
 
 // Lesion volumes in 2 mm voxels: log-normal around the median, longer towards small lesions,
 // kept within the range seen in stroke studies.
-constexpr double kMedianVolume = 11000.0;
 constexpr double kSpreadBelow = 1.0, kSpreadAbove = 0.65;
 constexpr double kMinVolume = 1000.0, kMaxVolume = 50000.0;
 
@@ -218,14 +215,14 @@ Blob randomBlob(Random &random, const Point &centre, double volume) {
 }
 
 // A lesion centre inside the brain, on the given side, scattered around the territory.
-Point randomCentre(Random &random, int side, double spreadFactor) {
+Point randomCentre(Random &random, int side, double spreadFactor, const Cohort &cohort) {
   const Point core = territoryCentre(side);
   for (int attempt = 0; attempt < 200; ++attempt) {
     const Point p = {core[0] + spreadFactor * kTerritorySpread[0] * random.normal(),
                      core[1] + spreadFactor * kTerritorySpread[1] * random.normal(),
                      core[2] + spreadFactor * kTerritorySpread[2] * random.normal()};
     if (kBrain.radius2(p) <= 0.9 * 0.9 && side * (p[0] - kBrain.centre[0]) >= 3.0 &&
-        inTerritory(p, side))
+        inTerritory(p, side, cohort))
       return p;
   }
   return core;
@@ -243,11 +240,11 @@ double normalQuantile(double p) {
 
 // One volume per subject at evenly spaced quantiles of the distribution, dealt out at random:
 // every seed then gives the study's median and range, not just its distribution.
-std::vector<double> randomVolumes(Random &random, int subjects) {
+std::vector<double> randomVolumes(Random &random, int subjects, const Cohort &cohort) {
   std::vector<double> volumes;
   for (int r = 0; r < subjects; ++r) {
     const double z = normalQuantile((r + 0.5) / subjects);
-    const double v = kMedianVolume * std::exp(z * (z < 0 ? kSpreadBelow : kSpreadAbove));
+    const double v = cohort.medianVolume * std::exp(z * (z < 0 ? kSpreadBelow : kSpreadAbove));
     volumes.push_back(std::min(kMaxVolume, std::max(kMinVolume, v)));
   }
   for (int n = subjects - 1; n > 0; --n)
@@ -257,11 +254,11 @@ std::vector<double> randomVolumes(Random &random, int subjects) {
 
 // The lesioned hemisphere of each subject: a fixed share on the other side, at random positions,
 // so that the study's figures do not hinge on how many subjects a seed puts there.
-std::vector<int> randomSides(Random &random, int subjects) {
+std::vector<int> randomSides(Random &random, int subjects, const Cohort &cohort) {
   std::vector<int> sides(subjects, kDominantSide);
   std::vector<int> order(subjects);
   std::iota(order.begin(), order.end(), 0);
-  const int others = static_cast<int>(std::lround(subjects * (1.0 - kDominantShare)));
+  const int others = static_cast<int>(std::lround(subjects * (1.0 - cohort.dominantShare)));
   for (int n = 0; n < others; ++n) {
     const int pick = n + static_cast<int>(random.uniform() * (subjects - n));
     std::swap(order[n], order[pick]);
@@ -277,7 +274,7 @@ struct Lesion {
 };
 
 // One to three blobs on one side: most of the volume in the first, the rest in smaller ones.
-Lesion randomLesion(Random &random, int side, double volume) {
+Lesion randomLesion(Random &random, int side, double volume, const Cohort &cohort) {
   Lesion lesion;
   lesion.side = side;
   lesion.volume = volume;
@@ -287,10 +284,13 @@ Lesion randomLesion(Random &random, int side, double volume) {
   for (int b = 1; b < count; ++b)
     weights.push_back(random.between(0.15, 0.5));
   const double total = std::accumulate(weights.begin(), weights.end(), 0.0);
-  // A third of the main lesions sit close to the territory's core, the spot most studies share.
-  const double spread = lesion.side != kDominantSide ? 0.3 : (random.uniform() < 0.33 ? 0.4 : 1.0);
+  // Some main lesions sit close to the territory's core, the spot most studies share (a third in
+  // the territory cohort).
+  const double spread = lesion.side != kDominantSide
+                            ? cohort.otherSpread
+                            : (random.uniform() < cohort.coreShare ? 0.4 : 1.0);
   for (int b = 0; b < count; ++b) {
-    const Point centre = randomCentre(random, lesion.side, b == 0 ? spread : 1.0);
+    const Point centre = randomCentre(random, lesion.side, b == 0 ? spread : 1.0, cohort);
     lesion.blobs.push_back(randomBlob(random, centre, lesion.volume * weights[b] / total));
   }
   return lesion;
@@ -305,12 +305,14 @@ struct Box {
 struct Canvas {
   Grid grid;
   Stretch stretch;
+  Cohort cohort;
   std::vector<unsigned char> brain;
   std::vector<double> templateCoordinate[3]; // per grid index along each axis
   std::vector<unsigned char> states;         // the subject being drawn
   std::vector<Box> touched;                  // boxes with states set since the last clear
 
-  explicit Canvas(const Grid &g) : grid(g), stretch(g), brain(brainMask(g)), states(g.voxels(), 0) {
+  Canvas(const Grid &g, const Cohort &c)
+      : grid(g), stretch(g), cohort(c), brain(brainMask(g)), states(g.voxels(), 0) {
     const int extent[3] = {g.x, g.y, g.z};
     for (int a = 0; a < 3; ++a)
       for (int i = 0; i < extent[a]; ++i)
@@ -352,7 +354,7 @@ struct Canvas {
             const Point p = {templateCoordinate[0][i], templateCoordinate[1][j],
                              templateCoordinate[2][k]};
             if (states[v] || !brain[v] || kBrain.sideOf(p[0]) != lesion.side ||
-                !inTerritory(p, lesion.side) || !blob.contains(p, scale))
+                !inTerritory(p, lesion.side, cohort) || !blob.contains(p, scale))
               continue;
             states[v] = 1;
             ++count;
@@ -443,11 +445,24 @@ void printFigures(const StudyShape &shape, long brainVoxels, const StudyFigures 
               figures.hitAtLeastOnce, percent(figures.hitAtLeastOnce, g.voxels()).c_str());
   std::printf("most-hit voxels: lesioned in %d subjects (%s)\n", figures.largestOverlap,
               percent(figures.largestOverlap, shape.subjects).c_str());
+  for (std::size_t k = 0; k < kFigureShares.size(); ++k)
+    std::printf("voxels lesioned in more than %g %% of the subjects: %ld\n",
+                100.0 * kFigureShares[k], figures.overShares[k]);
   std::printf("outcome 1: %ld of %d subjects\n", std::count(outcomes.begin(), outcomes.end(), 1),
               shape.subjects);
 }
 
 } // namespace
+
+Cohort wideCohort() {
+  Cohort wide;
+  wide.dominantShare = 0.65;
+  wide.coreShare = 0.0;
+  wide.otherSpread = 1.0;
+  wide.otherShrink = 1.0;
+  wide.medianVolume = 6000.0; // 48 ml
+  return wide;
+}
 
 std::vector<unsigned char> brainMask(const Grid &grid) {
   const Stretch stretch(grid);
@@ -475,9 +490,13 @@ StudyFigures summarize(std::vector<long> volumes, const std::vector<unsigned sho
     figures.minVolume = volumes.front();
     figures.maxVolume = volumes.back();
   }
+  const long subjects = static_cast<long>(volumes.size());
   for (const unsigned short h : hits) {
     figures.hitAtLeastOnce += h > 0;
     figures.largestOverlap = std::max<int>(figures.largestOverlap, h);
+    for (std::size_t k = 0; k < kFigureShares.size(); ++k)
+      figures.overShares[k] +=
+          h > static_cast<long>(static_cast<double>(subjects) * kFigureShares[k]) ? 1 : 0;
   }
   return figures;
 }
@@ -494,7 +513,7 @@ std::vector<int> outcomesAboveMedian(const std::vector<double> &scores) {
 }
 
 int writeLesionLikeStudy(const StudyShape &shape, const ImageWriter &write) {
-  Canvas canvas(shape.grid);
+  Canvas canvas(shape.grid, shape.cohort);
   const std::vector<unsigned char> parcel = parcelMask(shape.grid);
   const long parcelVoxels = std::max(1L, countOf(parcel));
   Random random(shape.seed);
@@ -502,10 +521,10 @@ int writeLesionLikeStudy(const StudyShape &shape, const ImageWriter &write) {
   std::vector<long> volumes;
   std::vector<double> scores;
   std::vector<std::string> paths;
-  const std::vector<int> sides = randomSides(random, shape.subjects);
-  const std::vector<double> targetVolumes = randomVolumes(random, shape.subjects);
+  const std::vector<int> sides = randomSides(random, shape.subjects, shape.cohort);
+  const std::vector<double> targetVolumes = randomVolumes(random, shape.subjects, shape.cohort);
   for (int s = 0; s < shape.subjects; ++s) {
-    const Lesion lesion = randomLesion(random, sides[s], targetVolumes[s]);
+    const Lesion lesion = randomLesion(random, sides[s], targetVolumes[s], shape.cohort);
     volumes.push_back(canvas.drawToVolume(lesion));
     long parcelHit = 0;
     for (long v = 0; v < shape.grid.voxels(); ++v) {

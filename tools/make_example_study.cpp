@@ -4,10 +4,11 @@
 //   make_example_study [--out DIR] [--subjects K] [--size X Y Z] [--regions 1..3]
 //                      [--type uint8|int16|int32|float32|float64] [--format nii|pair]
 //                      [--seed S] [--noise P] [--voxel-size MM] [--lesion]
-//                      [--layout participants]
+//                      [--layout participants] [--cohort territory|wide]
 //
 // --lesion writes a lesion-like study instead (tools/lesion_like.h); --regions and --noise do
-// not apply to it.
+// not apply to it. Its --cohort is territory (lesions of one territory, the default) or wide
+// (lesions anywhere, the overlaps of a large stroke cohort).
 //
 // DIR receives s001.nii ... (or .hdr/.img pairs), "torva.prj.filelist" whose image paths are
 // DIR/..., and "regions.txt": one line per planted region with its 1-based voxel ids.
@@ -45,6 +46,7 @@ struct Options {
   double mm = 2.0;
   bool lesion = false;
   std::string layout;
+  std::string cohort = "territory";
 };
 
 [[noreturn]] void usage(const char *why) {
@@ -52,7 +54,7 @@ struct Options {
                "make_example_study: %s\nusage: make_example_study [--out DIR] [--subjects K] "
                "[--size X Y Z] [--regions 1..3] [--type uint8|int16|int32|float32|float64] "
                "[--format nii|pair] [--seed S] [--noise P] [--voxel-size MM] [--lesion] "
-               "[--layout participants]\n",
+               "[--layout participants] [--cohort territory|wide]\n",
                why);
   std::exit(2);
 }
@@ -90,6 +92,8 @@ Options parseOptions(int argc, char **argv) {
       o.lesion = true;
     else if (a == "--layout")
       o.layout = next();
+    else if (a == "--cohort")
+      o.cohort = next();
     else
       usage(("unknown option " + a).c_str());
   }
@@ -101,6 +105,8 @@ Options parseOptions(int argc, char **argv) {
     usage("--format takes nii or pair");
   if (!o.layout.empty() && o.layout != "participants")
     usage("--layout takes participants");
+  if (o.cohort != "territory" && o.cohort != "wide")
+    usage("--cohort takes territory or wide");
   return o;
 }
 
@@ -205,7 +211,12 @@ int main(int argc, char **argv) {
   mkdir(o.out.c_str(), 0755);
   if (o.lesion)
     return lesionlike::writeLesionLikeStudy(
-        {o.out, o.format == "nii" ? "nii" : "hdr", o.subjects, {o.x, o.y, o.z}, o.seed},
+        {o.out,
+         o.format == "nii" ? "nii" : "hdr",
+         o.subjects,
+         {o.x, o.y, o.z},
+         o.seed,
+         o.cohort == "wide" ? lesionlike::wideCohort() : lesionlike::Cohort{}},
         [&o](const std::string &path, const std::vector<unsigned char> &states) {
           writeImage(o, path, states);
         });

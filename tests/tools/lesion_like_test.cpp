@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -29,6 +30,11 @@ TEST(LesionLikeSummary, MedianMinimumMaximumAndOverlap) {
   EXPECT_EQ(even.maxVolume, 9);
   EXPECT_EQ(even.hitAtLeastOnce, 3);
   EXPECT_EQ(even.largestOverlap, 3);
+  // Four subjects: every share's bound is 0 (4 * 0.2 = 0.8), so each hit voxel counts.
+  EXPECT_EQ(even.overShares, (std::array<long, 3>{3, 3, 3}));
+  // Twenty subjects: bounds 1, 2 and 4; hits of 1, 2, 3, 5 and 9.
+  const auto twenty = lesionlike::summarize(std::vector<long>(20, 1), {1, 2, 3, 5, 9, 0});
+  EXPECT_EQ(twenty.overShares, (std::array<long, 3>{4, 3, 2}));
   const auto odd = lesionlike::summarize({7, 2, 5}, {0, 0});
   EXPECT_EQ(odd.medianVolume, 5);
   EXPECT_EQ(odd.hitAtLeastOnce, 0);
@@ -186,6 +192,8 @@ struct GeneratedStudy {
   int subjects;
   const char *options;
   float voxelSize;
+  double medianVolume = 11000.0; // in 2 mm voxels
+  int otherSide = 1;             // subjects lesioned on the smaller hemisphere's other side
 };
 
 void PrintTo(const GeneratedStudy &study, std::ostream *out) { *out << study.name; }
@@ -214,6 +222,7 @@ TEST_P(LesionLikeStudies, ImagesAgreeWithTheAnatomyAndThePrintedFigures) {
   std::vector<unsigned short> hits(grid.voxels(), 0);
   std::vector<long> volumes;
   double parcelLoad[2] = {0.0, 0.0};
+  int otherSide = 0;
   for (int s = 0; s < param.subjects; ++s) {
     const auto &map = study.maps[s];
     long volume = 0, parcelHit = 0, sides[2] = {0, 0};
@@ -237,7 +246,9 @@ TEST_P(LesionLikeStudies, ImagesAgreeWithTheAnatomyAndThePrintedFigures) {
     EXPECT_GE(pieces, 1) << "subject " << s + 1;
     EXPECT_LE(pieces, 3) << "subject " << s + 1;
     EXPECT_TRUE(sides[0] == 0 || sides[1] == 0) << "subject " << s + 1;
+    otherSide += sides[1] > 0 ? 1 : 0;
   }
+  EXPECT_EQ(otherSide, param.otherSide);
 
   // Half the subjects have outcome 1, and they carry more of the parcel's lesion load.
   const long ones = std::count(study.outcomes.begin(), study.outcomes.end(), 1);
@@ -255,20 +266,32 @@ TEST_P(LesionLikeStudies, ImagesAgreeWithTheAnatomyAndThePrintedFigures) {
   ASSERT_FALSE(overlap.empty());
   EXPECT_EQ(overlap[0], figures.largestOverlap);
   EXPECT_EQ(figuresAfter(printed, "outcome 1:"), (std::vector<long>{ones, param.subjects}));
+  const char *shares[] = {"5 %", "10 %", "20 %"};
+  for (int k = 0; k < 3; ++k)
+    EXPECT_EQ(figuresAfter(printed, std::string("voxels lesioned in more than ") + shares[k] +
+                                        " of the subjects:"),
+              (std::vector<long>{figures.overShares[k]}))
+        << shares[k];
 
-  // Volumes keep their size in mm: the 2 mm median of 11000 voxels scaled to this grid.
+  // Volumes keep their size in mm: the cohort's 2 mm median scaled to this grid.
   const double voxelRatio = grid.voxels() / (91.0 * 109.0 * 91.0);
-  EXPECT_NEAR(figures.medianVolume / voxelRatio, 11000.0, 2000.0);
+  EXPECT_NEAR(figures.medianVolume / voxelRatio, param.medianVolume,
+              2000.0 * param.medianVolume / 11000.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Generator, LesionLikeStudies,
-    ::testing::Values(GeneratedStudy{"HalfGridUint8", {46, 55, 46}, 24, "--seed 3", 2.0f},
-                      GeneratedStudy{"FloatPairsOneMillimetre",
-                                     {40, 48, 40},
-                                     15,
-                                     "--type float32 --format pair --voxel-size 1 --seed 8",
-                                     1.0f}),
+    ::testing::Values(
+        GeneratedStudy{"HalfGridUint8", {46, 55, 46}, 24, "--seed 3", 2.0f},
+        GeneratedStudy{"FloatPairsOneMillimetre",
+                       {40, 48, 40},
+                       15,
+                       "--type float32 --format pair --voxel-size 1 --seed 8",
+                       1.0f,
+                       11000.0,
+                       1},
+        // 35 % of 40 on the other side, lesions of 6000 2 mm voxels.
+        GeneratedStudy{"WideCohort", {46, 55, 46}, 40, "--cohort wide --seed 4", 2.0f, 6000.0, 14}),
     [](const ::testing::TestParamInfo<GeneratedStudy> &info) {
       return std::string(info.param.name);
     });
