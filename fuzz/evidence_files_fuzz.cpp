@@ -74,6 +74,8 @@ void permutation(const std::uint8_t *data, std::size_t size) {
     expect(results.rows[n].region == static_cast<int>(n) + 1, "regions in order");
     expect(results.rows[n].repId == representatives[n] + 1, "the run's representatives");
     expect(results.rows[n].permutations >= 1, "at least one permutation");
+    expect(results.rows[n].pFweVolume.empty() != results.withVolume,
+           "p_fwe_volume in every row of a file with the column, in none of one without");
   }
 }
 

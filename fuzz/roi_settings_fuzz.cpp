@@ -17,6 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   parseRoiSettings(in, settings);
   expect(std::isfinite(settings.normThreshold) && std::isfinite(settings.beta),
          "real settings are finite");
+  expect(settings.representativeShare > 0 && settings.representativeShare < 1,
+         "the share the search uses is a share, whatever the file gave");
+  double share = 0;
+  const bool isShare =
+      parseDoubleToken(settings.representativeShareToken, share) && share > 0 && share < 1;
+  const std::string problem = settingsProblem(settings);
+  if (settings.representativeShareGiven && !isShare)
+    expect(!problem.empty(), "a share as written that is no share is refused");
+  if (isShare)
+    expect(problem.find("representativeShare") == std::string::npos, "a share is not refused");
   std::ostringstream echo;
   echoRoiSettings(settings, echo);
   expect(echo.str().rfind("Setting\n", 0) == 0, "the echo starts with its heading");

@@ -42,13 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     return 0;
   }
   expect(shard.records.size() == shard.labels.size(), "one label field per record");
+  expect(shard.representativeShare > 0 && shard.representativeShare < 1, "the share is a share");
   const std::string again = fuzzsupport::scratchFolder() + "/again.torva";
   expect(writeShardFile(again, shard, error), "a shard that was read can be written");
   ShardFile back;
   expect(readShardFile(again, back, error), "a written shard reads back");
   expect(back.records.size() == shard.records.size() && back.voxels == shard.voxels &&
              back.iterations == shard.iterations && back.runLog == shard.runLog &&
-             back.hasRunLog == shard.hasRunLog,
+             back.hasRunLog == shard.hasRunLog &&
+             back.representativeShare == shard.representativeShare,
          "the shard survives the round trip");
   for (std::size_t i = 0; i < shard.labels.size(); ++i) {
     std::vector<int> labels;

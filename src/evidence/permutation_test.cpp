@@ -180,6 +180,15 @@ void fillMaps(const PermutationStudy &study, const PermutationScan &scan,
   }
 }
 
+// The strata of the earlier representatives, as the scan keeps them.
+NullDraws plainDraws(const PermutationScan &scan, std::mt19937_64 &generator) {
+  NullDraws draws;
+  draws.stratumOf = scan.stratumOfSubjects();
+  draws.strata = scan.strata();
+  draws.generator = &generator;
+  return draws;
+}
+
 // The strata of the earlier representatives crossed with the volume bins: b * bins + bin.
 NullDraws volumeDraws(const PermutationScan &scan, const std::vector<int> &binOf, int bins,
                       std::mt19937_64 &generator) {
@@ -218,11 +227,8 @@ void runPermutationTest(const PermutationStudy &study, long permutations, std::u
                                    study.representatives.begin() + (r - 1));
     const PermutationScan scan(study.subjects, study.voxels, earlier, roundCandidates(study, r),
                                study.representativeShare);
-    std::vector<NullDraws> tests(1);
-    tests[0].stratumOf = scan.stratumOfSubjects();
-    tests[0].strata = scan.strata();
-    tests[0].generator = &generator;
-    tests.push_back(volumeDraws(scan, binOf, bins, volumeGenerator));
+    std::vector<NullDraws> tests{plainDraws(scan, generator),
+                                 volumeDraws(scan, binOf, bins, volumeGenerator)};
     permutationNulls(scan, permutations, threads, tests, progress);
     const std::vector<double> sorted = sortedCopy(tests[0].nulls);
     const std::vector<double> sortedVolume = sortedCopy(tests[1].nulls);
