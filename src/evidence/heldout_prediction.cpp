@@ -8,7 +8,6 @@
 
 #include "data/packed_study.h"
 #include "data/study_reader.h"
-#include "evidence/auc_comparison.h"
 
 namespace {
 
@@ -181,15 +180,8 @@ PredictionSummary summarisePredictions(const std::vector<SubjectPrediction> &mea
                              2.0;
   summary.auc = mannWhitneyAuc(p, outcome);
   summary.aucLesionVolume = mannWhitneyAuc(volume, outcome);
-  if (const std::optional<AucVariances> variances = delongVariances(p, volume, outcome)) {
-    const AucComparison c = compareAucs(*summary.auc, *summary.aucLesionVolume, *variances);
-    summary.aucCiLow = c.ciLow;
-    summary.aucCiHigh = c.ciHigh;
-    summary.aucDifference = c.difference;
-    summary.aucDifferenceCiLow = c.differenceCiLow;
-    summary.aucDifferenceCiHigh = c.differenceCiHigh;
-    summary.aucDifferenceP = c.differenceP;
-  }
+  if (const std::optional<AucVariances> variances = delongVariances(p, volume, outcome))
+    summary.comparison = compareAucs(*summary.auc, *summary.aucLesionVolume, *variances);
   return summary;
 }
 
@@ -219,11 +211,15 @@ std::string predictionSummaryText(const std::string &method, int iterations, int
   appendMeasure(text, "brier", summary.brier);
   appendMeasure(text, "log_loss", summary.logLoss);
   appendMeasure(text, "auc_lesion_volume", summary.aucLesionVolume);
-  appendMeasure(text, "auc_ci_low", summary.aucCiLow);
-  appendMeasure(text, "auc_ci_high", summary.aucCiHigh);
-  appendMeasure(text, "auc_difference", summary.aucDifference);
-  appendMeasure(text, "auc_difference_ci_low", summary.aucDifferenceCiLow);
-  appendMeasure(text, "auc_difference_ci_high", summary.aucDifferenceCiHigh);
-  appendMeasure(text, "auc_difference_p", summary.aucDifferenceP);
+  const std::optional<AucComparison> &c = summary.comparison;
+  const auto value = [&c](double AucComparison::*field) {
+    return c ? std::optional<double>((*c).*field) : std::nullopt;
+  };
+  appendMeasure(text, "auc_ci_low", value(&AucComparison::ciLow));
+  appendMeasure(text, "auc_ci_high", value(&AucComparison::ciHigh));
+  appendMeasure(text, "auc_difference", value(&AucComparison::difference));
+  appendMeasure(text, "auc_difference_ci_low", value(&AucComparison::differenceCiLow));
+  appendMeasure(text, "auc_difference_ci_high", value(&AucComparison::differenceCiHigh));
+  appendMeasure(text, "auc_difference_p", c ? c->differenceP : std::nullopt);
   return text;
 }

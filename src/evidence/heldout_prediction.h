@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "evidence/auc_comparison.h"
+
 class PackedStudy;
 struct FileList;
 
@@ -74,14 +76,8 @@ struct PredictionSummary {
   std::optional<double> aucLesionVolume;
   // DeLong (evidence/auc_comparison.h), paired on the predicted subjects: the AUC's 95 %
   // interval, and its difference from aucLesionVolume with interval and p-value. Empty when
-  // fewer than 2 predicted subjects hold either outcome; the p-value also when the difference's
-  // variance is 0.
-  std::optional<double> aucCiLow;
-  std::optional<double> aucCiHigh;
-  std::optional<double> aucDifference;
-  std::optional<double> aucDifferenceCiLow;
-  std::optional<double> aucDifferenceCiHigh;
-  std::optional<double> aucDifferenceP;
+  // fewer than 2 predicted subjects hold either outcome.
+  std::optional<AucComparison> comparison;
 };
 
 // `means`, `outcomes` and `volumes` are per subject position. Sums run in subject order.

@@ -8,27 +8,16 @@ bool allDigits(const std::string &text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-std::string parsePermutations(const std::string &text, long &permutations) {
-  const std::string refusal = "--permutations takes a whole number from 1 to " +
-                              std::to_string(kMaxPermutations) + ", not '" + text + "'\n";
-  if (!allDigits(text) || text.size() > 7)
+// `text` as a whole number from 1 to `most` into `value`, or the refusal naming `option`.
+std::string parseCount(const std::string &text, const char *option, long most, long &value) {
+  const std::string refusal = std::string(option) + " takes a whole number from 1 to " +
+                              std::to_string(most) + ", not '" + text + "'\n";
+  if (!allDigits(text) || text.size() > std::to_string(most).size())
     return refusal;
-  const long value = std::stol(text);
-  if (value < 1 || value > kMaxPermutations)
+  const long parsed = std::stol(text);
+  if (parsed < 1 || parsed > most)
     return refusal;
-  permutations = value;
-  return std::string();
-}
-
-std::string parseVolumeBins(const std::string &text, int &bins) {
-  const std::string refusal = "--volume-bins takes a whole number from 1 to " +
-                              std::to_string(kMostVolumeBins) + ", not '" + text + "'\n";
-  if (!allDigits(text) || text.size() > 2)
-    return refusal;
-  const int value = std::stoi(text);
-  if (value < 1 || value > kMostVolumeBins)
-    return refusal;
-  bins = value;
+  value = parsed;
   return std::string();
 }
 
@@ -64,11 +53,13 @@ std::string parsePermuteOptions(const std::vector<std::string> &args, PermuteOpt
   for (const auto &[name, value] : line.options) {
     std::string problem;
     if (name == "permutations") {
-      problem = parsePermutations(value, options.permutations);
+      problem = parseCount(value, "--permutations", kMaxPermutations, options.permutations);
     } else if (name == "seed") {
       problem = parseSeed(value, options.seed);
     } else if (name == "volume-bins") {
-      problem = parseVolumeBins(value, options.volumeBins);
+      long bins = 0;
+      problem = parseCount(value, "--volume-bins", kMostVolumeBins, bins);
+      options.volumeBins = problem.empty() ? static_cast<int>(bins) : options.volumeBins;
     } else {
       options.outDir = value;
       if (options.outDir.empty())

@@ -62,25 +62,23 @@ Definition byDefinition(const std::vector<double> &a, const std::vector<double> 
     (outcomes[s] == 1 ? ones : zeros).push_back(s);
   const double m = static_cast<double>(ones.size());
   const double n = static_cast<double>(zeros.size());
-  std::vector<double> v10a, v10b, v01a, v01b;
-  for (const std::size_t i : ones) {
-    double sa = 0, sb = 0;
-    for (const std::size_t j : zeros) {
-      sa += psi(a[i], a[j]);
-      sb += psi(b[i], b[j]);
+  // The mean of psi(own, other) over the other outcome's subjects, for each of `own`; psi's
+  // arguments in the order (outcome 1, outcome 0).
+  const auto components = [](const std::vector<double> &score, const std::vector<std::size_t> &own,
+                             const std::vector<std::size_t> &other, bool ownAreOnes) {
+    std::vector<double> v;
+    for (const std::size_t k : own) {
+      double sum = 0;
+      for (const std::size_t l : other)
+        sum += ownAreOnes ? psi(score[k], score[l]) : psi(score[l], score[k]);
+      v.push_back(sum / other.size());
     }
-    v10a.push_back(sa / n);
-    v10b.push_back(sb / n);
-  }
-  for (const std::size_t j : zeros) {
-    double sa = 0, sb = 0;
-    for (const std::size_t i : ones) {
-      sa += psi(a[i], a[j]);
-      sb += psi(b[i], b[j]);
-    }
-    v01a.push_back(sa / m);
-    v01b.push_back(sb / m);
-  }
+    return v;
+  };
+  const std::vector<double> v10a = components(a, ones, zeros, true);
+  const std::vector<double> v10b = components(b, ones, zeros, true);
+  const std::vector<double> v01a = components(a, zeros, ones, false);
+  const std::vector<double> v01b = components(b, zeros, ones, false);
   const auto cov = [](const std::vector<double> &x, const std::vector<double> &y) {
     double mx = 0, my = 0;
     for (std::size_t k = 0; k < x.size(); ++k) {
@@ -158,13 +156,18 @@ TEST(DelongComparison, SummaryUsesThePredictedSubjectsPaired) {
     means[s] = {s < 5 ? 1 : 0, p[s]};
   const PredictionSummary summary =
       summarisePredictions(means, {1, 1, 1, 0, 0, 1, 0}, {3, 1, 2, 2, 2, 0, 9});
-  ASSERT_TRUE(summary.aucDifferenceP.has_value());
-  EXPECT_EQ(*summary.aucDifference, 0.25);
-  EXPECT_NEAR(*summary.aucCiLow, 0.184207, 1e-6);
-  EXPECT_EQ(*summary.aucCiHigh, 1.0);
-  EXPECT_NEAR(*summary.aucDifferenceCiLow, -0.442951, 1e-6);
-  EXPECT_NEAR(*summary.aucDifferenceCiHigh, 0.942951, 1e-6);
-  EXPECT_NEAR(*summary.aucDifferenceP, 0.479500, 1e-6);
+  ASSERT_TRUE(summary.comparison.has_value());
+  const AucComparison &c = *summary.comparison;
+  EXPECT_EQ(c.difference, 0.25);
+  EXPECT_NEAR(c.ciLow, 0.184207, 1e-6);
+  EXPECT_EQ(c.ciHigh, 1.0);
+  EXPECT_NEAR(c.differenceCiLow, -0.442951, 1e-6);
+  EXPECT_NEAR(c.differenceCiHigh, 0.942951, 1e-6);
+  ASSERT_TRUE(c.differenceP.has_value());
+  EXPECT_NEAR(*c.differenceP, 0.479500, 1e-6);
+  // One outcome-0 subject predicted: no comparison.
+  EXPECT_FALSE(summarisePredictions(means, {1, 1, 1, 0, 1, 1, 0}, {3, 1, 2, 2, 2, 0, 9})
+                   .comparison.has_value());
 }
 
 } // namespace
