@@ -334,6 +334,20 @@ const auto kCases = ::testing::Values(
     BadInput{"SegmentationCountAboveTheNodes",
              [] { writeSettings("0", "0.2", "5", "5", "3", "100000", "0"); }, kJackknife, 1,
              "segmentationCount 100000 is more than the study's 257 nodes"},
+    BadInput{"RepresentativeShareOfOne",
+             [] {
+               writeSettings("0", "0.2", "5", "5", "3", "-1", "0");
+               writeFile("torva.configure",
+                         readFile("torva.configure") + "representativeShare 1\n");
+             },
+             kJackknife, 1, "torva.configure: representativeShare 1 is not a number strictly"},
+    BadInput{"RepresentativeShareNotANumber",
+             [] {
+               writeSettings("0", "0.2", "5", "5", "3", "-1", "0");
+               writeFile("torva.configure",
+                         readFile("torva.configure") + "representativeShare ten%\n");
+             },
+             kJackknife, 1, "torva.configure: representativeShare ten% is not a number strictly"},
     BadInput{"SettingsFileIsADirectory", [] { makeDirectory("torva.configure", true); }, kJackknife,
              1, "settings file torva.configure is a directory"},
     BadInput{"SettingsFileIsAFifo", [] { makeFifo("torva.configure"); }, kJackknife, 1,
