@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/samples.h"
+#include "segment/kclustering.h"
 #include "segment/lbp.h"
 #include "segment/neighborhood.h"
 #include "segment/segmentation.h"

@@ -1,7 +1,10 @@
 #include "segment/kclustering.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "util/progress.h"
@@ -27,6 +30,48 @@ double gvrc_kclustering(const std::vector<double> &features, const std::vector<i
   }
   const int f = (N - K) / (K - 1);
   return (sst - ssw) * f / ssw;
+}
+
+void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
+                                          double beta) {
+  T.clear();
+  T.reserve(means.size() * means.size());
+  for (double mi : means)
+    for (double mj : means) {
+      const double d = mi - mj;
+      T.push_back(std::exp(-(beta * (d * d))));
+    }
+}
+
+void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
+                                 const std::vector<double> &means) {
+  const std::size_t K = means.size();
+  E.resize(features.size() * K);
+  // The features are similarities, counts of cases over the case count, so a region of tens of
+  // thousands of voxels holds a few hundred distinct values. A row is copied from the last
+  // voxel whose feature had the same bits (remembered in a small table by hash), which gives
+  // exactly the values computing it would.
+  constexpr int kTableBits = 12;
+  std::vector<std::uint64_t> seenBits(std::size_t{1} << kTableBits);
+  std::vector<std::size_t> seenRow(std::size_t{1} << kTableBits, SIZE_MAX);
+  for (std::size_t n = 0; n < features.size(); ++n) {
+    const double x = features[n];
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    const std::size_t slot =
+        static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> (64 - kTableBits));
+    double *row = E.data() + n * K;
+    if (seenRow[slot] != SIZE_MAX && seenBits[slot] == bits) {
+      std::copy_n(E.data() + seenRow[slot] * K, K, row);
+      continue;
+    }
+    for (std::size_t j = 0; j < K; ++j) {
+      const double d = x - means[j];
+      row[j] = std::exp(-(d * d));
+    }
+    seenBits[slot] = bits;
+    seenRow[slot] = n;
+  }
 }
 
 namespace {

@@ -7,6 +7,14 @@
 
 #include "segment/lbp.h"
 
+// T[i*K + j] = exp(-(beta * (d * d))), d = means[i] - means[j].
+void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
+                                          double beta);
+
+// E[n*K + j] = exp(-(d * d)), d = features[n] - means[j]; no variance term.
+void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
+                                 const std::vector<double> &means);
+
 // GVRC = (SST - SSW) * f / SSW, a between- over within-cluster variance ratio with
 //   SST = sum_n (x_n - mean(x))^2,  SSW = sum_n (x_n - mu_{l_n})^2,
 //   f = (N - K) / (K - 1) in integer arithmetic (N = 6, K = 3 gives 1, not 1.5).

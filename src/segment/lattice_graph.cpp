@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "segment/lbp.h"
+#include "segment/lbp_graph.h"
 
 namespace {
 
