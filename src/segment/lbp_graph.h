@@ -66,6 +66,25 @@ bool lattice_graph_applies(int representative, const std::vector<int> &candidate
 void build_lattice_lbp_graph(LbpGraph &graph, int representative,
                              const std::vector<int> &candidates, const std::vector<int> &dims);
 
+// The lattice neighbours of the nodes (candidates..., representative), in the order of the
+// lattice lists: offset j (0 .. 9) is (0,0,-1), the eight in-slice neighbours (-1,-1,0) ..
+// (1,1,0) with x slowest, then (0,0,1); offset 9 - j is the opposite of offset j. Kept by the
+// caller across regions so that its arrays are not faulted in again for every region.
+constexpr int kLatticeOffsets = 10;
+struct LatticeNeighbours {
+  std::vector<unsigned short> present; // per node, the offsets whose voxel is a member, as bits
+  std::vector<int> target;             // target[n * 10 + j]: that member's node, else -1
+  std::vector<unsigned short> inside;  // per node, the offsets that stay inside the volume
+  // Working space of the lattice route's schedule (build_lattice_lbp).
+  std::vector<int> blockSlice;
+  std::vector<int> blockRow;
+  std::vector<int> blockKey;
+  std::vector<int> keyCount;
+};
+// For candidates and representative as lattice_graph_applies accepts them.
+void find_lattice_neighbours(LatticeNeighbours &out, int representative,
+                             const std::vector<int> &candidates, const std::vector<int> &dims);
+
 // Fills readSlot, writeSlot and neighbourNode from reverseSlot.
 void place_lbp_messages(LbpGraph &graph);
 

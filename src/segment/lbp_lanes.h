@@ -3,9 +3,31 @@
 // register computes node i of a group of nodes of equal degree. One type per vector unit, each
 // compiled for its instruction set and chosen at run time (lbp_group_width). Only independent
 // outputs share an instruction; every lane does exactly the operations of the one-node code.
+//
+// The lattice kernels (segment/lattice_lbp_kernel.inc) read and write W neighbouring entries of
+// a row of values at once: load/store, and loadOrOne/gatherOrOne, which give 1.0 in the lanes
+// whose bit of `lanes` is clear (the neighbour is missing) and read no memory for them.
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
+
+// One node at a time: the lattice kernels' route where no vector unit serves.
+struct LanesScalar {
+  static constexpr int W = 1;
+  using V = double;
+  static V one() { return 1.0; }
+  static V zero() { return 0.0; }
+  static V broadcast(double x) { return x; }
+  static V mul(V a, V b) { return a * b; }
+  static V add(V a, V b) { return a + b; }
+  static V div(V a, V b) { return a / b; }
+  static V load(const double *p) { return *p; }
+  static void store(double *p, V v) { *p = v; }
+  static V loadOrOne(const double *p, unsigned lanes) { return (lanes & 1u) ? *p : 1.0; }
+  static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
+    return (lanes & 1u) ? row[index[0]] : 1.0;
+  }
+};
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TORVA_LANES 1
@@ -37,6 +59,16 @@ struct LanesSse2 {
   static void scatterPair(V a, V b, double *const *to, int s) {
     _mm_storeu_pd(to[0] + s, _mm_unpacklo_pd(a, b));
     _mm_storeu_pd(to[1] + s, _mm_unpackhi_pd(a, b));
+  }
+  static V load(const double *p) { return _mm_loadu_pd(p); }
+  static void store(double *p, V v) { _mm_storeu_pd(p, v); }
+  static V loadOrOne(const double *p, unsigned lanes) {
+    if (lanes == 3u)
+      return _mm_loadu_pd(p);
+    return _mm_set_pd((lanes & 2u) ? p[1] : 1.0, (lanes & 1u) ? p[0] : 1.0);
+  }
+  static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
+    return _mm_set_pd((lanes & 2u) ? row[index[1]] : 1.0, (lanes & 1u) ? row[index[0]] : 1.0);
   }
 };
 
@@ -80,6 +112,20 @@ struct LanesAvx {
     _mm_storeu_pd(to[1] + s, _mm256_castpd256_pd128(v));
     _mm_storeu_pd(to[2] + s, _mm256_extractf128_pd(u, 1));
     _mm_storeu_pd(to[3] + s, _mm256_extractf128_pd(v, 1));
+  }
+  static V load(const double *p) { return _mm256_loadu_pd(p); }
+  static void store(double *p, V v) { _mm256_storeu_pd(p, v); }
+  static V loadOrOne(const double *p, unsigned lanes) {
+    if (lanes == 15u)
+      return _mm256_loadu_pd(p);
+    const __m256i chosen = _mm256_set_epi64x(
+        -static_cast<long long>((lanes >> 3) & 1u), -static_cast<long long>((lanes >> 2) & 1u),
+        -static_cast<long long>((lanes >> 1) & 1u), -static_cast<long long>(lanes & 1u));
+    return _mm256_blendv_pd(one(), _mm256_maskload_pd(p, chosen), _mm256_castsi256_pd(chosen));
+  }
+  static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
+    return _mm256_set_pd((lanes & 8u) ? row[index[3]] : 1.0, (lanes & 4u) ? row[index[2]] : 1.0,
+                         (lanes & 2u) ? row[index[1]] : 1.0, (lanes & 1u) ? row[index[0]] : 1.0);
   }
 };
 
@@ -142,6 +188,15 @@ struct LanesAvx512 {
     _mm_storeu_pd(to[5] + s, _mm256_castpd256_pd128(vHigh));
     _mm_storeu_pd(to[6] + s, _mm256_extractf128_pd(uHigh, 1));
     _mm_storeu_pd(to[7] + s, _mm256_extractf128_pd(vHigh, 1));
+  }
+  static V load(const double *p) { return _mm512_loadu_pd(p); }
+  static void store(double *p, V v) { _mm512_storeu_pd(p, v); }
+  static V loadOrOne(const double *p, unsigned lanes) {
+    return _mm512_mask_loadu_pd(one(), static_cast<__mmask8>(lanes), p);
+  }
+  static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(index));
+    return _mm512_mask_i32gather_pd(one(), static_cast<__mmask8>(lanes), at, row, 8);
   }
 };
 
