@@ -130,29 +130,31 @@ void updateMeans(std::vector<double> &means, const std::vector<int> &labels,
 
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
-                                          const LbpGraph &graph,
+                                          BeliefPropagation &propagation,
                                           const std::vector<double> &features, double beta,
                                           int gemIterations, int lbpIterations, int clusterCount,
-                                          LbpWorkspace &workspace) {
+                                          KClusteringScratch &scratch) {
   clusterLabels.clear();
   nodeValues.clear();
   const int K = clusterCount;
-  std::vector<double> means;
+  std::vector<double> &means = scratch.means;
+  std::vector<double> &T = scratch.transition;
+  std::vector<double> &E = scratch.evidence;
   initialMeans(means, features, K);
-  std::vector<double> T;
-  std::vector<double> E;
   create_transition_matrix_kclsutering(T, means, beta);
   create_evidence_kclustering(E, features, means);
 
-  std::vector<double> beliefs;
-  std::vector<int> labels(features.size(), 0);
-  std::vector<int> bestLabels;
+  std::vector<double> &beliefs = scratch.beliefs;
+  // Every iteration labels every node before any label is read.
+  std::vector<int> &labels = scratch.labels;
+  labels.resize(features.size());
+  std::vector<int> &bestLabels = scratch.bestLabels;
   double bestGvrc = 0.0;
   double previousGvrc = 0.0;
   for (int g = 0;; ++g) {
     torva::progress() << "_______________\n"
                       << "GEM Iteration= " << g << "\n";
-    lbp_inference(beliefs, graph, E, T, lbpIterations, workspace);
+    propagation.infer(beliefs, E, T, lbpIterations);
     labelByBeliefs(labels, beliefs, K);
     updateMeans(means, labels, features);
     const double current = gvrc_kclustering(features, labels, means);
@@ -187,6 +189,8 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
   LbpGraph graph;
   build_lbp_graph(graph, representative, candidates, nbhd, dims);
   LbpWorkspace workspace;
-  kclustering_lbp_fixed_cluster_number(clusterLabels, nodeValues, gvrc, graph, features, beta,
-                                       gemIterations, lbpIterations, clusterCount, workspace);
+  GraphPropagation propagation(graph, workspace);
+  KClusteringScratch scratch;
+  kclustering_lbp_fixed_cluster_number(clusterLabels, nodeValues, gvrc, propagation, features, beta,
+                                       gemIterations, lbpIterations, clusterCount, scratch);
 }

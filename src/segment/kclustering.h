@@ -33,11 +33,22 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           const std::vector<int> &dims, double beta,
                                           int gemIterations, int lbpIterations, int clusterCount);
 
-// The same on a graph whose message layout is already built, so that repeated runs over several
-// cluster counts share it and its message storage.
+// Working space of the GEM loop, kept by callers that segment region after region so that its
+// arrays of the region's size are not allocated and faulted in again for every run.
+struct KClusteringScratch {
+  std::vector<double> means;
+  std::vector<double> transition;
+  std::vector<double> evidence;
+  std::vector<double> beliefs;
+  std::vector<int> labels;
+  std::vector<int> bestLabels;
+};
+
+// The same with a belief propagation whose graph and message storage are already prepared, so
+// that repeated runs over several cluster counts share them.
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
-                                          const LbpGraph &graph,
+                                          BeliefPropagation &propagation,
                                           const std::vector<double> &features, double beta,
                                           int gemIterations, int lbpIterations, int clusterCount,
-                                          LbpWorkspace &workspace);
+                                          KClusteringScratch &scratch);

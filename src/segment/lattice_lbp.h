@@ -100,3 +100,18 @@ void lattice_lbp_inference(std::vector<double> &beliefs, const LatticeLbpGraph &
                            const std::vector<double> &evidence,
                            const std::vector<double> &transition, int iterations,
                            LatticeLbpWorkspace &workspace);
+
+// lattice_lbp_inference on a prepared layout and its workspace.
+class LatticePropagation final : public BeliefPropagation {
+public:
+  LatticePropagation(const LatticeLbpGraph &graph, LatticeLbpWorkspace &workspace)
+      : graph_(graph), workspace_(workspace) {}
+  void infer(std::vector<double> &beliefs, const std::vector<double> &evidence,
+             const std::vector<double> &transition, int iterations) override {
+    lattice_lbp_inference(beliefs, graph_, evidence, transition, iterations, workspace_);
+  }
+
+private:
+  const LatticeLbpGraph &graph_;
+  LatticeLbpWorkspace &workspace_;
+};

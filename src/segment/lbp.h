@@ -55,6 +55,30 @@ void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    const std::vector<double> &evidence, const std::vector<double> &transition,
                    int iterations, LbpWorkspace &workspace);
 
+// The belief propagation of one segmentation graph, as the GEM loop runs it once per iteration
+// (kclustering_lbp_fixed_cluster_number): beliefs from evidence and transition matrix.
+class BeliefPropagation {
+public:
+  virtual ~BeliefPropagation() = default;
+  virtual void infer(std::vector<double> &beliefs, const std::vector<double> &evidence,
+                     const std::vector<double> &transition, int iterations) = 0;
+};
+
+// lbp_inference on a prepared graph and its workspace.
+class GraphPropagation final : public BeliefPropagation {
+public:
+  GraphPropagation(const LbpGraph &graph, LbpWorkspace &workspace)
+      : graph_(graph), workspace_(workspace) {}
+  void infer(std::vector<double> &beliefs, const std::vector<double> &evidence,
+             const std::vector<double> &transition, int iterations) override {
+    lbp_inference(beliefs, graph_, evidence, transition, iterations, workspace_);
+  }
+
+private:
+  const LbpGraph &graph_;
+  LbpWorkspace &workspace_;
+};
+
 void lbp_inference(std::vector<double> &beliefs, int representative,
                    const std::vector<int> &candidates, const std::vector<double> &evidence,
                    const std::vector<double> &transition, const std::vector<std::vector<int>> &nbhd,
