@@ -103,8 +103,14 @@ void find_lattice_neighbours(LatticeNeighbours &out, int representative,
 
 void build_lattice_lbp_graph(LbpGraph &graph, int representative,
                              const std::vector<int> &candidates, const std::vector<int> &dims) {
-  const int N = static_cast<int>(candidates.size()) + 1;
   LatticeNeighbours neighbours;
+  build_lattice_lbp_graph(graph, representative, candidates, dims, neighbours);
+}
+
+void build_lattice_lbp_graph(LbpGraph &graph, int representative,
+                             const std::vector<int> &candidates, const std::vector<int> &dims,
+                             LatticeNeighbours &neighbours) {
+  const int N = static_cast<int>(candidates.size()) + 1;
   find_lattice_neighbours(neighbours, representative, candidates, dims);
   const std::vector<unsigned short> &present = neighbours.present;
   const std::vector<int> &target = neighbours.target;

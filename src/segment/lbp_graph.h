@@ -75,15 +75,16 @@ struct LatticeNeighbours {
   std::vector<unsigned short> present; // per node, the offsets whose voxel is a member, as bits
   std::vector<int> target;             // target[n * 10 + j]: that member's node, else -1
   std::vector<unsigned short> inside;  // per node, the offsets that stay inside the volume
-  // Working space of the lattice route's schedule (build_lattice_lbp).
-  std::vector<int> blockSlice;
-  std::vector<int> blockRow;
-  std::vector<int> blockKey;
-  std::vector<int> keyCount;
+  std::vector<int> nodeRow;            // working space of build_lattice_lbp
 };
 // For candidates and representative as lattice_graph_applies accepts them.
 void find_lattice_neighbours(LatticeNeighbours &out, int representative,
                              const std::vector<int> &candidates, const std::vector<int> &dims);
+
+// build_lattice_lbp_graph with working space kept by the caller.
+void build_lattice_lbp_graph(LbpGraph &graph, int representative,
+                             const std::vector<int> &candidates, const std::vector<int> &dims,
+                             LatticeNeighbours &neighbours);
 
 // Fills readSlot, writeSlot and neighbourNode from reverseSlot.
 void place_lbp_messages(LbpGraph &graph);

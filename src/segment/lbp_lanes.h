@@ -5,8 +5,9 @@
 // outputs share an instruction; every lane does exactly the operations of the one-node code.
 //
 // The lattice kernels (segment/lattice_lbp_kernel.inc) read and write W neighbouring entries of
-// a row of values at once: load/store, and loadOrOne/gatherOrOne, which give 1.0 in the lanes
-// whose bit of `lanes` is clear (the neighbour is missing) and read no memory for them.
+// a row of values at once (load, store; storeFirst writes only the first `count`), and gather
+// entries lane by lane (gatherOrOne, which gives 1.0 in the lanes whose bit of `lanes` is clear,
+// reading no memory for them).
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -23,7 +24,7 @@ struct LanesScalar {
   static V div(V a, V b) { return a / b; }
   static V load(const double *p) { return *p; }
   static void store(double *p, V v) { *p = v; }
-  static V loadOrOne(const double *p, unsigned lanes) { return (lanes & 1u) ? *p : 1.0; }
+  static void storeFirst(double *p, V v, int) { *p = v; }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     return (lanes & 1u) ? row[index[0]] : 1.0;
   }
@@ -62,10 +63,11 @@ struct LanesSse2 {
   }
   static V load(const double *p) { return _mm_loadu_pd(p); }
   static void store(double *p, V v) { _mm_storeu_pd(p, v); }
-  static V loadOrOne(const double *p, unsigned lanes) {
-    if (lanes == 3u)
-      return _mm_loadu_pd(p);
-    return _mm_set_pd((lanes & 2u) ? p[1] : 1.0, (lanes & 1u) ? p[0] : 1.0);
+  static void storeFirst(double *p, V v, int count) {
+    if (count == 2)
+      _mm_storeu_pd(p, v);
+    else
+      _mm_storel_pd(p, v);
   }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     return _mm_set_pd((lanes & 2u) ? row[index[1]] : 1.0, (lanes & 1u) ? row[index[0]] : 1.0);
@@ -115,13 +117,15 @@ struct LanesAvx {
   }
   static V load(const double *p) { return _mm256_loadu_pd(p); }
   static void store(double *p, V v) { _mm256_storeu_pd(p, v); }
-  static V loadOrOne(const double *p, unsigned lanes) {
-    if (lanes == 15u)
-      return _mm256_loadu_pd(p);
-    const __m256i chosen = _mm256_set_epi64x(
-        -static_cast<long long>((lanes >> 3) & 1u), -static_cast<long long>((lanes >> 2) & 1u),
-        -static_cast<long long>((lanes >> 1) & 1u), -static_cast<long long>(lanes & 1u));
-    return _mm256_blendv_pd(one(), _mm256_maskload_pd(p, chosen), _mm256_castsi256_pd(chosen));
+  static void storeFirst(double *p, V v, int count) {
+    if (count == 4) {
+      _mm256_storeu_pd(p, v);
+      return;
+    }
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, v);
+    for (int i = 0; i < count; ++i)
+      p[i] = lanes[i];
   }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     return _mm256_set_pd((lanes & 8u) ? row[index[3]] : 1.0, (lanes & 4u) ? row[index[2]] : 1.0,
@@ -191,8 +195,8 @@ struct LanesAvx512 {
   }
   static V load(const double *p) { return _mm512_loadu_pd(p); }
   static void store(double *p, V v) { _mm512_storeu_pd(p, v); }
-  static V loadOrOne(const double *p, unsigned lanes) {
-    return _mm512_mask_loadu_pd(one(), static_cast<__mmask8>(lanes), p);
+  static void storeFirst(double *p, V v, int count) {
+    _mm512_mask_storeu_pd(p, static_cast<__mmask8>((1u << count) - 1u), v);
   }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(index));

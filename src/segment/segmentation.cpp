@@ -210,10 +210,14 @@ void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regi
                        : segmentationCount == -2 ? 7
                                                  : 9;
   const bool lattice = neighborhoodType == 0 && lattice_graph_applies(representative, candidates);
-  std::unique_ptr<BeliefPropagation> propagation;
-  if (lattice && (segmentationCount < 2 || segmentationCount <= kLatticeLargestK)) {
+  const bool latticeKernels =
+      (segmentationCount >= 2 ? segmentationCount : largestK) <= kLatticeLargestK;
+  if (lattice)
     check_voxel_ids(representative, candidates, dims);
+  if (lattice && latticeKernels)
     build_lattice_lbp(tables.lattice, representative, candidates, dims, tables.neighbours);
+  std::unique_ptr<BeliefPropagation> propagation;
+  if (lattice && latticeKernels && lattice_route_pays(tables.lattice)) {
     torva::progress() << "end****\n";
     // Room for the largest cluster count up front, so that no later run reallocates.
     tables.latticeWorkspace.reserve(tables.lattice, largestK);
@@ -221,8 +225,7 @@ void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regi
   } else {
     LbpGraph &graph = tables.graph;
     if (lattice) {
-      check_voxel_ids(representative, candidates, dims);
-      build_lattice_lbp_graph(graph, representative, candidates, dims);
+      build_lattice_lbp_graph(graph, representative, candidates, dims, tables.neighbours);
       torva::progress() << "end****\n";
     } else {
       std::vector<std::vector<int>> nbhd;
