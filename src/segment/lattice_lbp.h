@@ -8,31 +8,45 @@
 //
 // Messages are kept by their sender: row j*K + s of a table holds, for every node, label s of
 // the message it sends through offset j (kLatticeOffsets). Node n receives through offset j
-// what its neighbour u sends through offset 9 - j, at row (9 - j)*K + s, place u; for most runs
-// of nodes the neighbours behind one offset are consecutive nodes too, read with one load.
+// what its neighbour u sends through offset 9 - j, at row (9 - j)*K + s, place u. The nodes are
+// taken in blocks of eight consecutive ones; for most blocks the neighbours behind one offset
+// are consecutive nodes too, or two runs of them (a row end inside the block), read with one or
+// two loads.
 #include <vector>
 
 #include "segment/lbp.h"
 #include "segment/lbp_graph.h"
 
-// Nodes the widest vector unit updates at once.
+// Nodes per block: the widest vector unit's lanes.
 constexpr int kLatticeLanes = 8;
+
+// Where the lanes of a block read the messages that reach them through one offset. Lane i of
+// firstLanes reads place first + i of the sending row, lane i of secondLanes place second + i;
+// when neither run covers the lanes with a neighbour (`gathered`), each reads the place that
+// LatticeLbpGraph::source lists for it. Lanes without a neighbour read 1.0.
+struct LatticeReach {
+  int first = 0;
+  int second = 0;
+  unsigned char lanes = 0; // the lanes with a neighbour behind the offset
+  unsigned char firstLanes = 0;
+  unsigned char secondLanes = 0;
+  unsigned char gathered = 0;
+};
 
 // The layout and schedule of one segmentation set: node n < C is the candidate n (the
 // candidates ascend), node C the representative. Rows are the volume's rows (y) within a slice
 // (z); the candidates of one slice and row are consecutive nodes.
 struct LatticeLbpGraph {
   int nodes = 0; // N = C + 1
-  // Length of a table row: the nodes, a margin for the lanes of a group that run past the last
+  // Length of a table row: the nodes, a margin for the lanes of the last block past the last
   // node, and an odd number of cache lines, so that the rows do not fall on the same cache
   // sets.
   long rowLength = 0;
   // source[j * rowLength + n]: the node that sends to n through offset j, or -1 (no neighbour
   // there, and every place of the margin).
   std::vector<int> source;
-  // run[j * rowLength + n]: how many of the nodes n, n + 1, ... (at most kLatticeLanes) have
-  // their neighbours behind offset j at consecutive nodes, starting with source[j][n].
-  std::vector<unsigned char> run;
+  std::vector<LatticeReach> reach;          // reach[b * kLatticeOffsets + j] of block b
+  std::vector<unsigned short> blockOffsets; // per block, the offsets any of its nodes has
   // Vector lanes of the sweeps (1, 2, 4 or 8; lbp_group_width by default).
   int width = 1;
   // Slices and rows, counted from the lowest of the set: the candidates of slice z with rows
@@ -43,13 +57,15 @@ struct LatticeLbpGraph {
   int representativeSlice = 0;
   int representativeRow = 0;
   int bandRows = 1; // rows per band of the schedule (lattice_lbp_inference)
-  // Of the pairs of a node and an offset with a neighbour, the share whose neighbours behind
-  // that offset run on for a whole group of kLatticeLanes consecutive nodes.
+  // Of the pairs of a block and an offset with a neighbour, the share where every node of the
+  // block has its neighbour and the neighbours are consecutive.
   double fullRunShare = 0.0;
+
+  int blockCount() const { return (nodes + kLatticeLanes - 1) / kLatticeLanes; }
 };
 
 // Whether the lattice route is the faster one for the set: it computes every node as if it had
-// all ten neighbours and reads a group's messages with one load where their senders are
+// all ten neighbours and reads a block's messages with one load where their senders are
 // consecutive. On a sparse set (short rows, many holes) both go to waste, and the general
 // graph, which groups nodes of equal degree, is faster.
 bool lattice_route_pays(const LatticeLbpGraph &graph);

@@ -5,9 +5,9 @@
 // outputs share an instruction; every lane does exactly the operations of the one-node code.
 //
 // The lattice kernels (segment/lattice_lbp_kernel.inc) read and write W neighbouring entries of
-// a row of values at once (load, store; storeFirst writes only the first `count`), and gather
-// entries lane by lane (gatherOrOne, which gives 1.0 in the lanes whose bit of `lanes` is clear,
-// reading no memory for them).
+// a row of values at once, or only those of the lanes whose bit of `lanes` is set: load, store,
+// storeLanes; loadOrOne and gatherOrOne (entries index[i] of a row) give 1.0 in the other lanes,
+// loadOrKeep keeps their value of v, and none of these touches memory for them.
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -24,7 +24,12 @@ struct LanesScalar {
   static V div(V a, V b) { return a / b; }
   static V load(const double *p) { return *p; }
   static void store(double *p, V v) { *p = v; }
-  static void storeFirst(double *p, V v, int) { *p = v; }
+  static void storeLanes(double *p, V v, unsigned lanes) {
+    if (lanes & 1u)
+      *p = v;
+  }
+  static V loadOrOne(const double *p, unsigned lanes) { return (lanes & 1u) ? *p : 1.0; }
+  static V loadOrKeep(V v, const double *p, unsigned lanes) { return (lanes & 1u) ? *p : v; }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     return (lanes & 1u) ? row[index[0]] : 1.0;
   }
@@ -63,12 +68,20 @@ struct LanesSse2 {
   }
   static V load(const double *p) { return _mm_loadu_pd(p); }
   static void store(double *p, V v) { _mm_storeu_pd(p, v); }
-  static void storeFirst(double *p, V v, int count) {
-    if (count == 2)
-      _mm_storeu_pd(p, v);
-    else
+  static void storeLanes(double *p, V v, unsigned lanes) {
+    if (lanes & 1u)
       _mm_storel_pd(p, v);
+    if (lanes & 2u)
+      _mm_storeh_pd(p + 1, v);
   }
+  static V loadOrKeep(V v, const double *p, unsigned lanes) {
+    if (lanes == 3u)
+      return _mm_loadu_pd(p);
+    alignas(16) double kept[2];
+    _mm_store_pd(kept, v);
+    return _mm_set_pd((lanes & 2u) ? p[1] : kept[1], (lanes & 1u) ? p[0] : kept[0]);
+  }
+  static V loadOrOne(const double *p, unsigned lanes) { return loadOrKeep(one(), p, lanes); }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     return _mm_set_pd((lanes & 2u) ? row[index[1]] : 1.0, (lanes & 1u) ? row[index[0]] : 1.0);
   }
@@ -117,16 +130,19 @@ struct LanesAvx {
   }
   static V load(const double *p) { return _mm256_loadu_pd(p); }
   static void store(double *p, V v) { _mm256_storeu_pd(p, v); }
-  static void storeFirst(double *p, V v, int count) {
-    if (count == 4) {
-      _mm256_storeu_pd(p, v);
-      return;
-    }
-    alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, v);
-    for (int i = 0; i < count; ++i)
-      p[i] = lanes[i];
+  static __m256i chosen(unsigned lanes) {
+    return _mm256_set_epi64x(
+        -static_cast<long long>((lanes >> 3) & 1u), -static_cast<long long>((lanes >> 2) & 1u),
+        -static_cast<long long>((lanes >> 1) & 1u), -static_cast<long long>(lanes & 1u));
   }
+  static void storeLanes(double *p, V v, unsigned lanes) {
+    _mm256_maskstore_pd(p, chosen(lanes), v);
+  }
+  static V loadOrKeep(V v, const double *p, unsigned lanes) {
+    const __m256i mask = chosen(lanes);
+    return _mm256_blendv_pd(v, _mm256_maskload_pd(p, mask), _mm256_castsi256_pd(mask));
+  }
+  static V loadOrOne(const double *p, unsigned lanes) { return loadOrKeep(one(), p, lanes); }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     return _mm256_set_pd((lanes & 8u) ? row[index[3]] : 1.0, (lanes & 4u) ? row[index[2]] : 1.0,
                          (lanes & 2u) ? row[index[1]] : 1.0, (lanes & 1u) ? row[index[0]] : 1.0);
@@ -195,9 +211,13 @@ struct LanesAvx512 {
   }
   static V load(const double *p) { return _mm512_loadu_pd(p); }
   static void store(double *p, V v) { _mm512_storeu_pd(p, v); }
-  static void storeFirst(double *p, V v, int count) {
-    _mm512_mask_storeu_pd(p, static_cast<__mmask8>((1u << count) - 1u), v);
+  static void storeLanes(double *p, V v, unsigned lanes) {
+    _mm512_mask_storeu_pd(p, static_cast<__mmask8>(lanes), v);
   }
+  static V loadOrKeep(V v, const double *p, unsigned lanes) {
+    return _mm512_mask_loadu_pd(v, static_cast<__mmask8>(lanes), p);
+  }
+  static V loadOrOne(const double *p, unsigned lanes) { return loadOrKeep(one(), p, lanes); }
   static V gatherOrOne(const double *row, const int *index, unsigned lanes) {
     const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(index));
     return _mm512_mask_i32gather_pd(one(), static_cast<__mmask8>(lanes), at, row, 8);
