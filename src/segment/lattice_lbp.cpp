@@ -12,9 +12,12 @@
 namespace {
 
 // One sweep's tables as the kernels see them: `in` the previous sweep's messages (null: all
-// 1.0), `out` this sweep's, row r of each at r * rowLength, and the evidence rows.
+// 1.0), `out` this sweep's, row r of each at r * rowLength, and the evidence rows. The first
+// sweep sends the same message through every offset and keeps it once, in rows 0 .. K-1:
+// the offsets of `in` are inStride values apart, 0 for the first sweep's.
 struct LatticeSweep {
   const double *in;
+  long inStride;
   double *out;
   const double *evidence;
   long rowLength;
@@ -44,6 +47,26 @@ template <int W, class Visit> inline void forEachLanes(long first, long end, Vis
         visit(LatticeLanes{static_cast<int>(block), lane, begin + lane, valid});
     }
   }
+}
+
+// Asks for the first line of the messages a block a few blocks ahead will read through each
+// offset: the blocks of a run read every row a little further on, too many rows at once for
+// the processor to foresee.
+template <int K>
+inline void prefetchAhead(const LatticeSweep &sweep, const LatticeLbpGraph &graph, int block,
+                          long end) {
+  constexpr int kAhead = 4;
+  const int ahead = block + kAhead;
+  if (static_cast<long>(ahead) * kLatticeLanes >= end)
+    return;
+  const unsigned present = graph.blockOffsets[ahead];
+  const LatticeReach *reach = &graph.reach[static_cast<std::size_t>(ahead) * kLatticeOffsets];
+  for (int j = 0; j < kLatticeOffsets; ++j)
+    if (present & (1u << j)) {
+      const double *row = sweep.in + (kLatticeOffsets - 1 - j) * sweep.inStride + reach[j].first;
+      for (int s = 0; s < K; ++s)
+        __builtin_prefetch(row + s * sweep.rowLength + kLatticeLanes - 1);
+    }
 }
 
 #define TORVA_LANE_SUFFIX Scalar
@@ -148,17 +171,19 @@ template <int K> struct LatticeRun {
   void runNodes(int t, long first, long end) const {
     if (first >= end)
       return;
+    const long offsetValues = K * graph.rowLength;
+    const long inStride = t == 1 ? 0 : offsetValues;
     if (t == 0 && iterations > 0) {
-      const LatticeSweep sweep{nullptr, tables[0], evidence, graph.rowLength};
-      withLanesOf(graph,
-                  [&](auto lanes) { latticeFirstRun<K>(lanes, sweep, graph, Q, first, end); });
+      const LatticeSweep sweep{nullptr, 0, tables[0], evidence, graph.rowLength};
+      withLanesOf(graph, [&](auto lanes) { latticeFirstRun<K>(lanes, sweep, Q, first, end); });
     } else if (t < iterations) {
-      const LatticeSweep sweep{tables[(t - 1) % 2], tables[t % 2], evidence, graph.rowLength};
+      const LatticeSweep sweep{tables[(t - 1) % 2], inStride, tables[t % 2], evidence,
+                               graph.rowLength};
       withLanesOf(graph,
                   [&](auto lanes) { latticeSendRun<K>(lanes, sweep, graph, T, first, end); });
     } else {
       const double *in = iterations > 0 ? tables[(iterations - 1) % 2] : nullptr;
-      const LatticeSweep sweep{in, nullptr, evidence, graph.rowLength};
+      const LatticeSweep sweep{in, inStride, nullptr, evidence, graph.rowLength};
       withLanesOf(graph, [&](auto lanes) {
         latticeBeliefRun<K>(lanes, beliefs.data(), sweep, graph, first, end);
       });
