@@ -128,6 +128,14 @@ void updateMeans(std::vector<double> &means, const std::vector<int> &labels,
 
 } // namespace
 
+void KClusteringScratch::reserve(std::size_t nodes, int K) {
+  const std::size_t values = nodes * static_cast<std::size_t>(K);
+  lbp_reserve_with_margin(evidence, values);
+  lbp_reserve_with_margin(beliefs, values);
+  lbp_reserve_with_margin(labels, nodes);
+  lbp_reserve_with_margin(bestLabels, nodes);
+}
+
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
                                           BeliefPropagation &propagation,
@@ -140,6 +148,9 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
   std::vector<double> &means = scratch.means;
   std::vector<double> &T = scratch.transition;
   std::vector<double> &E = scratch.evidence;
+  scratch.reserve(features.size(), K);
+  lbp_reserve_with_margin(clusterLabels, features.size());
+  lbp_reserve_with_margin(nodeValues, features.size());
   initialMeans(means, features, K);
   create_transition_matrix_kclsutering(T, means, beta);
   create_evidence_kclustering(E, features, means);

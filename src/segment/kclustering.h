@@ -42,6 +42,9 @@ struct KClusteringScratch {
   std::vector<double> beliefs;
   std::vector<int> labels;
   std::vector<int> bestLabels;
+
+  // Makes room for `nodes` nodes and up to K clusters.
+  void reserve(std::size_t nodes, int K);
 };
 
 // The same with a belief propagation whose graph and message storage are already prepared, so

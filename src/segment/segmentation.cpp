@@ -240,6 +240,7 @@ void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regi
     propagation = std::make_unique<GraphPropagation>(graph, tables.workspace);
   }
 
+  tables.scratch.reserve(s.size(), largestK);
   SegmentationRunner runner(*propagation, tables.scratch, s, beta, T_gem, T_lbp);
   SegmentationRun &chosen = tables.chosen;
   if (segmentationCount >= 2)
