@@ -1,12 +1,15 @@
 #include "segment/lattice_lbp.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 
 #include "segment/lbp_lanes.h"
+#include "util/helper_pool.h"
 #include "util/progress.h"
 
 namespace {
@@ -204,20 +207,76 @@ template <int K> struct LatticeRun {
 
   int bandCount() const { return (graph.rowCount - 1 + iterations) / graph.bandRows + 1; }
 
-  // Band by band, each a wavefront over the slices (lattice_lbp_inference).
-  void run() const {
+  // Sweeps [first, end) of every band, each a wavefront over the slices
+  // (lattice_lbp_inference). After every step, `done` counts the steps made; with `upstream`,
+  // a step waits until the sweeps before `first` have made it (and an empty part passes that
+  // on).
+  void runSweeps(int first, int end, const std::atomic<long> *upstream,
+                 std::atomic<long> *done) const {
     const int slices = graph.sliceCount;
+    const int steps = slices + iterations;
+    long made = 0;
     for (int Y = 0; Y < bandCount(); ++Y)
-      for (int step = 0; step < slices + iterations; ++step)
-        for (int t = std::max(0, step - slices + 1); t <= iterations && t <= step; ++t)
+      for (int step = 0; step < steps; ++step) {
+        const int low = std::max(first, step - slices + 1);
+        const int high = std::min({end - 1, iterations, step});
+        ++made;
+        if (upstream != nullptr)
+          awaitProgress(*upstream, made);
+        for (int t = low; t <= high; ++t)
           runTask(step - t, Y, t);
+        if (done != nullptr)
+          done->store(made, std::memory_order_release);
+      }
+  }
+
+  void run() const { runSweeps(0, iterations + 1, nullptr, nullptr); }
+
+  // The sweeps split into parts of about equal work (the first sweep costs about a fifth of
+  // another, the beliefs half): part p starts at sweep firstOf(p, parts).
+  int firstOf(int p, int parts) const {
+    auto cost = [this](int t) { return t == 0 ? 0.2 : t == iterations ? 0.5 : 1.0; };
+    double total = 0.0;
+    for (int t = 0; t <= iterations; ++t)
+      total += cost(t);
+    double before = 0.0;
+    int t = 0;
+    while (t <= iterations && before + cost(t) / 2 < total * p / parts)
+      before += cost(t++);
+    return t;
+  }
+
+  // Part p of `parts` as a pipeline: each part's first sweep follows the step of the part
+  // before, while that part goes on with the next step.
+  void runPart(int p, int parts, std::atomic<long> *progress) const {
+    runSweeps(firstOf(p, parts), firstOf(p + 1, parts), p > 0 ? &progress[p - 1] : nullptr,
+              &progress[p]);
+  }
+
+  static void awaitProgress(const std::atomic<long> &progress, long made) {
+    while (progress.load(std::memory_order_acquire) < made)
+      std::this_thread::yield();
   }
 };
+
+// Parts an inference offers to idle threads: at most one per sweep, and none for sets too small
+// to pay for the hand-over.
+constexpr int kLatticeLargestParts = 4;
+constexpr int kLatticeHelpedNodes = 20000;
 
 template <int K>
 void inferLattice(std::vector<double> &beliefs, const LatticeLbpGraph &graph, const double *T,
                   int iterations, LatticeLbpWorkspace &workspace) {
-  LatticeRun<K>(graph, beliefs, T, workspace, iterations).run();
+  const LatticeRun<K> run(graph, beliefs, T, workspace, iterations);
+  torva::HelperPool *pool = torva::threadHelperPool();
+  const int idle = pool != nullptr ? pool->idleHelpers() : 0;
+  const int parts = std::min({1 + idle, kLatticeLargestParts, iterations + 1});
+  if (parts <= 1 || graph.nodes < kLatticeHelpedNodes) {
+    run.run();
+    return;
+  }
+  std::atomic<long> progress[kLatticeLargestParts] = {};
+  pool->run(parts, [&](int p) { run.runPart(p, parts, progress); });
 }
 
 // Slices and rows of the set (LatticeLbpGraph::rowStart), counted from its lowest.

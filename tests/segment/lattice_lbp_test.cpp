@@ -13,7 +13,9 @@
 
 #include "segment/kclustering.h"
 #include "segment/neighborhood.h"
+#include "support/helper_threads.h"
 #include "support/lbp_reference.h"
+#include "util/helper_pool.h"
 
 using Vec = std::vector<double>;
 
@@ -243,4 +245,30 @@ TEST(LatticeLbp, LayoutAndScheduleOfALargeSet) {
   lbp_inference(expected, whole, c.E, c.T, 5, wholeWorkspace);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(banded, expected);
+}
+
+// Idle threads that take parts of an inference (the sweeps split into a pipeline) give the bits
+// of one thread, for any number of parts, sweeps and labels, on a set large enough to be shared.
+TEST(LatticeLbp, HelpersGiveTheBitsOfOneThread) {
+  std::mt19937 rng(12);
+  LatticeNeighbours neighbours;
+  LatticeLbpWorkspace workspace;
+  for (const int K : {2, 3}) {
+    for (const int sweeps : {1, 2, 5}) {
+      const LatticeCase c = randomCase(rng, {36, 30, 24}, 0.97, K, sweeps);
+      ASSERT_GT(c.candidates.size(), 20000u);
+      LatticeLbpGraph graph;
+      build_lattice_lbp(graph, c.representative, c.candidates, c.dims, neighbours);
+      const Vec alone = latticeBeliefs(graph, c, workspace);
+      for (const int helpers : {1, 3}) {
+        torva::HelperPool pool;
+        testsupport::HelperThreads serving(pool, helpers);
+        torva::setThreadHelperPool(&pool);
+        const Vec helped = latticeBeliefs(graph, c, workspace);
+        torva::setThreadHelperPool(nullptr);
+        ASSERT_EQ(helped, alone) << "K " << K << ", " << sweeps << " sweeps, " << helpers
+                                 << " helpers";
+      }
+    }
+  }
 }
