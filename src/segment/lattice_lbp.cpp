@@ -76,33 +76,9 @@ inline void prefetchAhead(const LatticeSweep &sweep, const LatticeLbpGraph &grap
 #include "segment/lattice_lbp_kernel.inc"
 #undef TORVA_LANE_SUFFIX
 
-#ifdef TORVA_LANES
-#define TORVA_LANE_SUFFIX Sse2
-#include "segment/lattice_lbp_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-#endif
-
-#ifdef TORVA_AVX_LANES
-#pragma GCC push_options
-#pragma GCC target("avx")
-#define TORVA_LANE_SUFFIX Avx
-#include "segment/lattice_lbp_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-#pragma GCC pop_options
-#endif
-
-#ifdef TORVA_AVX512_LANES
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#define TORVA_LANE_SUFFIX Avx512
-#include "segment/lattice_lbp_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-#pragma GCC diagnostic pop
-#pragma GCC pop_options
-#endif
+#define TORVA_LANE_KERNEL "segment/lattice_lbp_kernel.inc"
+#include "segment/lbp_each_lanes.inc"
+#undef TORVA_LANE_KERNEL
 
 // Calls visit with the lane type of the graph's width.
 template <class Visit> void withLanesOf(const LatticeLbpGraph &graph, Visit visit) {
@@ -279,6 +255,18 @@ void inferLattice(std::vector<double> &beliefs, const LatticeLbpGraph &graph, co
   pool->run(parts, [&](int p) { run.runPart(p, parts, progress); });
 }
 
+// inferLattice with the label count fixed at compile time, for 1 <= K <= kLatticeLargestK.
+template <int K = 1>
+void inferWithLabels(int labels, std::vector<double> &beliefs, const LatticeLbpGraph &graph,
+                     const double *T, int iterations, LatticeLbpWorkspace &workspace) {
+  if (labels == K)
+    inferLattice<K>(beliefs, graph, T, iterations, workspace);
+  else if constexpr (K < kLatticeLargestK)
+    inferWithLabels<K + 1>(labels, beliefs, graph, T, iterations, workspace);
+  else
+    std::abort(); // callers keep K within kLatticeLargestK
+}
+
 // Slices and rows of the set (LatticeLbpGraph::rowStart), counted from its lowest.
 void planRows(LatticeLbpGraph &graph, LatticeNeighbours &neighbours, int representative,
               const std::vector<int> &candidates, const std::vector<int> &dims) {
@@ -437,36 +425,6 @@ void lattice_lbp_inference(std::vector<double> &beliefs, const LatticeLbpGraph &
   placeEvidence(firstRowOf(workspace.evidence), graph, evidence, K);
   beliefs.resize(static_cast<std::size_t>(graph.nodes) * K);
   const double *T = transition.data();
-  switch (K) {
-  case 1:
-    inferLattice<1>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 2:
-    inferLattice<2>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 3:
-    inferLattice<3>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 4:
-    inferLattice<4>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 5:
-    inferLattice<5>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 6:
-    inferLattice<6>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 7:
-    inferLattice<7>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 8:
-    inferLattice<8>(beliefs, graph, T, iterations, workspace);
-    break;
-  case 9:
-    inferLattice<9>(beliefs, graph, T, iterations, workspace);
-    break;
-  default:
-    std::abort(); // callers keep K within kLatticeLargestK
-  }
+  inferWithLabels(K, beliefs, graph, T, iterations, workspace);
   torva::progress() << "Free Memory\n";
 }

@@ -125,33 +125,9 @@ void sendMessages(double *next, SweepScratch &scratch, const LbpGraph &graph, co
   }
 }
 
-#ifdef TORVA_LANES
-#define TORVA_LANE_SUFFIX Sse2
-#include "segment/lbp_group_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-#endif
-
-#ifdef TORVA_AVX_LANES
-#pragma GCC push_options
-#pragma GCC target("avx")
-#define TORVA_LANE_SUFFIX Avx
-#include "segment/lbp_group_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-#pragma GCC pop_options
-#endif
-
-#ifdef TORVA_AVX512_LANES
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#define TORVA_LANE_SUFFIX Avx512
-#include "segment/lbp_group_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-#pragma GCC diagnostic pop
-#pragma GCC pop_options
-#endif
+#define TORVA_LANE_KERNEL "segment/lbp_group_kernel.inc"
+#include "segment/lbp_each_lanes.inc"
+#undef TORVA_LANE_KERNEL
 
 // A run of nodes: groupedNodes[groupedBegin .. groupedEnd) and ungroupedNodes[ungroupedBegin
 // .. ungroupedEnd), one slab of the graph or all of it.
