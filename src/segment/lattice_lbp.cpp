@@ -235,9 +235,9 @@ template <int K> struct LatticeRun {
   }
 };
 
-// Parts an inference offers to idle threads: at most one per sweep, and none for sets too small
-// to pay for the hand-over.
-constexpr int kLatticeLargestParts = 4;
+// Parts an inference offers to idle threads: at most one per sweep (and this many), and none
+// for sets too small to pay for the hand-over.
+constexpr int kLatticeLargestParts = 8;
 constexpr int kLatticeHelpedNodes = 20000;
 
 template <int K>

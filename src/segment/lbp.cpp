@@ -345,7 +345,6 @@ void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    const std::vector<double> &evidence, const std::vector<double> &transition,
                    int iterations, LbpWorkspace &workspace) {
-  beliefs.clear();
   const int K = labelCountOf(transition);
   const std::size_t messageValues = static_cast<std::size_t>(graph.messageSlots) * K;
   // Every message starts at 1.0. The first sweep reads none of them (sendFirstSweep), so only

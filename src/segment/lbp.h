@@ -41,8 +41,8 @@ struct LbpWorkspace {
   void reserve(const LbpGraph &graph, int K);
 };
 
-// `iterations` synchronous sweeps on a prepared graph; beliefs cleared, then N*K values, node by
-// node. K = floor(sqrt(|transition|)) taken in single precision.
+// `iterations` synchronous sweeps on a prepared graph; beliefs become N*K values, node by node
+// (each written, none cleared first). K = floor(sqrt(|transition|)) taken in single precision.
 //
 // A graph of several slabs runs the sweeps as a skewed wavefront: at step k, slab k - t takes
 // sweep t for t = 0, 1, ..., and the beliefs as sweep `iterations`. Sweep t of a slab reads
