@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "data/samples.h"
+#include "segment/kclustering.h"
+#include "segment/lattice_lbp.h"
 #include "segment/lbp.h"
 #include "segment/neighborhood.h"
 #include "segment/segmentation.h"
@@ -209,6 +211,27 @@ BENCHMARK(BM_LbpInference1mmRegion)
     ->ArgsProduct({{2, 3}, {0, 1}})
     ->ArgNames({"K", "wavefront"})
     ->Unit(benchmark::kMillisecond);
+
+// The same region through the lattice route the segmentation takes: every node as if it had
+// all ten neighbours, messages kept by sender in rows. Argument: K.
+void BM_LatticeLbpInference1mmRegion(benchmark::State &state) {
+  static const Region1mm region;
+  const int K = static_cast<int>(state.range(0));
+  std::vector<double> T, E, beliefs;
+  evenlySpacedPotentials(T, E, region.features, K);
+  LatticeNeighbours neighbours;
+  LatticeLbpGraph graph;
+  build_lattice_lbp(graph, region.representative, region.candidates, region.dims, neighbours);
+  LatticeLbpWorkspace workspace;
+  for (auto _ : state) {
+    SilencedStdout quiet;
+    lattice_lbp_inference(beliefs, graph, E, T, 5, workspace);
+    benchmark::DoNotOptimize(beliefs.data());
+  }
+  state.counters["nodes"] = static_cast<double>(graph.nodes);
+  state.counters["slices"] = graph.sliceCount;
+}
+BENCHMARK(BM_LatticeLbpInference1mmRegion)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
 void BM_ClusteringLbpNew(benchmark::State &state) {
   Fixture &f = fixture();

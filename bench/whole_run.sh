@@ -14,10 +14,14 @@
 #   TORVA_THREADS=N    handed to the program (its thread count)
 #   SUBJECTS=K         subjects per study (default 131, with --small 16); the jackknife runs K
 #   COHORT_SUBJECTS=K  subjects of the 1mm-cohort study (default 618, with --small 40)
-# The studies are generated once into bench/.cache/ (the 1 mm one takes 3.5 GB, the cohort 4.5 GB)
-# and made again when make_example_study is newer than them. Per row the script prints the wall time, the time
-# per iteration, the processor time, the peak resident memory and the time of each phase of the
-# run, as the program reports it through TORVA_PHASE_TIMES (n/a when the program does not).
+#   KEEP=DIR           keep each row's standard output, standard error and result files in
+#                      DIR/<row> (replaced), to compare builds with cmp
+# The studies are generated once into bench/.cache/ (the 1 mm one takes 3.5 GB, the cohort
+# 4.5 GB) and made again when make_example_study is newer than them. Per row the script prints
+# the wall time, the time per iteration, the processor time, the peak resident memory, the page
+# faults (each a page of fresh or evicted memory the kernel had to supply) and the time of each
+# phase of the run, as the program reports it through TORVA_PHASE_TIMES (n/a when the program
+# does not).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -129,13 +133,13 @@ run_row() {
   [ -z "$settings" ] || echo "$settings" >"$work/torva.configure"
   (
     cd "$work" || exit 1
-    TORVA_PHASE_TIMES="$work/phases.txt" /usr/bin/time -f '%e %M %U %S' -o "$work/time.txt" \
+    TORVA_PHASE_TIMES="$work/phases.txt" /usr/bin/time -f '%e %M %U %S %R %F' -o "$work/time.txt" \
       "$build/torvacoreel" "$folder/torva.prj.filelist" "$method" "$iterations" \
       >"$work/stdout.txt" 2>"$work/stderr.txt"
   )
   local status=$?
-  local wall rss user system
-  read -r wall rss user system < <(tail -n 1 "$work/time.txt")
+  local wall rss user system minor major
+  read -r wall rss user system minor major < <(tail -n 1 "$work/time.txt")
 
   printf '== %s: %s (%s mm), %s, %s subjects; %s\n' "$row" "${size// / x }" "$mm" "$type" \
     "$count" "$description"
@@ -148,6 +152,7 @@ run_row() {
   # On a shared machine the wall time also holds the waits for a core; this does not.
   printf '%-22s %.2f s\n' "processor time:" "$(echo "$user + $system" | bc -l)"
   printf '%-22s %.1f MiB\n' "peak memory:" "$(echo "$rss / 1024" | bc -l)"
+  printf '%-22s %s (%s of them read from disk)\n' "page faults:" "$((minor + major))" "$major"
   printf '%-22s %s\n' "loading:" "$(phase_time loading "$work/phases.txt")"
   printf '%-22s %s\n' "screening and scan:" "$(phase_time screening_scan "$work/phases.txt")"
   printf '%-22s %s\n' "segmentation:" "$(phase_time segmentation "$work/phases.txt")"
@@ -156,6 +161,13 @@ run_row() {
   if [ "$status" != 0 ]; then
     echo "-- last lines of standard error:"
     tail -n 5 "$work/stderr.txt"
+  fi
+  if [ -n "${KEEP:-}" ]; then
+    mkdir -p "$KEEP" && rm -rf "${KEEP:?}/$row" &&
+      mkdir "$KEEP/$row" &&
+      find "$work" -mindepth 1 -maxdepth 1 ! -name time.txt ! -name phases.txt ! -name .torva.lock \
+        -exec mv -t "$KEEP/$row" {} + &&
+      printf '%-22s %s\n' "kept in:" "$KEEP/$row"
   fi
   rm -rf "$work"
   [ "$status" = 0 ]

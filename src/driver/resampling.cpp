@@ -21,6 +21,7 @@
 #include "roi/overlap_note.h"
 #include "util/extra.h"
 #include "util/fatal.h"
+#include "util/helper_pool.h"
 #include "util/progress.h"
 #include "util/progress_line.h"
 #include "util/stop_signal.h"
@@ -161,7 +162,9 @@ void runSequentially(ResamplingResult &result, const DecodedStudy &study,
 }
 
 // Workers take iterations in order from a shared counter; the calling thread writes each
-// iteration's output as soon as it and every earlier one are done.
+// iteration's output as soon as it and every earlier one are done. A worker that finds no
+// iteration left to start lends itself to the iterations still running (util/helper_pool.h)
+// until the run ends.
 class ParallelRun {
 public:
   ParallelRun(const DecodedStudy &study, const std::vector<std::vector<int>> &chosen, int first,
@@ -194,6 +197,7 @@ public:
       output = IterationOutput{};
     }
     stop_ = true;
+    helpers_.close();
     for (std::thread &t : pool)
       t.join();
     for (const PhaseTimes &t : times) {
@@ -208,6 +212,7 @@ private:
   void work(PhaseTimes &times) {
     IterationScratch scratch;
     torva::deferThreadExits(true);
+    torva::setThreadHelperPool(&helpers_);
     for (int P = next_++; P < last_ && !stop_; P = next_++) {
       IterationOutput &output = outputs_[P - first_];
       torva::redirectThreadOutput(&output.text, &output.log);
@@ -232,6 +237,9 @@ private:
       if (line_ != nullptr)
         line_->advance();
     }
+    if (!stop_)
+      helpers_.serve();
+    torva::setThreadHelperPool(nullptr);
   }
 
   void fail(IterationOutput &output, const torva::DeferredExit &exit) {
@@ -257,6 +265,7 @@ private:
   std::vector<IterationOutput> outputs_;
   std::mutex mutex_;
   std::condition_variable done_;
+  torva::HelperPool helpers_;
 };
 
 } // namespace
@@ -284,13 +293,13 @@ void runResampling(ResamplingResult &result, const DecodedStudy &study, int meth
   result.voxels = study.list.nodeCount - 1;
   std::vector<std::vector<int>> chosen;
   chooseAllSubjects(chosen, method, static_cast<int>(study.list.subjects.size()), first, last);
-  const int workers = std::min(threads, last - first);
-  if (workers <= 1) {
+  // Threads beyond the iterations help the iterations that run.
+  if (threads <= 1 || last - first < 1) {
     runSequentially(result, study, chosen, first, last, line);
     return;
   }
   ParallelRun run(study, chosen, first, last, line);
-  run.run(result, workers);
+  run.run(result, threads);
 }
 
 bool threadCountFromEnvironment(int &threads, std::string &error) {

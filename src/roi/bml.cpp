@@ -19,7 +19,6 @@
 #include "segment/neighborhood.h"
 #include "segment/segmentation.h"
 #include "util/fatal.h"
-#include "util/index_sets.h"
 #include "util/pattern_measures.h"
 #include "util/popcount.h"
 #include "util/progress.h"
@@ -48,13 +47,30 @@ void segmentRegion(std::vector<int> &region, std::vector<double> &regionValues,
                      c.segmentationCount, c.neighborhoodType, c.verbose);
 }
 
+// Working memory of the search that grows with the candidate set, kept by each thread from one
+// call to the next: a whole-brain candidate set is hundreds of thousands of voxels, and fresh
+// lists in every round of every iteration would be faulted in and cleared again each time.
+struct SearchBuffers {
+  std::vector<int> V;
+  std::vector<int> A;
+  std::vector<int> region;
+  std::vector<int> regionAscending;
+  std::vector<double> regionValues;
+  std::vector<double> similarity;
+};
+
+SearchBuffers &searchBuffersOfThisThread() {
+  static thread_local SearchBuffers buffers;
+  return buffers;
+}
+
 void segmentRegion(std::vector<int> &region, std::vector<double> &regionValues,
                    const std::vector<int> &A, int rv, const StudyView &study,
                    const RoiSettings &c) {
   std::vector<int> dims;
   study.getXYZSiz(dims);
   check_voxel_ids(rv, A, dims);
-  std::vector<double> s;
+  std::vector<double> &s = searchBuffersOfThisThread().similarity;
   compute_smap_kclustering(s, rv, A, study);
   clustering_lbp_features(region, regionValues, A, rv, dims, s, c.beta, c.T_gem, c.T_lbp,
                           c.segmentationCount, c.neighborhoodType, c.verbose);
@@ -63,14 +79,19 @@ void segmentRegion(std::vector<int> &region, std::vector<double> &regionValues,
 // State carried from round to round within one call.
 template <class Study> struct Search {
   Search(const Study &study, std::vector<int> &labels, std::vector<double> &voxelValues)
-      : study(study), labels(labels), voxelValues(voxelValues) {}
+      : study(study), buffers(searchBuffersOfThisThread()), V(buffers.V), A(buffers.A),
+        labels(labels), voxelValues(voxelValues) {
+    V.clear();
+    A.clear();
+  }
   const Study &study;
+  SearchBuffers &buffers;
   RoiSettings settings;
   long voxels = 0; // N; the function variable is node N
   long cases = 0;
-  std::vector<int> V; // candidates, ascending
-  std::vector<int> A; // positive-gain voxels of the current round, in V's order
-  std::vector<int> R; // representatives in the order found
+  std::vector<int> &V; // candidates, ascending
+  std::vector<int> &A; // positive-gain voxels of the current round, in V's order
+  std::vector<int> R;  // representatives in the order found
   std::vector<int> &labels;
   std::vector<double> &voxelValues;
   Samples roundMatrix;
@@ -140,10 +161,29 @@ long equalPatterns(const StudyView &study, const StudyView *, const std::vector<
   return countEqualPatterns(study, V, id);
 }
 
+// set less one occurrence of id, ascending (set_minus with {id}), in place.
 void removeOne(std::vector<int> &set, int id) {
-  std::vector<int> rest;
-  set_minus(rest, set, {id});
-  set_copy(set, rest);
+  if (!std::is_sorted(set.begin(), set.end()))
+    std::sort(set.begin(), set.end());
+  const auto at = std::lower_bound(set.begin(), set.end(), id);
+  if (at != set.end() && *at == id)
+    set.erase(at);
+}
+
+// The distinct voxels of V less every voxel of the region, ascending (set_minus2), in place.
+void removeRegion(std::vector<int> &V, const std::vector<int> &region,
+                  std::vector<int> &regionAscending) {
+  if (!std::is_sorted(V.begin(), V.end()))
+    std::sort(V.begin(), V.end());
+  V.erase(std::unique(V.begin(), V.end()), V.end());
+  regionAscending.assign(region.begin(), region.end());
+  std::sort(regionAscending.begin(), regionAscending.end());
+  V.erase(std::remove_if(V.begin(), V.end(),
+                         [&regionAscending](int id) {
+                           return std::binary_search(regionAscending.begin(), regionAscending.end(),
+                                                     id);
+                         }),
+          V.end());
 }
 
 // Grows the region of representative rv by segmentation among the rest of A, labels it with
@@ -156,8 +196,8 @@ template <class Study> void formRegion(Search<Study> &s, int round, int rv) {
   out << "Clustering with centroid " << rv << '\n';
   out << "Candidate set size= " << s.A.size() << '\n';
   const auto start = Clock::now();
-  std::vector<int> region;
-  std::vector<double> regionValues;
+  std::vector<int> &region = s.buffers.region;
+  std::vector<double> &regionValues = s.buffers.regionValues;
   segmentRegion(region, regionValues, s.A, rv, s.study, s.settings);
   s.times.segmentation += secondsSince(start);
   out << "From " << s.V.size() << " voxels\n";
@@ -166,9 +206,7 @@ template <class Study> void formRegion(Search<Study> &s, int round, int rv) {
     s.labels[region[j] - 1] = round;
     s.voxelValues[region[j] - 1] = regionValues[j];
   }
-  std::vector<int> rest;
-  set_minus2(rest, s.V, region);
-  set_copy(s.V, rest);
+  removeRegion(s.V, region, s.buffers.regionAscending);
 }
 
 // One search round; returns whether a representative voxel was found.

@@ -1,7 +1,10 @@
 #include "segment/kclustering.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "util/progress.h"
@@ -28,6 +31,48 @@ double gvrc_kclustering(const std::vector<double> &features, const std::vector<i
   }
   const int f = (N - K) / (K - 1);
   return (sst - ssw) * f / ssw;
+}
+
+void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
+                                          double beta) {
+  T.clear();
+  T.reserve(means.size() * means.size());
+  for (double mi : means)
+    for (double mj : means) {
+      const double d = mi - mj;
+      T.push_back(std::exp(-(beta * (d * d))));
+    }
+}
+
+void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
+                                 const std::vector<double> &means) {
+  const std::size_t K = means.size();
+  E.resize(features.size() * K);
+  // The features are similarities, counts of cases over the case count, so a region of tens of
+  // thousands of voxels holds a few hundred distinct values. A row is copied from the last
+  // voxel whose feature had the same bits (remembered in a small table by hash), which gives
+  // exactly the values computing it would.
+  constexpr int kTableBits = 12;
+  std::vector<std::uint64_t> seenBits(std::size_t{1} << kTableBits);
+  std::vector<std::size_t> seenRow(std::size_t{1} << kTableBits, SIZE_MAX);
+  for (std::size_t n = 0; n < features.size(); ++n) {
+    const double x = features[n];
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    const std::size_t slot =
+        static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> (64 - kTableBits));
+    double *row = E.data() + n * K;
+    if (seenRow[slot] != SIZE_MAX && seenBits[slot] == bits) {
+      std::copy_n(E.data() + seenRow[slot] * K, K, row);
+      continue;
+    }
+    for (std::size_t j = 0; j < K; ++j) {
+      const double d = x - means[j];
+      row[j] = std::exp(-(d * d));
+    }
+    seenBits[slot] = bits;
+    seenRow[slot] = n;
+  }
 }
 
 namespace {
@@ -84,32 +129,45 @@ void updateMeans(std::vector<double> &means, const std::vector<int> &labels,
 
 } // namespace
 
+void KClusteringScratch::reserve(std::size_t nodes, int K) {
+  const std::size_t values = nodes * static_cast<std::size_t>(K);
+  lbp_reserve_with_margin(evidence, values);
+  lbp_reserve_with_margin(beliefs, values);
+  lbp_reserve_with_margin(labels, nodes);
+  lbp_reserve_with_margin(bestLabels, nodes);
+}
+
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
-                                          const LbpGraph &graph,
+                                          BeliefPropagation &propagation,
                                           const std::vector<double> &features, double beta,
                                           int gemIterations, int lbpIterations, int clusterCount,
-                                          LbpWorkspace &workspace) {
+                                          KClusteringScratch &scratch) {
   clusterLabels.clear();
   nodeValues.clear();
   const int K = clusterCount;
-  std::vector<double> means;
+  std::vector<double> &means = scratch.means;
+  std::vector<double> &T = scratch.transition;
+  std::vector<double> &E = scratch.evidence;
+  scratch.reserve(features.size(), K);
+  lbp_reserve_with_margin(clusterLabels, features.size());
+  lbp_reserve_with_margin(nodeValues, features.size());
   initialMeans(means, features, K);
-  std::vector<double> T;
-  std::vector<double> E;
   create_transition_matrix_kclsutering(T, means, beta);
   create_evidence_kclustering(E, features, means);
 
-  std::vector<double> beliefs;
-  std::vector<int> labels(features.size(), 0);
-  std::vector<int> bestLabels;
+  std::vector<double> &beliefs = scratch.beliefs;
+  // Every iteration labels every node before any label is read.
+  std::vector<int> &labels = scratch.labels;
+  labels.resize(features.size());
+  std::vector<int> &bestLabels = scratch.bestLabels;
   double bestGvrc = 0.0;
   double previousGvrc = 0.0;
   for (int g = 0;; ++g) {
     torva::endIfStopRequested(); // one inference can take a second at 1 mm
     torva::progress() << "_______________\n"
                       << "GEM Iteration= " << g << "\n";
-    lbp_inference(beliefs, graph, E, T, lbpIterations, workspace);
+    propagation.infer(beliefs, E, T, lbpIterations);
     labelByBeliefs(labels, beliefs, K);
     updateMeans(means, labels, features);
     const double current = gvrc_kclustering(features, labels, means);
@@ -144,6 +202,8 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
   LbpGraph graph;
   build_lbp_graph(graph, representative, candidates, nbhd, dims);
   LbpWorkspace workspace;
-  kclustering_lbp_fixed_cluster_number(clusterLabels, nodeValues, gvrc, graph, features, beta,
-                                       gemIterations, lbpIterations, clusterCount, workspace);
+  GraphPropagation propagation(graph, workspace);
+  KClusteringScratch scratch;
+  kclustering_lbp_fixed_cluster_number(clusterLabels, nodeValues, gvrc, propagation, features, beta,
+                                       gemIterations, lbpIterations, clusterCount, scratch);
 }

@@ -7,6 +7,14 @@
 
 #include "segment/lbp.h"
 
+// T[i*K + j] = exp(-(beta * (d * d))), d = means[i] - means[j].
+void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
+                                          double beta);
+
+// E[n*K + j] = exp(-(d * d)), d = features[n] - means[j]; no variance term.
+void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
+                                 const std::vector<double> &means);
+
 // GVRC = (SST - SSW) * f / SSW, a between- over within-cluster variance ratio with
 //   SST = sum_n (x_n - mean(x))^2,  SSW = sum_n (x_n - mu_{l_n})^2,
 //   f = (N - K) / (K - 1) in integer arithmetic (N = 6, K = 3 gives 1, not 1.5).
@@ -25,11 +33,25 @@ void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           const std::vector<int> &dims, double beta,
                                           int gemIterations, int lbpIterations, int clusterCount);
 
-// The same on a graph whose message layout is already built, so that repeated runs over several
-// cluster counts share it and its message storage.
+// Working space of the GEM loop, kept by callers that segment region after region so that its
+// arrays of the region's size are not allocated and faulted in again for every run.
+struct KClusteringScratch {
+  std::vector<double> means;
+  std::vector<double> transition;
+  std::vector<double> evidence;
+  std::vector<double> beliefs;
+  std::vector<int> labels;
+  std::vector<int> bestLabels;
+
+  // Makes room for `nodes` nodes and up to K clusters.
+  void reserve(std::size_t nodes, int K);
+};
+
+// The same with a belief propagation whose graph and message storage are already prepared, so
+// that repeated runs over several cluster counts share them.
 void kclustering_lbp_fixed_cluster_number(std::vector<int> &clusterLabels,
                                           std::vector<double> &nodeValues, double &gvrc,
-                                          const LbpGraph &graph,
+                                          BeliefPropagation &propagation,
                                           const std::vector<double> &features, double beta,
                                           int gemIterations, int lbpIterations, int clusterCount,
-                                          LbpWorkspace &workspace);
+                                          KClusteringScratch &scratch);

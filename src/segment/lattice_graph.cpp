@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "segment/lbp.h"
+#include "segment/lbp_graph.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ bool lattice_graph_applies(int representative, const std::vector<int> &candidate
   return !std::binary_search(candidates.begin(), candidates.end(), representative);
 }
 
-void build_lattice_lbp_graph(LbpGraph &graph, int representative,
+void find_lattice_neighbours(LatticeNeighbours &out, int representative,
                              const std::vector<int> &candidates, const std::vector<int> &dims) {
   const int N = static_cast<int>(candidates.size()) + 1;
   const int C = N - 1;
@@ -61,18 +61,24 @@ void build_lattice_lbp_graph(LbpGraph &graph, int representative,
                                                       : -1;
   };
 
-  // Per node the offsets whose target is a member, as bits, and those targets' nodes. For one
-  // offset the candidates' targets ascend with the candidates, so one merging walk finds them.
-  std::vector<unsigned short> present(static_cast<std::size_t>(N), 0);
-  std::vector<int> target(static_cast<std::size_t>(N) * 10, -1);
-  std::vector<unsigned short> inside(static_cast<std::size_t>(N));
+  // For one offset the candidates' targets ascend with the candidates, so one merging walk
+  // finds them.
+  const std::size_t nodes = static_cast<std::size_t>(N);
+  lbp_reserve_with_margin(out.present, nodes);
+  lbp_reserve_with_margin(out.target, nodes * kLatticeOffsets);
+  lbp_reserve_with_margin(out.inside, nodes);
+  out.present.assign(nodes, 0);
+  out.target.assign(nodes * kLatticeOffsets, -1);
+  out.inside.resize(nodes);
+  std::vector<unsigned short> &present = out.present;
+  std::vector<unsigned short> &inside = out.inside;
   for (int n = 0; n < N; ++n)
     inside[n] = static_cast<unsigned short>(insideOffsets(voxelOf(n), X, Y, Z));
   auto link = [&](int n, int j, int u) {
     present[n] |= static_cast<unsigned short>(1u << j);
-    target[static_cast<std::size_t>(n) * 10 + j] = u;
+    out.target[static_cast<std::size_t>(n) * kLatticeOffsets + j] = u;
   };
-  for (int j = 0; j < 10; ++j) {
+  for (int j = 0; j < kLatticeOffsets; ++j) {
     const Offset &o = kOffsets[j];
     const long delta = o.dx + X * (o.dy + Y * o.dz);
     int walk = 0;
@@ -93,6 +99,21 @@ void build_lattice_lbp_graph(LbpGraph &graph, int representative,
         link(C, j, u);
     }
   }
+}
+
+void build_lattice_lbp_graph(LbpGraph &graph, int representative,
+                             const std::vector<int> &candidates, const std::vector<int> &dims) {
+  LatticeNeighbours neighbours;
+  build_lattice_lbp_graph(graph, representative, candidates, dims, neighbours);
+}
+
+void build_lattice_lbp_graph(LbpGraph &graph, int representative,
+                             const std::vector<int> &candidates, const std::vector<int> &dims,
+                             LatticeNeighbours &neighbours) {
+  const int N = static_cast<int>(candidates.size()) + 1;
+  find_lattice_neighbours(neighbours, representative, candidates, dims);
+  const std::vector<unsigned short> &present = neighbours.present;
+  const std::vector<int> &target = neighbours.target;
 
   lbp_reserve_with_margin(graph.slotOffset, static_cast<std::size_t>(N) + 1);
   graph.slotOffset.assign(static_cast<std::size_t>(N) + 1, 0);

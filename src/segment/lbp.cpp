@@ -4,82 +4,20 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
+#include "segment/lbp_lanes.h"
 #include "util/progress.h"
-
-void create_transition_matrix_kclsutering(std::vector<double> &T, const std::vector<double> &means,
-                                          double beta) {
-  T.clear();
-  T.reserve(means.size() * means.size());
-  for (double mi : means)
-    for (double mj : means) {
-      const double d = mi - mj;
-      T.push_back(std::exp(-(beta * (d * d))));
-    }
-}
-
-void create_evidence_kclustering(std::vector<double> &E, const std::vector<double> &features,
-                                 const std::vector<double> &means) {
-  const std::size_t K = means.size();
-  E.resize(features.size() * K);
-  // The features are similarities, counts of cases over the case count, so a region of tens of
-  // thousands of voxels holds a few hundred distinct values. A row is copied from the last
-  // voxel whose feature had the same bits (remembered in a small table by hash), which gives
-  // exactly the values computing it would.
-  constexpr int kTableBits = 12;
-  std::vector<std::uint64_t> seenBits(std::size_t{1} << kTableBits);
-  std::vector<std::size_t> seenRow(std::size_t{1} << kTableBits, SIZE_MAX);
-  for (std::size_t n = 0; n < features.size(); ++n) {
-    const double x = features[n];
-    std::uint64_t bits = 0;
-    std::memcpy(&bits, &x, sizeof bits);
-    const std::size_t slot =
-        static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> (64 - kTableBits));
-    double *row = E.data() + n * K;
-    if (seenRow[slot] != SIZE_MAX && seenBits[slot] == bits) {
-      std::copy_n(E.data() + seenRow[slot] * K, K, row);
-      continue;
-    }
-    for (std::size_t j = 0; j < K; ++j) {
-      const double d = x - means[j];
-      row[j] = std::exp(-(d * d));
-    }
-    seenBits[slot] = bits;
-    seenRow[slot] = n;
-  }
-}
 
 namespace {
 
-long volumeOf(const std::vector<int> &dims) {
-  if (dims.empty())
-    return 0;
-  long volume = 1;
-  for (int extent : dims)
-    volume *= extent;
-  return volume;
-}
-
 int labelCountOf(const std::vector<double> &transition) {
   return static_cast<int>(std::sqrt(static_cast<float>(transition.size())));
-}
-
-// Last slot of `list` whose voxel index is `voxel`, or -1.
-int lastSlotHolding(const std::vector<int> &list, int voxel) {
-  for (int y = static_cast<int>(list.size() / 2) - 1; y >= 0; --y)
-    if (list[2 * y + 1] == voxel)
-      return y;
-  return -1;
 }
 
 // Scratch space of one inference, sized once so that the sweeps never allocate.
@@ -187,161 +125,9 @@ void sendMessages(double *next, SweepScratch &scratch, const LbpGraph &graph, co
   }
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TORVA_LANES 1
-// Degree up to which nodes are updated in groups; larger degrees (possible only in a
-// neighbourhood read from a file) take the one-node kernel.
-constexpr int kGroupedDegree = 16;
-
-// Lane operations of the grouped kernel: lane i of every register computes node i of the group.
-struct LanesSse2 {
-  static constexpr int W = 2;
-  using V = __m128d;
-  static V one() { return _mm_set1_pd(1.0); }
-  static V zero() { return _mm_setzero_pd(); }
-  static V broadcast(double x) { return _mm_set1_pd(x); }
-  static V mul(V a, V b) { return _mm_mul_pd(a, b); }
-  static V add(V a, V b) { return _mm_add_pd(a, b); }
-  static V div(V a, V b) { return _mm_div_pd(a, b); }
-  static V gather(const double *const *p, int s) { return _mm_set_pd(p[1][s], p[0][s]); }
-  static void scatter(V v, double *const *to, int s) {
-    _mm_storel_pd(to[0] + s, v);
-    _mm_storeh_pd(to[1] + s, v);
-  }
-  // Labels s and s+1 of every lane: one load or store per lane and a transpose in registers.
-  static void gatherPair(V &a, V &b, const double *const *p, int s) {
-    const V p0 = _mm_loadu_pd(p[0] + s);
-    const V p1 = _mm_loadu_pd(p[1] + s);
-    a = _mm_unpacklo_pd(p0, p1);
-    b = _mm_unpackhi_pd(p0, p1);
-  }
-  static void scatterPair(V a, V b, double *const *to, int s) {
-    _mm_storeu_pd(to[0] + s, _mm_unpacklo_pd(a, b));
-    _mm_storeu_pd(to[1] + s, _mm_unpackhi_pd(a, b));
-  }
-};
-
-#define TORVA_LANE_SUFFIX Sse2
-#include "segment/lbp_group_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-
-#if !defined(__clang__)
-#define TORVA_AVX_LANES 1
-// The same kernel for four nodes at a time, compiled for AVX and chosen at run time when the
-// processor has it. AVX brings no fused multiply-add, so every product and sum stays separate.
-#pragma GCC push_options
-#pragma GCC target("avx")
-struct LanesAvx {
-  static constexpr int W = 4;
-  using V = __m256d;
-  static V one() { return _mm256_set1_pd(1.0); }
-  static V zero() { return _mm256_setzero_pd(); }
-  static V broadcast(double x) { return _mm256_set1_pd(x); }
-  static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
-  static V add(V a, V b) { return _mm256_add_pd(a, b); }
-  static V div(V a, V b) { return _mm256_div_pd(a, b); }
-  static V gather(const double *const *p, int s) {
-    return _mm256_set_pd(p[3][s], p[2][s], p[1][s], p[0][s]);
-  }
-  static void scatter(V v, double *const *to, int s) {
-    alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, v);
-    for (int i = 0; i < 4; ++i)
-      to[i][s] = lanes[i];
-  }
-  // u holds lanes 0 and 2, v lanes 1 and 3, each lane's labels s and s+1 side by side.
-  static void gatherPair(V &a, V &b, const double *const *p, int s) {
-    const V u = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p[0] + s)),
-                                     _mm_loadu_pd(p[2] + s), 1);
-    const V v = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p[1] + s)),
-                                     _mm_loadu_pd(p[3] + s), 1);
-    a = _mm256_unpacklo_pd(u, v);
-    b = _mm256_unpackhi_pd(u, v);
-  }
-  static void scatterPair(V a, V b, double *const *to, int s) {
-    const V u = _mm256_unpacklo_pd(a, b);
-    const V v = _mm256_unpackhi_pd(a, b);
-    _mm_storeu_pd(to[0] + s, _mm256_castpd256_pd128(u));
-    _mm_storeu_pd(to[1] + s, _mm256_castpd256_pd128(v));
-    _mm_storeu_pd(to[2] + s, _mm256_extractf128_pd(u, 1));
-    _mm_storeu_pd(to[3] + s, _mm256_extractf128_pd(v, 1));
-  }
-};
-
-#define TORVA_LANE_SUFFIX Avx
-#include "segment/lbp_group_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-
-#pragma GCC pop_options
-
-#define TORVA_AVX512_LANES 1
-// Eight nodes at a time with AVX-512, chosen at run time like AVX. The fused multiply-add it
-// brings is never formed: the build keeps every product and sum apart (-ffp-contract=off).
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-// GCC 12's AVX-512 shuffle intrinsics start from an "undefined" register that its own
-// uninitialised-use check then reports; the values are fully overwritten.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-struct LanesAvx512 {
-  static constexpr int W = 8;
-  using V = __m512d;
-  static V one() { return _mm512_set1_pd(1.0); }
-  static V zero() { return _mm512_setzero_pd(); }
-  static V broadcast(double x) { return _mm512_set1_pd(x); }
-  static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
-  static V add(V a, V b) { return _mm512_add_pd(a, b); }
-  static V div(V a, V b) { return _mm512_div_pd(a, b); }
-  static V gather(const double *const *p, int s) {
-    return _mm512_set_pd(p[7][s], p[6][s], p[5][s], p[4][s], p[3][s], p[2][s], p[1][s], p[0][s]);
-  }
-  static void scatter(V v, double *const *to, int s) {
-    alignas(64) double lanes[8];
-    _mm512_store_pd(lanes, v);
-    for (int i = 0; i < 8; ++i)
-      to[i][s] = lanes[i];
-  }
-  // u holds the even lanes, v the odd ones, each lane's labels s and s+1 side by side.
-  static V pairsOf(const double *const *p, int first, int s) {
-    const __m256d low = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p[first] + s)),
-                                             _mm_loadu_pd(p[first + 2] + s), 1);
-    const __m256d high = _mm256_insertf128_pd(
-        _mm256_castpd128_pd256(_mm_loadu_pd(p[first + 4] + s)), _mm_loadu_pd(p[first + 6] + s), 1);
-    return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1);
-  }
-  static void gatherPair(V &a, V &b, const double *const *p, int s) {
-    const V u = pairsOf(p, 0, s);
-    const V v = pairsOf(p, 1, s);
-    a = _mm512_unpacklo_pd(u, v);
-    b = _mm512_unpackhi_pd(u, v);
-  }
-  static void scatterPair(V a, V b, double *const *to, int s) {
-    const V u = _mm512_unpacklo_pd(a, b);
-    const V v = _mm512_unpackhi_pd(a, b);
-    const __m256d uLow = _mm512_castpd512_pd256(u);
-    const __m256d vLow = _mm512_castpd512_pd256(v);
-    const __m256d uHigh = _mm512_extractf64x4_pd(u, 1);
-    const __m256d vHigh = _mm512_extractf64x4_pd(v, 1);
-    _mm_storeu_pd(to[0] + s, _mm256_castpd256_pd128(uLow));
-    _mm_storeu_pd(to[1] + s, _mm256_castpd256_pd128(vLow));
-    _mm_storeu_pd(to[2] + s, _mm256_extractf128_pd(uLow, 1));
-    _mm_storeu_pd(to[3] + s, _mm256_extractf128_pd(vLow, 1));
-    _mm_storeu_pd(to[4] + s, _mm256_castpd256_pd128(uHigh));
-    _mm_storeu_pd(to[5] + s, _mm256_castpd256_pd128(vHigh));
-    _mm_storeu_pd(to[6] + s, _mm256_extractf128_pd(uHigh, 1));
-    _mm_storeu_pd(to[7] + s, _mm256_extractf128_pd(vHigh, 1));
-  }
-};
-
-#define TORVA_LANE_SUFFIX Avx512
-#include "segment/lbp_group_kernel.inc"
-#undef TORVA_LANE_SUFFIX
-
-#pragma GCC diagnostic pop
-#pragma GCC pop_options
-#endif
-#endif
+#define TORVA_LANE_KERNEL "segment/lbp_group_kernel.inc"
+#include "segment/lbp_each_lanes.inc"
+#undef TORVA_LANE_KERNEL
 
 // A run of nodes: groupedNodes[groupedBegin .. groupedEnd) and ungroupedNodes[ungroupedBegin
 // .. ungroupedEnd), one slab of the graph or all of it.
@@ -549,186 +335,6 @@ void inferWith(std::vector<double> &beliefs, LbpWorkspace &workspace, SweepScrat
 
 } // namespace
 
-int lbp_group_width() {
-#ifdef TORVA_LANES
-#ifdef TORVA_AVX_LANES
-  static const int width = __builtin_cpu_supports("avx512f") ? 8
-                           : __builtin_cpu_supports("avx")   ? 4
-                                                             : 2;
-#else
-  static const int width = 2;
-#endif
-  return width;
-#else
-  return 1;
-#endif
-}
-
-void place_lbp_messages(LbpGraph &graph) {
-  const std::size_t slots = graph.reverseSlot.size();
-  std::vector<int> sender(slots, -1); // receiving slot of each sending slot
-  bool oneToOne = true;
-  for (std::size_t h = 0; h < slots && oneToOne; ++h) {
-    const int g = graph.reverseSlot[h];
-    if (g < 0 || sender[g] >= 0)
-      oneToOne = false;
-    else
-      sender[g] = static_cast<int>(h);
-  }
-  lbp_reserve_with_margin(graph.readSlot, slots);
-  lbp_reserve_with_margin(graph.writeSlot, slots);
-  lbp_reserve_with_margin(graph.neighbourNode, slots);
-  graph.readSlot.resize(slots);
-  graph.writeSlot.resize(slots);
-  graph.messageSlots = static_cast<int>(slots);
-  for (std::size_t g = 0; g < slots; ++g) {
-    graph.readSlot[g] = oneToOne ? static_cast<int>(g) : graph.reverseSlot[g];
-    graph.writeSlot[g] = oneToOne ? sender[g] : static_cast<int>(g);
-  }
-  std::vector<int> owner(slots);
-  for (int n = 0; n < graph.nodeCount(); ++n)
-    std::fill(owner.begin() + graph.slotOffset[n], owner.begin() + graph.slotOffset[n + 1], n);
-  graph.neighbourNode.resize(slots);
-  for (std::size_t g = 0; g < slots; ++g) {
-    const int h = graph.reverseSlot[g];
-    graph.neighbourNode[g] = h < 0 ? -1 : owner[h];
-  }
-}
-
-void group_nodes_by_degree(LbpGraph &graph, int width) {
-  graph.groupedNodes.clear();
-  graph.ungroupedNodes.clear();
-  graph.groupWidth = width;
-  const int N = graph.nodeCount();
-  const bool planned = !graph.slabStart.empty();
-  const int slabs = planned ? static_cast<int>(graph.slabStart.size()) - 1 : 1;
-  graph.slabGrouped.assign(1, 0);
-  graph.slabUngrouped.assign(1, 0);
-  constexpr int kLargest = 16; // the grouped kernel's degree limit
-  std::vector<std::vector<int>> waiting(kLargest + 1);
-  for (int b = 0; b < slabs; ++b) {
-    const int begin = planned ? graph.slabStart[b] : 0;
-    const int end = planned ? graph.slabStart[b + 1] : N;
-    for (int i = begin; i < end; ++i) {
-      const int n = planned ? graph.slabNodes[i] : i;
-      const int degree = graph.slotOffset[n + 1] - graph.slotOffset[n];
-      if (width < 2 || degree == 0 || degree > kLargest) {
-        graph.ungroupedNodes.push_back(n);
-        continue;
-      }
-      std::vector<int> &group = waiting[degree];
-      group.push_back(n);
-      if (static_cast<int>(group.size()) == width) {
-        graph.groupedNodes.insert(graph.groupedNodes.end(), group.begin(), group.end());
-        group.clear();
-      }
-    }
-    for (std::vector<int> &group : waiting) {
-      graph.ungroupedNodes.insert(graph.ungroupedNodes.end(), group.begin(), group.end());
-      group.clear();
-    }
-    graph.slabGrouped.push_back(static_cast<int>(graph.groupedNodes.size()));
-    graph.slabUngrouped.push_back(static_cast<int>(graph.ungroupedNodes.size()));
-  }
-}
-
-int plan_lbp_wavefront(LbpGraph &graph, int minSlabNodes) {
-  const int N = graph.nodeCount();
-  graph.slabNodes.clear();
-  graph.slabStart.clear();
-  // Places: node n at n, the last node midway between the neighbours it reads from.
-  auto placeOf = [N](int n, int lastPlace) { return n == N - 1 ? lastPlace : n; };
-  int lastPlace = N - 1;
-  if (N > 0) {
-    int low = N - 1;
-    int high = 0;
-    for (int g = graph.slotOffset[N - 1]; g < graph.slotOffset[N]; ++g) {
-      const int u = graph.neighbourNode[g];
-      if (u >= 0 && u != N - 1) {
-        low = std::min(low, u);
-        high = std::max(high, u);
-      }
-    }
-    if (low <= high)
-      lastPlace = low + (high - low) / 2;
-  }
-  int bound = 0;
-  for (int n = 0; n < N; ++n)
-    for (int g = graph.slotOffset[n]; g < graph.slotOffset[n + 1]; ++g) {
-      const int u = graph.neighbourNode[g];
-      if (u >= 0)
-        bound = std::max(bound, std::abs(placeOf(n, lastPlace) - placeOf(u, lastPlace)));
-    }
-  const long slabSize = std::max({bound, minSlabNodes, 1});
-  const long slabs = N > 0 ? (N - 1) / slabSize + 1 : 0;
-  if (slabs >= 3) {
-    lbp_reserve_with_margin(graph.slabNodes, static_cast<std::size_t>(N));
-    lbp_reserve_with_margin(graph.slabStart, static_cast<std::size_t>(slabs) + 1);
-    graph.slabStart.push_back(0);
-    const long lastSlab = lastPlace / slabSize;
-    for (long b = 0; b < slabs; ++b) {
-      const int begin = static_cast<int>(b * slabSize);
-      const int end = static_cast<int>(std::min<long>((b + 1) * slabSize, N - 1));
-      for (int n = begin; n < end; ++n)
-        graph.slabNodes.push_back(n);
-      if (b == lastSlab)
-        graph.slabNodes.push_back(N - 1);
-      graph.slabStart.push_back(static_cast<int>(graph.slabNodes.size()));
-    }
-  }
-  group_nodes_by_degree(graph, graph.groupWidth);
-  return bound;
-}
-
-void build_lbp_graph(LbpGraph &graph, int representative, const std::vector<int> &candidates,
-                     const std::vector<std::vector<int>> &nbhd, const std::vector<int> &dims) {
-  const int N = static_cast<int>(candidates.size()) + 1;
-  const long volume = volumeOf(dims);
-  std::vector<int> ownVoxel(N);
-  for (int n = 0; n + 1 < N; ++n)
-    ownVoxel[n] = candidates[n] - 1;
-  ownVoxel[N - 1] = representative - 1;
-
-  // Filled in node order with the representative last, so its voxel always maps to node C.
-  std::vector<int> nodeOfVoxel(static_cast<std::size_t>(volume > 0 ? volume : 0), -1);
-  for (int n = 0; n < N; ++n)
-    if (ownVoxel[n] >= 0 && ownVoxel[n] < volume)
-      nodeOfVoxel[ownVoxel[n]] = n;
-
-  static const std::vector<int> noNeighbours;
-  auto listOf = [&](int n) -> const std::vector<int> & {
-    return static_cast<std::size_t>(n) < nbhd.size() ? nbhd[n] : noNeighbours;
-  };
-
-  lbp_reserve_with_margin(graph.slotOffset, static_cast<std::size_t>(N) + 1);
-  graph.slotOffset.assign(N + 1, 0);
-  graph.maxDegree = 0;
-  for (int n = 0; n < N; ++n) {
-    const int degree = static_cast<int>(listOf(n).size() / 2);
-    graph.slotOffset[n + 1] = graph.slotOffset[n] + degree;
-    if (degree > graph.maxDegree)
-      graph.maxDegree = degree;
-  }
-  lbp_reserve_with_margin(graph.reverseSlot, static_cast<std::size_t>(graph.slotOffset[N]));
-  graph.reverseSlot.assign(graph.slotOffset[N], -1);
-  for (int n = 0; n < N; ++n) {
-    const std::vector<int> &list = listOf(n);
-    const int degree = static_cast<int>(list.size() / 2);
-    for (int x = 0; x < degree; ++x) {
-      const int v = list[2 * x + 1];
-      if (v < 0 || v >= volume || nodeOfVoxel[v] < 0)
-        continue;
-      const int u = nodeOfVoxel[v];
-      const int y = lastSlotHolding(listOf(u), ownVoxel[n]);
-      if (y >= 0)
-        graph.reverseSlot[graph.slotOffset[n] + x] = graph.slotOffset[u] + y;
-    }
-  }
-  place_lbp_messages(graph);
-  graph.groupWidth = lbp_group_width();
-  plan_lbp_wavefront(graph, kLbpWavefrontSlabNodes);
-}
-
 void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
   const std::size_t values = static_cast<std::size_t>(graph.messageSlots) * K;
   lbp_reserve_with_margin(current, values);
@@ -739,7 +345,6 @@ void LbpWorkspace::reserve(const LbpGraph &graph, int K) {
 void lbp_inference(std::vector<double> &beliefs, const LbpGraph &graph,
                    const std::vector<double> &evidence, const std::vector<double> &transition,
                    int iterations, LbpWorkspace &workspace) {
-  beliefs.clear();
   const int K = labelCountOf(transition);
   const std::size_t messageValues = static_cast<std::size_t>(graph.messageSlots) * K;
   // Every message starts at 1.0. The first sweep reads none of them (sendFirstSweep), so only

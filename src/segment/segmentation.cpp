@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "segment/kclustering.h"
+#include "segment/lattice_lbp.h"
 #include "segment/lbp.h"
 #include "segment/neighborhood.h"
 #include "util/progress.h"
@@ -82,9 +84,17 @@ struct SegmentationRun {
 // The graph and message tables of a whole-brain region are hundreds of megabytes. Each thread
 // keeps its own from one segmentation to the next, so that their pages are not returned to the
 // system and faulted and cleared again by the next region; every use rebuilds them in full.
+// The lattice sets the region search hands over take the lattice route; the others (a
+// neighbourhood file, or more clusters than its kernels serve) the general graph.
 struct SegmentationTables {
   LbpGraph graph;
   LbpWorkspace workspace;
+  LatticeNeighbours neighbours;
+  LatticeLbpGraph lattice;
+  LatticeLbpWorkspace latticeWorkspace;
+  KClusteringScratch scratch;
+  SegmentationRun trial;
+  SegmentationRun chosen;
 };
 
 SegmentationTables &tablesOfThisThread() {
@@ -94,23 +104,20 @@ SegmentationTables &tablesOfThisThread() {
 
 class SegmentationRunner {
 public:
-  SegmentationRunner(const LbpGraph &graph, LbpWorkspace &workspace,
+  SegmentationRunner(BeliefPropagation &propagation, KClusteringScratch &scratch,
                      const std::vector<double> &features, double beta, int gemIterations,
-                     int lbpIterations, int largestK)
-      : graph_(graph), workspace_(workspace), features_(features), beta_(beta),
-        gemIterations_(gemIterations), lbpIterations_(lbpIterations) {
-    // Room for the largest cluster count up front, so that no later run reallocates.
-    workspace_.reserve(graph, largestK);
-  }
+                     int lbpIterations)
+      : propagation_(propagation), scratch_(scratch), features_(features), beta_(beta),
+        gemIterations_(gemIterations), lbpIterations_(lbpIterations) {}
 
   void run(SegmentationRun &out, int K) {
-    kclustering_lbp_fixed_cluster_number(out.labels, out.values, out.gvrc, graph_, features_, beta_,
-                                         gemIterations_, lbpIterations_, K, workspace_);
+    kclustering_lbp_fixed_cluster_number(out.labels, out.values, out.gvrc, propagation_, features_,
+                                         beta_, gemIterations_, lbpIterations_, K, scratch_);
   }
 
 private:
-  const LbpGraph &graph_;
-  LbpWorkspace &workspace_;
+  BeliefPropagation &propagation_;
+  KClusteringScratch &scratch_;
   const std::vector<double> &features_;
   double beta_;
   int gemIterations_;
@@ -119,10 +126,10 @@ private:
 
 // K = 2 .. 7; the best strictly larger GVRC wins (ties keep the smaller K, NaN never wins), then
 // that K runs once more for the chosen labelling.
-void selectBestOfRange(SegmentationRun &chosen, SegmentationRunner &runner) {
+void selectBestOfRange(SegmentationRun &chosen, SegmentationRun &trial,
+                       SegmentationRunner &runner) {
   double bestGvrc = 0.0;
   int bestK = 2;
-  SegmentationRun trial;
   for (int K = 2; K <= 7; ++K) {
     runner.run(trial, K);
     torva::progress() << "GVRC= " << trial.gvrc << "; GVRC*=" << bestGvrc << "\n";
@@ -136,10 +143,9 @@ void selectBestOfRange(SegmentationRun &chosen, SegmentationRunner &runner) {
 
 // K = 2, 3, ... accepted while the GVRC strictly rises from one K to the next; K = 9 is run and
 // printed but never accepted.
-void selectForward(SegmentationRun &chosen, SegmentationRunner &runner) {
+void selectForward(SegmentationRun &chosen, SegmentationRun &trial, SegmentationRunner &runner) {
   double previous = 0.0;
   bool rising = true;
-  SegmentationRun trial;
   for (int K = 2;; ++K) {
     runner.run(trial, K);
     if (K == 2) {
@@ -199,33 +205,50 @@ void clustering_lbp_features(std::vector<int> &region, std::vector<double> &regi
   regionValues.clear();
   torva::progress() << "Create Neighborhood System\n";
   SegmentationTables &tables = tablesOfThisThread();
-  LbpGraph &graph = tables.graph;
-  if (neighborhoodType == 0 && lattice_graph_applies(representative, candidates)) {
-    check_voxel_ids(representative, candidates, dims);
-    build_lattice_lbp_graph(graph, representative, candidates, dims);
-    torva::progress() << "end****\n";
-  } else {
-    std::vector<std::vector<int>> nbhd;
-    if (neighborhoodType == 0)
-      create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
-    else
-      create_nbhd_system_fromfile(nbhd, representative, candidates, dims);
-    torva::progress() << "end****\n";
-    build_lbp_graph(graph, representative, candidates, nbhd, dims);
-  }
-
   // Forward selection goes up to 9 clusters; a larger fixed count simply grows the storage.
   const int largestK = segmentationCount >= 2    ? std::min(segmentationCount, 9)
                        : segmentationCount == -2 ? 7
                                                  : 9;
-  SegmentationRunner runner(graph, tables.workspace, s, beta, T_gem, T_lbp, largestK);
-  SegmentationRun chosen;
+  const bool lattice = neighborhoodType == 0 && lattice_graph_applies(representative, candidates);
+  const bool latticeKernels =
+      (segmentationCount >= 2 ? segmentationCount : largestK) <= kLatticeLargestK;
+  if (lattice)
+    check_voxel_ids(representative, candidates, dims);
+  if (lattice && latticeKernels)
+    build_lattice_lbp(tables.lattice, representative, candidates, dims, tables.neighbours);
+  std::unique_ptr<BeliefPropagation> propagation;
+  if (lattice && latticeKernels && lattice_route_pays(tables.lattice)) {
+    torva::progress() << "end****\n";
+    // Room for the largest cluster count up front, so that no later run reallocates.
+    tables.latticeWorkspace.reserve(tables.lattice, largestK);
+    propagation = std::make_unique<LatticePropagation>(tables.lattice, tables.latticeWorkspace);
+  } else {
+    LbpGraph &graph = tables.graph;
+    if (lattice) {
+      build_lattice_lbp_graph(graph, representative, candidates, dims, tables.neighbours);
+      torva::progress() << "end****\n";
+    } else {
+      std::vector<std::vector<int>> nbhd;
+      if (neighborhoodType == 0)
+        create_nbhd_system_kclustering(nbhd, representative, candidates, dims);
+      else
+        create_nbhd_system_fromfile(nbhd, representative, candidates, dims);
+      torva::progress() << "end****\n";
+      build_lbp_graph(graph, representative, candidates, nbhd, dims);
+    }
+    tables.workspace.reserve(graph, largestK);
+    propagation = std::make_unique<GraphPropagation>(graph, tables.workspace);
+  }
+
+  tables.scratch.reserve(s.size(), largestK);
+  SegmentationRunner runner(*propagation, tables.scratch, s, beta, T_gem, T_lbp);
+  SegmentationRun &chosen = tables.chosen;
   if (segmentationCount >= 2)
     runner.run(chosen, segmentationCount);
   else if (segmentationCount == -2)
-    selectBestOfRange(chosen, runner);
+    selectBestOfRange(chosen, tables.trial, runner);
   else
-    selectForward(chosen, runner);
+    selectForward(chosen, tables.trial, runner);
 
   const int C = static_cast<int>(candidates.size());
   const int r = chosen.labels[C];

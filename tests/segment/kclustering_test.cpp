@@ -5,6 +5,7 @@
 #include "support/temp_dir.h"
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,64 @@ Result segment(const Vec &features, int K, int gemIterations = 5) {
 const Vec kSixNodes{0.1, 0.2, 0.3, 0.8, 0.9, 1.0};
 
 } // namespace
+
+TEST(Potentials, TransitionMatrixSquaresBeforeScaling) {
+  Vec T;
+  create_transition_matrix_kclsutering(T, {0, 1}, 1.0);
+  ASSERT_EQ(T.size(), 4u);
+  EXPECT_EQ(T[0], 1.0);
+  EXPECT_NEAR(T[1], 0.367879, 5e-7);
+  EXPECT_EQ(T[1], T[2]);
+  EXPECT_EQ(T[3], 1.0);
+
+  // Values where beta*d*d and beta*(d*d) differ in the last bit tell the two readings apart.
+  const double beta = 0.7;
+  const double a = 0.1;
+  const double b = 0.9;
+  const double d = a - b;
+  ASSERT_NE(std::exp(-(beta * d * d)), std::exp(-(beta * (d * d))));
+  create_transition_matrix_kclsutering(T, {a, b}, beta);
+  EXPECT_EQ(T[1], std::exp(-(beta * (d * d))));
+
+  create_transition_matrix_kclsutering(T, {}, 1.0);
+  EXPECT_TRUE(T.empty());
+}
+
+// Rows of repeated features are copied from an earlier voxel with the same feature; with more
+// distinct values than the table holds, slots are shared and overwritten, and every row must
+// still be what the formula gives, to the bit. Signed zeros and NaN count as their own values.
+TEST(Potentials, EvidenceOfRepeatedFeaturesIsTheFormulaToTheBit) {
+  std::mt19937 rng(11);
+  Vec distinct;
+  for (int k = 0; k <= 130; ++k)
+    distinct.push_back(1.0 - static_cast<double>(k) / 130);
+  for (int k = 0; k < 6000; ++k)
+    distinct.push_back(std::ldexp(static_cast<double>(rng()), -32));
+  distinct.push_back(0.0);
+  distinct.push_back(-0.0);
+  distinct.push_back(std::nan(""));
+  Vec features;
+  for (int n = 0; n < 40000; ++n)
+    features.push_back(distinct[rng() % distinct.size()]);
+  const Vec means{-0.0, 0.25, 0.5, 1.0, 7.0};
+  Vec E;
+  create_evidence_kclustering(E, features, means);
+  ASSERT_EQ(E.size(), features.size() * means.size());
+  for (std::size_t n = 0; n < features.size(); ++n)
+    for (std::size_t j = 0; j < means.size(); ++j) {
+      const double d = features[n] - means[j];
+      const double expected = std::exp(-(d * d));
+      const double actual = E[n * means.size() + j];
+      if (std::isnan(expected))
+        ASSERT_TRUE(std::isnan(actual)) << "node " << n;
+      else
+        ASSERT_EQ(actual, expected) << "node " << n << ", mean " << j;
+    }
+  // A shorter study after a longer one leaves no rows behind.
+  create_evidence_kclustering(E, {0.5}, means);
+  ASSERT_EQ(E.size(), means.size());
+  EXPECT_EQ(E[2], 1.0);
+}
 
 TEST(Gvrc, VarianceRatioWithIntegerDegreesOfFreedom) {
   // SST = 0.82, SSW = 0.01, f = 2.

@@ -9,91 +9,16 @@
 #include <random>
 #include <vector>
 
+#include "segment/kclustering.h"
 #include "segment/message.h"
 #include "segment/neighborhood.h"
+#include "support/lbp_reference.h"
 
 using Vec = std::vector<double>;
 using Lists = std::vector<std::vector<int>>;
+using testsupport::referenceBeliefs;
 
 namespace {
-
-// The plain per-node algorithm: two message tables per node, incoming messages gathered through
-// the voxel-to-node table and a scan of the neighbour's list, new messages from prod_without_i,
-// matrix_prod_vector and vector_dot_vector. A neighbour that does not list the node back sends
-// all ones. The fast inference must match it bit for bit.
-Vec referenceBeliefs(int representative, const std::vector<int> &candidates, const Vec &evidence,
-                     const Vec &T, const Lists &nbhd, const std::vector<int> &dims,
-                     int iterations) {
-  const int K = static_cast<int>(std::sqrt(static_cast<float>(T.size())));
-  const int N = static_cast<int>(candidates.size()) + 1;
-  auto voxelOf = [&](int n) { return n < N - 1 ? candidates[n] - 1 : representative - 1; };
-  std::vector<int> table(dims[0] * dims[1] * dims[2], -1);
-  for (int n = 0; n < N; ++n)
-    table[voxelOf(n)] = n;
-  std::vector<LbpMessage> current(N);
-  std::vector<LbpMessage> next(N);
-  for (int n = 0; n < N; ++n) {
-    current[n].setSize(K, static_cast<int>(nbhd[n].size() / 2));
-    next[n].setSize(K, static_cast<int>(nbhd[n].size() / 2));
-  }
-  auto gather = [&](LbpMessage &incoming, int n) {
-    const int d = static_cast<int>(nbhd[n].size() / 2);
-    incoming.setSize(K, d);
-    Vec message;
-    for (int x = 0; x < d; ++x) {
-      const int u = table[nbhd[n][2 * x + 1]];
-      int y = -1;
-      for (std::size_t k = 0; k < nbhd[u].size() / 2; ++k)
-        if (nbhd[u][2 * k + 1] == voxelOf(n))
-          y = static_cast<int>(k);
-      if (y >= 0) {
-        current[u].getMessage(message, y);
-        incoming.setMessage(message, x);
-      }
-    }
-  };
-  LbpMessage incoming;
-  LbpMessage outgoing;
-  Vec P, Q, m;
-  for (int t = 0; t < iterations; ++t) {
-    for (int n = 0; n < N; ++n) {
-      gather(incoming, n);
-      const Vec E(evidence.begin() + n * K, evidence.begin() + n * K + K);
-      const int d = static_cast<int>(nbhd[n].size() / 2);
-      outgoing.setSize(K, d);
-      for (int x = 0; x < d; ++x) {
-        incoming.prod_without_i(P, x);
-        matrix_prod_vector(T, P, Q);
-        vector_dot_vector(E, Q, m);
-        outgoing.setMessage(m, x);
-      }
-      outgoing.normalize();
-      for (int x = 0; x < d; ++x) {
-        outgoing.getMessage(m, x);
-        next[n].setMessage(m, x);
-      }
-    }
-    for (int n = 0; n < N; ++n)
-      for (int x = 0; x < static_cast<int>(nbhd[n].size() / 2); ++x) {
-        next[n].getMessage(m, x);
-        current[n].setMessage(m, x);
-      }
-  }
-  Vec beliefs;
-  for (int n = 0; n < N; ++n) {
-    gather(incoming, n);
-    incoming.prod(Q);
-    Vec belief(K);
-    double sum = 0.0;
-    for (int s = 0; s < K; ++s) {
-      belief[s] = evidence[n * K + s] * Q[s];
-      sum += belief[s];
-    }
-    for (int s = 0; s < K; ++s)
-      beliefs.push_back(belief[s] / sum);
-  }
-  return beliefs;
-}
 
 Vec inferQuietly(int representative, const std::vector<int> &candidates, const Vec &features,
                  const Vec &means, double beta, const Lists &nbhd, const std::vector<int> &dims,
@@ -152,64 +77,6 @@ void expectBeliefs(const Vec &actual, const Vec &expected) {
 }
 
 } // namespace
-
-TEST(Potentials, TransitionMatrixSquaresBeforeScaling) {
-  Vec T;
-  create_transition_matrix_kclsutering(T, {0, 1}, 1.0);
-  ASSERT_EQ(T.size(), 4u);
-  EXPECT_EQ(T[0], 1.0);
-  EXPECT_NEAR(T[1], 0.367879, 5e-7);
-  EXPECT_EQ(T[1], T[2]);
-  EXPECT_EQ(T[3], 1.0);
-
-  // Values where beta*d*d and beta*(d*d) differ in the last bit tell the two readings apart.
-  const double beta = 0.7;
-  const double a = 0.1;
-  const double b = 0.9;
-  const double d = a - b;
-  ASSERT_NE(std::exp(-(beta * d * d)), std::exp(-(beta * (d * d))));
-  create_transition_matrix_kclsutering(T, {a, b}, beta);
-  EXPECT_EQ(T[1], std::exp(-(beta * (d * d))));
-
-  create_transition_matrix_kclsutering(T, {}, 1.0);
-  EXPECT_TRUE(T.empty());
-}
-
-// Rows of repeated features are copied from an earlier voxel with the same feature; with more
-// distinct values than the table holds, slots are shared and overwritten, and every row must
-// still be what the formula gives, to the bit. Signed zeros and NaN count as their own values.
-TEST(Potentials, EvidenceOfRepeatedFeaturesIsTheFormulaToTheBit) {
-  std::mt19937 rng(11);
-  Vec distinct;
-  for (int k = 0; k <= 130; ++k)
-    distinct.push_back(1.0 - static_cast<double>(k) / 130);
-  for (int k = 0; k < 6000; ++k)
-    distinct.push_back(std::ldexp(static_cast<double>(rng()), -32));
-  distinct.push_back(0.0);
-  distinct.push_back(-0.0);
-  distinct.push_back(std::nan(""));
-  Vec features;
-  for (int n = 0; n < 40000; ++n)
-    features.push_back(distinct[rng() % distinct.size()]);
-  const Vec means{-0.0, 0.25, 0.5, 1.0, 7.0};
-  Vec E;
-  create_evidence_kclustering(E, features, means);
-  ASSERT_EQ(E.size(), features.size() * means.size());
-  for (std::size_t n = 0; n < features.size(); ++n)
-    for (std::size_t j = 0; j < means.size(); ++j) {
-      const double d = features[n] - means[j];
-      const double expected = std::exp(-(d * d));
-      const double actual = E[n * means.size() + j];
-      if (std::isnan(expected))
-        ASSERT_TRUE(std::isnan(actual)) << "node " << n;
-      else
-        ASSERT_EQ(actual, expected) << "node " << n << ", mean " << j;
-    }
-  // A shorter study after a longer one leaves no rows behind.
-  create_evidence_kclustering(E, {0.5}, means);
-  ASSERT_EQ(E.size(), means.size());
-  EXPECT_EQ(E[2], 1.0);
-}
 
 TEST(LbpInference, TwoNodesSettleOnTheProductOfTheirEvidence) {
   const std::vector<int> dims{2, 1, 1};

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "segment/lattice_lbp.h"
 #include "support/temp_dir.h"
 
 using Vec = std::vector<double>;
@@ -204,6 +207,62 @@ TEST(ClusteringLbpNew, FileNeighbourhoodGivesTheLatticeResult) {
   const std::string header = "Create Neighborhood System\n";
   EXPECT_EQ(file.out, header + "Total 7 voxels, 6 are used for clustering\n" +
                           lattice.out.substr(header.size()));
+}
+
+// A dense block takes the lattice route (segment/lattice_lbp.h); the same neighbourhood read
+// from a file, each voxel's neighbours in the lattice's order, takes the general graph. Both
+// give the same region, similarities, run log and progress text.
+TEST(ClusteringLbpNew, DenseBlockTakesTheLatticeRouteWithTheResultOfTheGeneralGraph) {
+  testsupport::ScopedTempDir dir;
+  constexpr int X = 24, Y = 10, Z = 6, kCases = 40;
+  Study study(X, Y, Z, kCases);
+  const int rx = 12, ry = 5, rz = 3;
+  const int representative = rx + X * (ry + Y * rz) + 1;
+  std::vector<int> candidates;
+  for (int id = 1; id <= X * Y * Z; ++id) {
+    if (id == representative)
+      continue;
+    candidates.push_back(id);
+    const int v = id - 1;
+    const int distance =
+        std::abs(v % X - rx) + std::abs(v / X % Y - ry) + 2 * std::abs(v / (X * Y) - rz);
+    // Voxels near the representative agree with it in more cases, with some variation.
+    study.agreeIn(id, std::max(0, kCases - 3 * distance - v * 7 % 5));
+  }
+  LatticeNeighbours neighbours;
+  LatticeLbpGraph graph;
+  build_lattice_lbp(graph, representative, candidates, {X, Y, Z}, neighbours);
+  ASSERT_TRUE(lattice_route_pays(graph));
+
+  constexpr int kOffsets[10][3] = {{0, 0, -1}, {-1, -1, 0}, {-1, 0, 0}, {-1, 1, 0}, {0, -1, 0},
+                                   {0, 1, 0},  {1, -1, 0},  {1, 0, 0},  {1, 1, 0},  {0, 0, 1}};
+  std::string file;
+  for (int v = 0; v < X * Y * Z; ++v) {
+    const int x = v % X, y = v / X % Y, z = v / (X * Y);
+    std::vector<int> ids;
+    for (const auto &o : kOffsets) {
+      const int tx = x + o[0], ty = y + o[1], tz = z + o[2];
+      if (tx >= 0 && tx < X && ty >= 0 && ty < Y && tz >= 0 && tz < Z)
+        ids.push_back(tx + X * (ty + Y * tz) + 1);
+    }
+    file += std::to_string(ids.size());
+    for (const int id : ids)
+      file += " " + std::to_string(id);
+    file += "\n";
+  }
+  testsupport::writeFile("nbhd_system.torva", file);
+
+  const Outcome lattice = segment(study.samples, candidates, representative, -1, 0);
+  std::remove("log.torva");
+  const Outcome general = segment(study.samples, candidates, representative, -1, 1);
+  EXPECT_GT(lattice.region.size(), 10u);
+  EXPECT_LT(lattice.region.size(), candidates.size());
+  EXPECT_EQ(general.region, lattice.region);
+  EXPECT_EQ(general.values, lattice.values);
+  EXPECT_EQ(general.log, lattice.log);
+  const std::string header = "Create Neighborhood System\n";
+  EXPECT_EQ(general.out, header + "Total 1440 voxels, 1440 are used for clustering\n" +
+                             lattice.out.substr(header.size()));
 }
 
 TEST(ClusteringLbpNew, VoxelIdOutsideTheVolumeEndsWithStatusOneBeforeAnyWork) {
