@@ -6,8 +6,8 @@
 #include <string>
 
 #include "bn/bn.h"
-#include "driver/result_files.h"
 #include "fuzz_support.h"
+#include "results/result_files.h"
 
 using fuzzsupport::expect;
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/shard.h"
 #include "fuzz_support.h"
+#include "shard/shard_file.h"
 #include "util/hash.h"
 
 using fuzzsupport::expect;

@@ -7,10 +7,10 @@
 
 #include "data/decoded_study.h"
 #include "data/study_reader.h"
-#include "driver/ensemble.h"
-#include "driver/resampling.h"
-#include "driver/result_transaction.h"
+#include "results/result_transaction.h"
 #include "roi/run_log.h"
+#include "run/ensemble.h"
+#include "run/resampling_method.h"
 #include "util/progress.h"
 #include "util/progress_line.h"
 #include "util/stop_signal.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/shard.h"
+#include "merge/shard_set.h"
 
 struct DecodedStudy;
 namespace torva {

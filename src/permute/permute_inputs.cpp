@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 
 #include "data/decoded_study.h"
-#include "driver/result_files.h"
+#include "results/result_files.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <fstream>
 #include <sys/stat.h>
 
-#include "driver/result_transaction.h"
 #include "prepare/lesion_mask.h"
 #include "prepare/numbers.h"
 #include "prepare/participants_table.h"
 #include "prepare/subject_selection.h"
+#include "results/result_transaction.h"
 #include "roi/overlap_note.h"
 #include "roi/roi_settings.h"
 #include "util/stop_signal.h"

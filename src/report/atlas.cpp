@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "driver/result_files.h"
 #include "report/svg_text.h"
+#include "results/result_files.h"
 #include "util/number_text.h"
 
 namespace {

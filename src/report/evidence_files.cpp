@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "driver/result_files.h"
 #include "report/run_results.h"
+#include "results/result_files.h"
 #include "util/number_text.h"
 
 namespace {

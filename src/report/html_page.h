@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/result_files.h"
 #include "report/evidence_charts.h"
 #include "report/montage.h"
 #include "report/run_results.h"
+#include "results/result_files.h"
 
 class BN;
 

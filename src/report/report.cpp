@@ -4,7 +4,6 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "driver/result_transaction.h"
 #include "report/html_page.h"
 #include "report/montage.h"
 #include "report/png_writer.h"
@@ -12,6 +11,7 @@
 #include "report/report_evidence.h"
 #include "report/run_results.h"
 #include "report/study_summary.h"
+#include "results/result_transaction.h"
 #include "util/command_line.h"
 #include "util/shell_quote.h"
 

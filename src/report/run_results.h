@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "bn/bn.h"
-#include "driver/result_files.h"
 #include "report/volume.h"
+#include "results/result_files.h"
 
 struct RunResults {
   std::string dir;

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "driver/resampling.h"
+#include "run/resampling_method.h"
 #include "util/command_line.h"
 
 namespace {

@@ -6,8 +6,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/command.h"
-#include "driver/resampling.h"
+#include "run/startup.h"
 #include "support/nifti_image.h"
 #include "support/temp_dir.h"
 
@@ -161,42 +160,6 @@ TEST(Resampling, BootstrapRunsTheGivenIterationsAndReproduces) {
 }
 
 namespace {
-
-TEST(Arguments, OnlyTheExactTextsOneAndTwoAreMethods) {
-  EXPECT_EQ(methodOfArgument("1"), kJackknife);
-  EXPECT_EQ(methodOfArgument("2"), kBootstrap);
-  for (const char *text : {"", "1abc", "1.9", "+1", "01", " 2", "2 ", "3"})
-    EXPECT_EQ(methodOfArgument(text), 0) << text;
-}
-
-// Boundaries of the size: 0 and 2^31-1 are taken, 2^31 and anything but plain digits are not.
-TEST(Arguments, ResamplingSizeIsAWholeNumberFromZeroTo2147483647) {
-  int size = -1;
-  EXPECT_EQ(parseResamplingSize("0", size), "");
-  EXPECT_EQ(size, 0);
-  EXPECT_EQ(parseResamplingSize("2147483647", size), "");
-  EXPECT_EQ(size, 2147483647);
-  EXPECT_EQ(parseResamplingSize("0200", size), "");
-  EXPECT_EQ(size, 200);
-  size = 7;
-  for (const char *text :
-       {"2147483648", "4294967298", "99999999999", "3x", "-1", "+5", "1e3", "", " 4"}) {
-    EXPECT_EQ(parseResamplingSize(text, size),
-              "resampling_size '" + std::string(text) +
-                  "' is not a whole decimal number from 0 to 2147483647\n");
-    EXPECT_EQ(size, 7) << text;
-  }
-}
-
-TEST(Arguments, AJackknifeNeedsTwoSubjectsABootstrapOne) {
-  EXPECT_EQ(resamplingPlanProblem(kJackknife, 2, 2, "l"), "");
-  EXPECT_EQ(resamplingPlanProblem(kBootstrap, 1, 5, "l"), "");
-  EXPECT_EQ(resamplingPlanProblem(kJackknife, 1, 1, "l"),
-            "file list l holds 1 subject; a jackknife needs at least 2, since each iteration "
-            "leaves one out\n");
-  EXPECT_NE(resamplingPlanProblem(kBootstrap, 3, 0, "l").find("nothing to resample"),
-            std::string::npos);
-}
 
 TEST(WorkingFolderLock, ASecondRunIsTurnedAwayNamingTheFolderAndTheFirstRunsPid) {
   ScopedTempDir dir;

@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "driver/low_overlap_study.h"
-#include "driver/resampling.h"
 #include "roi/overlap_note.h"
+#include "run/resampling.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -11,8 +11,9 @@
 #include "bn/bn.h"
 #include "data/decoded_study.h"
 #include "data/samples.h"
-#include "driver/resampling.h"
 #include "roi/bml.h"
+#include "run/resampling.h"
+#include "run/resampling_method.h"
 #include "support/temp_dir.h"
 
 namespace {

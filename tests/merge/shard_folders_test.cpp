@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "data/study_reader.h"
-#include "driver/resampling.h"
+#include "run/resampling_method.h"
 #include "support/nifti_image.h"
 #include "support/temp_dir.h"
 

@@ -13,8 +13,8 @@
 #include <nifti1_io.h>
 
 #include "data/decoded_study.h"
-#include "driver/result_files.h"
 #include "report/volume.h"
+#include "results/result_files.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "data/decoded_study.h"
-#include "driver/result_transaction.h"
 #include "evidence/evidence_fixtures.h"
 #include "evidence/permutation_scan.h"
 #include "evidence/permutation_test.h"
+#include "results/result_transaction.h"
 #include "segment/kclustering.h"
 #include "segment/neighborhood.h"
 #include "support/nifti_image.h"

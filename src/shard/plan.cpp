@@ -1,0 +1,73 @@
+#include "shard/plan.h"
+
+#include <cstdlib>
+
+#include "run/resampling_method.h"
+
+namespace {
+
+// --- TORVA_SHARD ---------------------------------------------------------------------------
+
+// A whole decimal number of at most 9 digits (so it fits an int), nothing else.
+bool parseCount(const std::string &text, int &value) {
+  if (text.empty() || text.size() > 9)
+    return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+  }
+  value = std::atoi(text.c_str());
+  return true;
+}
+
+} // namespace
+
+bool parseShardPosition(const std::string &text, ShardPosition &position, std::string &error) {
+  const std::string prefix = std::string(kShardVariable) + "=\"" + text + "\": ";
+  const auto slash = text.find('/');
+  ShardPosition parsed;
+  if (slash == std::string::npos || !parseCount(text.substr(0, slash), parsed.index) ||
+      !parseCount(text.substr(slash + 1), parsed.count)) {
+    error = prefix + "expected K/N, two whole numbers such as 0/4\n";
+    return false;
+  }
+  if (parsed.count < 1 || parsed.index >= parsed.count) {
+    error = prefix + "the shard K must be at least 0 and below the shard count N\n";
+    return false;
+  }
+  position = parsed;
+  return true;
+}
+
+// --- Ranges and draws ----------------------------------------------------------------------
+
+IterationRange shardRange(int iterations, const ShardPosition &position) {
+  const long long total = iterations;
+  IterationRange range;
+  range.first = static_cast<int>(position.index * total / position.count);
+  range.last = static_cast<int>((position.index + 1LL) * total / position.count);
+  return range;
+}
+
+std::vector<std::vector<int>> keepShardDraws(std::vector<std::vector<int>> draws,
+                                             const IterationRange &range) {
+  draws.resize(static_cast<std::size_t>(range.last));
+  draws.erase(draws.begin(), draws.begin() + range.first);
+  return draws;
+}
+
+std::vector<std::vector<int>> drawShardSubjects(int method, int subjects,
+                                                const IterationRange &range) {
+  std::vector<std::vector<int>> draws(static_cast<std::size_t>(range.last));
+  for (int P = 0; P < range.last; ++P)
+    chooseSubjects(draws[P], method, subjects, P);
+  return keepShardDraws(std::move(draws), range);
+}
+
+bool shardOfEnvironment(ShardPosition &position, bool &sharded, std::string &error) {
+  const char *value = std::getenv(kShardVariable);
+  sharded = value != nullptr;
+  if (!sharded)
+    return true;
+  return parseShardPosition(value, position, error);
+}
