@@ -16,7 +16,6 @@
 #include "run/startup.h"
 #include "shard/shard_run.h"
 #include "util/command_line.h"
-#include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
 #include "util/progress_line.h"

@@ -17,7 +17,6 @@
 #include "run/resampling_method.h"
 #include "run/startup.h"
 #include "util/command_line.h"
-#include "util/extra.h"
 #include "util/fatal.h"
 #include "util/progress.h"
 #include "util/progress_line.h"

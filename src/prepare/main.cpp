@@ -9,6 +9,7 @@
 
 #include "prepare/prepare_options.h"
 #include "prepare/study_builder.h"
+#include "run/startup.h"
 #include "util/command_line.h"
 #include "util/fatal.h"
 #include "util/stop_signal.h"

@@ -9,6 +9,7 @@
 
 #include "report/report.h"
 #include "report/run_results.h"
+#include "run/startup.h"
 #include "util/command_line.h"
 #include "util/fatal.h"
 #include "util/stop_signal.h"

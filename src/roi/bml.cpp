@@ -12,6 +12,7 @@
 #include "data/samples.h"
 #include "data/study_view.h"
 #include "roi/candidate_scan.h"
+#include "roi/pattern_measures.h"
 #include "roi/region_network.h"
 #include "roi/roi_settings.h"
 #include "roi/run_log.h"
@@ -19,7 +20,6 @@
 #include "segment/neighborhood.h"
 #include "segment/segmentation.h"
 #include "util/fatal.h"
-#include "util/pattern_measures.h"
 #include "util/popcount.h"
 #include "util/progress.h"
 
@@ -161,7 +161,7 @@ long equalPatterns(const StudyView &study, const StudyView *, const std::vector<
   return countEqualPatterns(study, V, id);
 }
 
-// set less one occurrence of id, ascending (set_minus with {id}), in place.
+// set less one occurrence of id, ascending, in place.
 void removeOne(std::vector<int> &set, int id) {
   if (!std::is_sorted(set.begin(), set.end()))
     std::sort(set.begin(), set.end());
@@ -170,7 +170,7 @@ void removeOne(std::vector<int> &set, int id) {
     set.erase(at);
 }
 
-// The distinct voxels of V less every voxel of the region, ascending (set_minus2), in place.
+// The distinct voxels of V less every voxel of the region, ascending, in place.
 void removeRegion(std::vector<int> &V, const std::vector<int> &region,
                   std::vector<int> &regionAscending) {
   if (!std::is_sorted(V.begin(), V.end()))

@@ -5,8 +5,8 @@
 
 #include "bn/bn.h"
 #include "data/samples.h"
+#include "roi/pattern_measures.h"
 #include "roi/run_log.h"
-#include "util/pattern_measures.h"
 #include "util/popcount.h"
 
 namespace {

@@ -1,10 +1,21 @@
 #include "run/resampling_method.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "util/extra.h"
+int unif(int n) {
+  const double r = static_cast<double>(std::rand());
+  const double b = std::floor(n * (r / 2147483646.0));
+  int result = static_cast<int>(b);
+  if (result >= n)
+    result = n - 1;
+  if (result < 0)
+    result = 0;
+  return result;
+}
 
 void chooseSubjects(std::vector<int> &chosen, int method, int subjects, int iteration) {
   chosen.clear();

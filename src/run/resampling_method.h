@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+// Uniform random integer in 0 .. n-1 drawn from the C library's rand(), so that runs seeded
+// with srand(0) reproduce. The divisor is one less than RAND_MAX, so the quotient may slightly
+// exceed 1; the result is clamped into range.
+int unif(int n);
+
 constexpr int kJackknife = 1;
 constexpr int kBootstrap = 2;
 

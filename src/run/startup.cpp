@@ -15,7 +15,9 @@
 #include <unistd.h>
 
 #include "results/result_transaction.h"
+#include "util/command_line.h"
 #include "util/fatal.h"
+#include "util/file_checks.h"
 
 namespace {
 
@@ -107,3 +109,37 @@ bool threadCountFromEnvironment(int &threads, std::string &error) {
   threads = static_cast<int>(parsed);
   return true;
 }
+
+void fileExists(const char *path) {
+  // Checked before opening: opening a FIFO for reading would wait for a writer forever.
+  const std::string kind = torva::nonRegularKind(path);
+  if (!kind.empty())
+    torva::exitWithMessage(torva::kExitInputError, stderr,
+                           std::string(path) + " is " + kind + ", not a regular file\n");
+  std::FILE *f = std::fopen(path, "r");
+  if (f == nullptr) {
+    const std::string reason = std::strerror(errno);
+    std::fputs((std::string("error: File ") + path + " does not exist\n").c_str(), stdout);
+    torva::exitWithMessage(torva::kExitInputError, stderr,
+                           std::string("cannot open ") + path + ": " + reason + "\n");
+  }
+  std::fclose(f);
+}
+
+namespace torva {
+
+void answerHelpOrVersion(bool help, bool version, const char *name, const std::string &helpText) {
+  if (help)
+    exitWithMessage(kExitSuccess, stdout, helpText);
+  if (version)
+    exitWithMessage(kExitSuccess, stdout, versionLine(name) + "\n");
+}
+
+void exitWithUsageProblem(const char *name, const std::string &problem, const std::string &usage) {
+  std::string line = std::string(name) + ": " + problem;
+  if (line.back() != '\n')
+    line += '\n';
+  exitWithMessage(kExitUsage, stderr, line + usage);
+}
+
+} // namespace torva

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "util/extra.h"
+#include "segment/lattice_index.h"
 #include "util/fatal.h"
 #include "util/file_checks.h"
 #include "util/progress.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/study_reader.h"
+#include "run/startup.h"
 #include "slurm/job_scripts.h"
 #include "slurm/run_folder.h"
 #include "slurm/sbatch.h"

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <getopt.h>
 
-#include "util/fatal.h"
-
 namespace torva {
 namespace {
 
@@ -92,19 +90,5 @@ bool takeHelpOrVersion(const ParsedCommandLine &line, bool &help, bool &version)
 }
 
 std::string versionLine(const char *name) { return std::string(name) + " " + TORVA_VERSION; }
-
-void answerHelpOrVersion(bool help, bool version, const char *name, const std::string &helpText) {
-  if (help)
-    exitWithMessage(kExitSuccess, stdout, helpText);
-  if (version)
-    exitWithMessage(kExitSuccess, stdout, versionLine(name) + "\n");
-}
-
-void exitWithUsageProblem(const char *name, const std::string &problem, const std::string &usage) {
-  std::string line = std::string(name) + ": " + problem;
-  if (line.back() != '\n')
-    line += '\n';
-  exitWithMessage(kExitUsage, stderr, line + usage);
-}
 
 } // namespace torva

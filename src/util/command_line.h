@@ -32,12 +32,4 @@ bool takeHelpOrVersion(const ParsedCommandLine &line, bool &help, bool &version)
 // "NAME x.y.z", the answer to --version.
 std::string versionLine(const char *name);
 
-// Answers -h/--help with `helpText` and --version with versionLine(name) on standard output,
-// then ends the process with status 0. Returns when neither was asked for.
-void answerHelpOrVersion(bool help, bool version, const char *name, const std::string &helpText);
-
-// Ends the process with status 2 after "NAME: problem" and `usage` on standard error.
-[[noreturn]] void exitWithUsageProblem(const char *name, const std::string &problem,
-                                       const std::string &usage);
-
 } // namespace torva

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "bn/bn_fixtures.h"
+#include "data/conf_index.h"
 #include "data/samples.h"
-#include "util/conf_index.h"
 
 TEST(SamplesDistribution, CountsInListOrderFirstFastest) {
   Samples data;

@@ -34,8 +34,8 @@ const std::map<std::string, std::set<std::string>> kAllowedIncludes = {
     {"driver", {"shard", "run", "results", "roi", "evidence", "bn", "data", "util"}},
     {"merge", {"shard", "run", "results", "roi", "bn", "data", "util"}},
     {"permute", {"run", "results", "roi", "evidence", "data", "util"}},
-    {"prepare", {"results", "roi", "data", "util"}},
-    {"report", {"results", "evidence", "roi", "bn", "data", "util"}},
+    {"prepare", {"run", "results", "roi", "data", "util"}},
+    {"report", {"run", "results", "evidence", "roi", "bn", "data", "util"}},
     {"slurm", {"run", "data", "util"}},
 };
 

@@ -2,12 +2,41 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <set>
 #include <string>
 
 #include "support/temp_dir.h"
-#include "util/extra.h"
+
+TEST(Unif, StaysInRangeAndReproducesAfterReseeding) {
+  std::srand(0);
+  std::vector<int> first;
+  for (int i = 0; i < 1000; ++i) {
+    const int value = unif(7);
+    ASSERT_GE(value, 0);
+    ASSERT_LT(value, 7);
+    first.push_back(value);
+  }
+  std::srand(0);
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(unif(7), first[i]);
+}
+
+TEST(Unif, FollowsTheFloorOfTheScaledQuotient) {
+  std::srand(42);
+  const int r = std::rand();
+  std::srand(42);
+  const int expected = static_cast<int>(std::floor(10 * (r / 2147483646.0)));
+  EXPECT_EQ(unif(10), std::min(expected, 9));
+}
+
+TEST(Unif, OneChoiceIsAlwaysZero) {
+  std::srand(3);
+  for (int i = 0; i < 100; ++i)
+    EXPECT_EQ(unif(1), 0);
+}
 
 TEST(ChooseSubjects, JackknifeLeavesOutTheIterationsSubjectInListOrder) {
   std::vector<int> chosen;

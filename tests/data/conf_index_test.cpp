@@ -1,4 +1,4 @@
-#include "util/conf_index.h"
+#include "data/conf_index.h"
 
 #include <gtest/gtest.h>
 

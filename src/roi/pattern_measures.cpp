@@ -1,4 +1,4 @@
-#include "util/pattern_measures.h"
+#include "roi/pattern_measures.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "util/conf_index.h"
+#include "data/conf_index.h"
 
 void conf2ind_wq(const char *values, long &index, const std::vector<long> &strides) {
   index = 0;
