@@ -28,20 +28,6 @@ bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, 
   return true;
 }
 
-bool expectationOfStudy(const std::string &listPath, int method, int size,
-                        MergeExpectation &expected, std::string &error) {
-  FileList list;
-  MergeExpectation result;
-  if (!fingerprintStudy(listPath, list, result.fingerprint, error))
-    return false;
-  result.method = method;
-  result.sizeArgument = size;
-  result.iterations = method == kJackknife ? static_cast<int>(list.subjectCount) : size;
-  result.voxels = static_cast<std::uint64_t>(list.nodeCount - 1);
-  expected = std::move(result);
-  return true;
-}
-
 namespace {
 
 // The run folders left in the shard's folder, and whether the folder exists without a shard file.

@@ -11,12 +11,10 @@ namespace torva {
 class ProgressLine;
 }
 
-// What the shards of `method` and `size` on the study of `listPath` must match: its fingerprint
-// (every image decoded), its voxel count, and the iteration count, the subject count for the
-// jackknife. On failure returns false with a message naming the file.
-bool expectationOfStudy(const std::string &listPath, int method, int size,
-                        MergeExpectation &expected, std::string &error);
-// The same from the study the merge decoded itself, with its voxel hashes.
+// What the shards of `method` and `size` on the study of `listPath` must match, from the study
+// the merge decoded itself with its voxel hashes: its fingerprint, its voxel count, and the
+// iteration count, the subject count for the jackknife. On failure returns false with a message
+// naming the file.
 bool expectationOfStudy(const std::string &listPath, const DecodedStudy &study, int method,
                         int size, MergeExpectation &expected, std::string &error);
 

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "data/decoded_study.h"
-#include "data/study_reader.h"
 
 bool fileSizeOf(const std::string &path, std::uint64_t &size) {
   struct stat info {};
@@ -55,37 +54,6 @@ bool fingerprintOfDecoded(const std::string &listPath, const DecodedStudy &study
       return false;
     }
     image.voxelHash = study.voxelHashes[s];
-    result.images.push_back(image);
-  }
-  fingerprint = std::move(result);
-  return true;
-}
-
-bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerprint &fingerprint,
-                      std::string &error) {
-  if (ReadFailure failure =
-          parseFileList(listPath, list, "cannot open file list " + listPath + "\n", false)) {
-    error = failure.message;
-    return false;
-  }
-  StudyFingerprint result;
-  if (!hashFileBytes(listPath, result.listHash)) {
-    error = "cannot read file list " + listPath + "\n";
-    return false;
-  }
-  const long voxels = list.nodeCount - 1;
-  std::vector<unsigned char> row(static_cast<std::size_t>(voxels) + 1);
-  for (const SubjectEntry &subject : list.subjects) {
-    ImageFingerprint image;
-    if (!fileSizeOf(voxelFileOf(subject.path), image.fileSize)) {
-      error = "cannot read image " + voxelFileOf(subject.path) + " (listed in " + listPath + ")\n";
-      return false;
-    }
-    if (ReadFailure failure = loadSubjectRow(subject, voxels, row.data(), listPath)) {
-      error = failure.message;
-      return false;
-    }
-    image.voxelHash = fnv1a64(row.data(), static_cast<std::size_t>(voxels));
     result.images.push_back(image);
   }
   fingerprint = std::move(result);

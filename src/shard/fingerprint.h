@@ -8,7 +8,6 @@
 #include "util/hash.h"
 
 struct DecodedStudy;
-struct FileList;
 
 struct ImageFingerprint {
   std::uint64_t fileSize = 0;
@@ -41,8 +40,3 @@ bool fileSizeOf(const std::string &path, std::uint64_t &size);
 
 // Hash of a whole file's bytes; false when it cannot be read.
 bool hashFileBytes(const std::string &path, std::uint64_t &hash);
-
-// Reads the list into `list` and decodes every image to compute the fingerprint; on failure
-// returns false with a message naming the file.
-bool fingerprintStudy(const std::string &listPath, FileList &list, StudyFingerprint &fingerprint,
-                      std::string &error);

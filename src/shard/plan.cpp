@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "run/resampling_method.h"
-
 namespace {
 
 // --- TORVA_SHARD ---------------------------------------------------------------------------
@@ -47,21 +45,6 @@ IterationRange shardRange(int iterations, const ShardPosition &position) {
   range.first = static_cast<int>(position.index * total / position.count);
   range.last = static_cast<int>((position.index + 1LL) * total / position.count);
   return range;
-}
-
-std::vector<std::vector<int>> keepShardDraws(std::vector<std::vector<int>> draws,
-                                             const IterationRange &range) {
-  draws.resize(static_cast<std::size_t>(range.last));
-  draws.erase(draws.begin(), draws.begin() + range.first);
-  return draws;
-}
-
-std::vector<std::vector<int>> drawShardSubjects(int method, int subjects,
-                                                const IterationRange &range) {
-  std::vector<std::vector<int>> draws(static_cast<std::size_t>(range.last));
-  for (int P = 0; P < range.last; ++P)
-    chooseSubjects(draws[P], method, subjects, P);
-  return keepShardDraws(std::move(draws), range);
 }
 
 bool shardOfEnvironment(ShardPosition &position, bool &sharded, std::string &error) {

@@ -1,6 +1,6 @@
 #pragma once
 // Which part of a run a shard makes: TORVA_SHARD=K/N read and checked, and the contiguous range
-// of iterations, with their bootstrap draws, that shard K of N runs.
+// of iterations that shard K of N runs (its draws are chooseAllSubjects', as in a whole run).
 #include <string>
 #include <vector>
 
@@ -27,16 +27,6 @@ struct IterationRange {
 // shards are empty, never the last one, which therefore always holds the last iteration.
 IterationRange shardRange(int iterations, const ShardPosition &position);
 
-// Keeps the draws of iterations [range.first, range.last) out of `draws`, which holds those of
-// iterations 0 .. range.last-1 in order. A shard must make every earlier iteration's draws too,
-// since each bootstrap draw advances the one seeded random sequence.
-std::vector<std::vector<int>> keepShardDraws(std::vector<std::vector<int>> draws,
-                                             const IterationRange &range);
-
-// The subject positions of every iteration of `range`, drawn as the whole run draws them after
-// srand(0): chooseSubjects for iterations 0 .. range.last-1 in order, the earlier ones discarded.
-std::vector<std::vector<int>> drawShardSubjects(int method, int subjects,
-                                                const IterationRange &range);
 // Reads TORVA_SHARD. Returns false with `error` set when it is set but malformed; `sharded`
 // tells whether it is set at all.
 bool shardOfEnvironment(ShardPosition &position, bool &sharded, std::string &error);

@@ -10,9 +10,13 @@
 #include "data/study_reader.h"
 #include "run/resampling_method.h"
 #include "support/nifti_image.h"
+#include "support/study_fingerprint.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using testsupport::expectationOfStudy;
+using testsupport::fingerprintStudy;
 
 // The study of the shards below: 7 subjects.
 StudyFingerprint sevenSubjects() {

@@ -7,10 +7,12 @@
 
 #include "data/study_reader.h"
 #include "support/nifti_image.h"
+#include "support/study_fingerprint.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using testsupport::fingerprintStudy;
 using testsupport::readFile;
 using testsupport::writeFile;
 

@@ -107,8 +107,14 @@ TEST(ShardDraws, JoinedShardsDrawWhatTheWholeRunDraws) {
       std::vector<std::vector<int>> joined;
       for (int k = 0; k < count; ++k) {
         std::srand(0);
-        const auto part = drawShardSubjects(method, subjects, shardRange(iterations, {k, count}));
-        joined.insert(joined.end(), part.begin(), part.end());
+        const IterationRange range = shardRange(iterations, {k, count});
+        std::vector<std::vector<int>> chosen;
+        chooseAllSubjects(chosen, method, subjects, range.first, range.last);
+        ASSERT_EQ(chosen.size(), static_cast<std::size_t>(range.last));
+        // The earlier iterations' draws are made and dropped.
+        for (int P = 0; P < range.first; ++P)
+          EXPECT_TRUE(chosen[P].empty()) << P;
+        joined.insert(joined.end(), chosen.begin() + range.first, chosen.end());
       }
       EXPECT_EQ(joined, whole) << "method " << method << ", N=" << count;
     }
@@ -117,13 +123,6 @@ TEST(ShardDraws, JoinedShardsDrawWhatTheWholeRunDraws) {
   // would be caught above.
   const auto bootstrap = wholeRunDraws(kBootstrap, subjects, iterations);
   EXPECT_NE(bootstrap[0], bootstrap[5]);
-}
-
-TEST(ShardDraws, KeepsOnlyTheRangeOutOfTheDrawsBeforeIt) {
-  const std::vector<std::vector<int>> draws = {{0}, {1}, {2}, {3}, {4}};
-  EXPECT_EQ(keepShardDraws(draws, {2, 4}), (std::vector<std::vector<int>>{{2}, {3}}));
-  EXPECT_TRUE(keepShardDraws(draws, {3, 3}).empty());
-  EXPECT_EQ(keepShardDraws(draws, {0, 5}), draws);
 }
 
 } // namespace

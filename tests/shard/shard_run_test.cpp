@@ -7,10 +7,12 @@
 
 #include "data/decoded_study.h"
 #include "shard/fingerprint.h"
+#include "support/study_fingerprint.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using testsupport::fingerprintStudy;
 using testsupport::readFile;
 using testsupport::runCommand;
 using testsupport::ScopedTempDir;
