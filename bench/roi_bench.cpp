@@ -16,6 +16,7 @@
 #include "bn/bn.h"
 #include "data/samples.h"
 #include "roi/bml.h"
+#include "support/samples_from_list.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ const Samples &benchStudy() {
   static Samples *study = [] {
     auto *made = new Samples();
     if (const char *list = std::getenv("TORVA_ROI_BENCH_LIST"))
-      made->readFilelistNifti(list);
+      readFilelistNifti(*made, list);
     else
       generateStudy(*made);
     return made;

@@ -35,10 +35,6 @@ public:
   char cell(long c, long node) const { return cells[c * nodeCount + node]; }
   void setCell(long c, long node, char value) { cells[c * nodeCount + node] = value; }
 
-  // Study loading from a subject file list; both end the process on an input error.
-  void readFilelistNifti(const char *listPath);
-  void readFilelistSubsetNifti(const char *listPath, const std::vector<int> &positions);
-
   // Counts of the joint configurations of the listed columns over all cases, first listed
   // column fastest.
   void getDistribution(std::vector<double> &counts, const std::vector<int> &nodes) const;
@@ -63,8 +59,6 @@ private:
   std::vector<int> nodeIds;
   std::vector<int> ns;
   std::vector<int> nodeOrder;
-
-  friend class SamplesLoader;
 };
 
 // The range check of the norm threshold of screening type 1: below 0 or above the case count

@@ -8,6 +8,7 @@
 
 #include "data/samples.h"
 #include "support/nifti_image.h"
+#include "support/samples_from_list.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -35,7 +36,7 @@ TEST(DecodedStudy, HoldsTheStatesTheReadersLoadForAnyThreadCount) {
   writeStudy(70);
   Samples full;
   ::testing::internal::CaptureStdout();
-  full.readFilelistNifti("list.txt");
+  readFilelistNifti(full, "list.txt");
   ::testing::internal::GetCapturedStdout();
   PackedStudy expected;
   ASSERT_TRUE(expected.build(full));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/nifti_image.h"
+#include "support/samples_from_list.h"
 #include "support/temp_dir.h"
 
 using testsupport::ScopedTempDir;
@@ -55,7 +56,7 @@ TEST_P(ImageDataTypes, ConvertVoxelValuesToStates) {
   writeFile("list.txt", listText({"a.nii"}, {1}));
   Samples s;
   testing::internal::CaptureStdout();
-  s.readFilelistNifti("list.txt");
+  readFilelistNifti(s, "list.txt");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "subject 1, file=a.nii, fv=1\n");
   EXPECT_EQ(rowOf(s, 0), c.expectedRow);
 }
@@ -106,7 +107,7 @@ TEST(StudyReader, LargeFloatMapsConvertEveryVoxelByTheGeneralRule) {
                                    std::to_string(width) + " " + std::to_string(height) + " 1"));
     Samples s;
     testing::internal::CaptureStdout();
-    s.readFilelistNifti("list.txt");
+    readFilelistNifti(s, "list.txt");
     testing::internal::GetCapturedStdout();
     std::string expected;
     for (double v : values)
@@ -122,7 +123,7 @@ TEST(StudyReader, HeaderImagePairsAreReadByEitherName) {
   writeFile("list.txt", listText({"p.hdr", "p.img"}, {0, 1}));
   Samples s;
   testing::internal::CaptureStdout();
-  s.readFilelistNifti("list.txt");
+  readFilelistNifti(s, "list.txt");
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(rowOf(s, 0), "11010");
   EXPECT_EQ(rowOf(s, 1), "11011");
@@ -135,7 +136,7 @@ TEST(StudyReader, FullReaderFillsHeadValuesInListOrder) {
   writeFile("list.txt", listText({"a.nii", "b.nii"}, {1, 0}));
   Samples s;
   testing::internal::CaptureStdout();
-  s.readFilelistNifti("list.txt");
+  readFilelistNifti(s, "list.txt");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "subject 1, file=a.nii, fv=1\nsubject 2, file=b.nii, fv=0\n");
   long nodes = 0;
@@ -161,7 +162,7 @@ TEST(StudyReader, SubsetReaderKeepsRepeatsAndDrawOrder) {
   writeFile("list.txt", listText({"a.nii", "b.nii", "c.nii"}, {0, 1, 1}));
   Samples s;
   testing::internal::CaptureStdout();
-  s.readFilelistSubsetNifti("list.txt", {2, 2, 0});
+  readFilelistSubsetNifti(s, "list.txt", {2, 2, 0});
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "subject    3, file=c.nii, fv=1\nsubject    3, file=c.nii, fv=1\n"
             "subject    1, file=a.nii, fv=0\n");
@@ -185,7 +186,7 @@ protected:
     EXPECT_EXIT(
         {
           Samples s;
-          s.readFilelistNifti("list.txt");
+          readFilelistNifti(s, "list.txt");
         },
         ::testing::ExitedWithCode(1), stderrPattern);
   }
@@ -195,7 +196,7 @@ TEST_F(StudyRefusals, MissingListFullReaderOnStandardError) {
   EXPECT_EXIT(
       {
         Samples s;
-        s.readFilelistNifti("absent.txt");
+        readFilelistNifti(s, "absent.txt");
       },
       ::testing::ExitedWithCode(1), "^File not exist\\.\n$");
 }
@@ -205,7 +206,7 @@ TEST_F(StudyRefusals, MissingListSubsetReaderOnStandardOutput) {
       {
         testing::internal::CaptureStdout();
         Samples s;
-        s.readFilelistSubsetNifti("absent.txt", {0});
+        readFilelistSubsetNifti(s, "absent.txt", {0});
       },
       ::testing::ExitedWithCode(1), "^$");
   FileList list;

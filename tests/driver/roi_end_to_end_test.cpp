@@ -14,6 +14,7 @@
 #include "roi/bml.h"
 #include "run/resampling.h"
 #include "run/resampling_method.h"
+#include "support/samples_from_list.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -134,7 +135,7 @@ TEST_P(RoutesAgree, LabelFieldsRecordsTextAndLogMatchThePlainRoute) {
     std::vector<int> representatives;
     BN bn;
     ::testing::internal::CaptureStdout();
-    study.readFilelistSubsetNifti(list, chosen);
+    readFilelistSubsetNifti(study, list, chosen);
     bml(study, labels, values, bn, representatives, ScanRoute::Plain, nullptr);
     plainText += "resampling " + std::to_string(P) + "\nRead Dataset\n" +
                  ::testing::internal::GetCapturedStdout() + "*****************\n";

@@ -1,7 +1,7 @@
-// Filling a Samples from a subject file list.
+#include "support/samples_from_list.h"
+
 #include <cstdio>
 
-#include "data/samples.h"
 #include "data/study_reader.h"
 #include "util/fatal.h"
 
@@ -41,19 +41,20 @@ void loadSubjects(Samples &samples, const FileList &list, const std::vector<int>
 
 } // namespace
 
-void Samples::readFilelistNifti(const char *listPath) {
+void readFilelistNifti(Samples &samples, const char *listPath) {
   FileList list;
   if (ReadFailure problem = parseFileList(listPath, list, "File not exist.\n", false))
     exitWith(problem);
   std::vector<int> positions(list.subjects.size());
   for (std::size_t k = 0; k < positions.size(); ++k)
     positions[k] = static_cast<int>(k);
-  loadSubjects(*this, list, positions, listPath, "subject %d, file=%s, fv=%d\n");
+  loadSubjects(samples, list, positions, listPath, "subject %d, file=%s, fv=%d\n");
 }
 
-void Samples::readFilelistSubsetNifti(const char *listPath, const std::vector<int> &positions) {
+void readFilelistSubsetNifti(Samples &samples, const char *listPath,
+                             const std::vector<int> &positions) {
   FileList list;
   if (ReadFailure problem = parseFileList(listPath, list, "File not exist\n", true))
     exitWith(problem);
-  loadSubjects(*this, list, positions, listPath, "subject %4d, file=%s, fv=%d\n");
+  loadSubjects(samples, list, positions, listPath, "subject %4d, file=%s, fv=%d\n");
 }
