@@ -11,6 +11,7 @@
 
 #include "bn/bn.h"
 #include "util/number_text.h"
+#include "util/whole_number.h"
 
 namespace {
 

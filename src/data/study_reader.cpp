@@ -1,7 +1,6 @@
 #include "data/study_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,17 +14,9 @@
 
 #include "data/nifti_reader.h"
 #include "util/file_checks.h"
+#include "util/whole_number.h"
 
 namespace {
-
-bool parseLong(const std::string &token, long &value) {
-  if (token.empty())
-    return false;
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtol(token.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
 
 std::string subjectContext(const SubjectEntry &subject, const std::string &listPath) {
   std::ostringstream text;
@@ -209,7 +200,7 @@ ReadFailure parseFileList(const std::string &path, FileList &list, const std::st
   auto readNumber = [&](long &value, const char *what) -> std::string {
     if (!(in >> token))
       return "file list " + path + " ends before its " + what + "\n";
-    if (!parseLong(token, value))
+    if (!wholeNumberOf(token, value))
       return "file list " + path + ": the " + what + " '" + token + "' is not an integer\n";
     return {};
   };
@@ -259,7 +250,7 @@ ReadFailure parseFileList(const std::string &path, FileList &list, const std::st
     if (!(in >> idToken >> entry.path >> fvToken))
       return failure("file list " + path + " announces " + std::to_string(list.subjectCount) +
                      " subjects but holds only " + std::to_string(k) + " complete entries\n");
-    if (!parseLong(idToken, entry.id) || !parseLong(fvToken, entry.fv))
+    if (!wholeNumberOf(idToken, entry.id) || !wholeNumberOf(fvToken, entry.fv))
       return failure("file list " + path + ": subject entry " + std::to_string(k + 1) + " ('" +
                      idToken + " " + entry.path + " " + fvToken +
                      "') needs an integer id and an integer function variable\n");

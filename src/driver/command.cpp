@@ -17,6 +17,7 @@
 #include "driver/resampling.h"
 #include "driver/result_transaction.h"
 #include "util/fatal.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -92,10 +93,8 @@ int methodOfArgument(const std::string &text) {
 std::string parseResamplingSize(const std::string &text, int &size) {
   const std::string refusal =
       "resampling_size '" + text + "' is not a whole decimal number from 0 to 2147483647\n";
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-    return refusal;
-  const long long value = std::stoll(text);
-  if (value > 2147483647LL)
+  unsigned long long value = 0;
+  if (text.size() > 10 || parseDigits(text, 2147483647ULL, value) != WholeNumber::Ok)
     return refusal;
   size = static_cast<int>(value);
   return std::string();

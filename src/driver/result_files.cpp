@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "util/number_text.h"
+#include "util/whole_number.h"
 
 namespace {
 

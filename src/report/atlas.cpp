@@ -7,7 +7,7 @@
 
 #include "driver/result_files.h"
 #include "report/svg_text.h"
-#include "util/number_text.h"
+#include "util/whole_number.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "driver/result_files.h"
 #include "report/run_results.h"
 #include "util/number_text.h"
+#include "util/whole_number.h"
 
 namespace {
 
