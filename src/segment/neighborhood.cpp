@@ -12,6 +12,7 @@
 #include "util/fatal.h"
 #include "util/file_checks.h"
 #include "util/progress.h"
+#include "util/token_reader.h"
 #include "util/whole_number.h"
 
 namespace {
@@ -43,45 +44,6 @@ std::vector<char> membershipMask(int representative, const std::vector<int> &can
   mask[representative - 1] = '0';
   return mask;
 }
-
-// Whitespace-separated tokens of a file, read through a fixed buffer: a whole-brain
-// neighbourhood file holds millions of numbers.
-class TokenReader {
-public:
-  explicit TokenReader(std::FILE *file) : file_(file) {}
-
-  // Next token into `token`; false at the end of the file.
-  bool next(std::string &token) {
-    token.clear();
-    int c = get();
-    while (c != EOF && isSpace(c))
-      c = get();
-    while (c != EOF && !isSpace(c)) {
-      token.push_back(static_cast<char>(c));
-      c = get();
-    }
-    return !token.empty();
-  }
-
-private:
-  static bool isSpace(int c) {
-    return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-  }
-  int get() {
-    if (pos_ == end_) {
-      end_ = std::fread(buffer_, 1, sizeof buffer_, file_);
-      pos_ = 0;
-      if (end_ == 0)
-        return EOF;
-    }
-    return static_cast<unsigned char>(buffer_[pos_++]);
-  }
-
-  std::FILE *file_;
-  char buffer_[1 << 16];
-  std::size_t pos_ = 0;
-  std::size_t end_ = 0;
-};
 
 std::string shown(const std::string &token) {
   return token.size() <= 40 ? token : token.substr(0, 40) + "...";
@@ -169,7 +131,7 @@ bool parse_nbhd_file(std::vector<std::vector<int>> &memberLists, std::FILE *file
                      const std::vector<int> &memberIndex, const std::string &fileName,
                      std::string &error) {
   const long volume = static_cast<long>(memberIndex.size());
-  TokenReader reader(file);
+  torva::TokenReader reader(file);
   std::string token;
   long long value = 0;
   for (long v = 0; v < volume; ++v) {
