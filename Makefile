@@ -14,7 +14,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 # The tests that run iterations on several threads, also run under ThreadSanitizer.
-TSAN_TESTS := ThreadCounts|RoutesAgree|DecodedStudy|PermutationTest|ProgressLineDrawing|StopSignal|HelperPool|LatticeLbp.Helpers
+TSAN_TESTS := ThreadCounts|RoutesAgree|DecodedStudy|PermutationTest|ProgressLineDrawing|StopSignal|HelperPool|LatticeLbp.Helpers|ThreadTeam
 DEMO_DIR := demo
 PREPARE_DEMO_DIR := demo-prepare
 

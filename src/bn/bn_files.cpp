@@ -5,12 +5,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "bn/bn.h"
 #include "util/number_text.h"
+#include "util/token_reader.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -173,8 +175,8 @@ namespace {
 // first failure is kept in `error`.
 class NumberReader {
 public:
-  NumberReader(std::istream &in, const char *path, std::string &error)
-      : in_(in), path_(path), error_(error) {}
+  NumberReader(std::FILE *file, const char *path, std::string &error)
+      : in_(file), path_(path), error_(error) {}
 
   bool readInt(long &value, const char *what) {
     std::string token;
@@ -203,12 +205,12 @@ public:
 private:
   bool next(std::string &token, const char *what) {
     ++items_;
-    if (!(in_ >> token))
+    if (!in_.next(token))
       return fail(what, "the file ends early");
     return true;
   }
 
-  std::istream &in_;
+  torva::TokenReader in_;
   const char *path_;
   std::string &error_;
   long items_ = 0;
@@ -237,12 +239,12 @@ bool BN::readFile(const char *path) {
 // has been read: the memory used grows with the file, not with the sizes it declares.
 bool BN::readFile(const char *path, std::string &error) {
   setSize(0, {});
-  std::ifstream in(path);
-  if (!in) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path, "r"), std::fclose);
+  if (!file) {
     error = std::string("BN::readFile: cannot open ") + path + "\n";
     return false;
   }
-  NumberReader reader(in, path, error);
+  NumberReader reader(file.get(), path, error);
   const auto reject = [&](const char *what, const std::string &problem) {
     return reader.fail(what, problem);
   };

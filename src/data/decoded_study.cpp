@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "util/hash.h"
 #include "util/stop_signal.h"
+#include "util/thread_team.h"
 
 namespace {
 
@@ -71,12 +71,7 @@ ReadFailure decodeStudy(const std::string &listPath, int threads, DecodedStudy &
     study.voxelHashes.assign(static_cast<std::size_t>(subjects), 0);
   Decoder decoder(study, listPath, hashVoxels);
   const int workers = static_cast<int>(std::max(1L, std::min<long>(threads, subjects)));
-  std::vector<std::thread> pool;
-  for (int t = 1; t < workers; ++t)
-    pool.emplace_back([&decoder] { decoder.work(); });
-  decoder.work();
-  for (std::thread &t : pool)
-    t.join();
+  torva::fanOut(workers, [&decoder](int) { decoder.work(); });
   torva::endIfStopRequested(); // the decoders gave up; no thread is left to end with the process
   return decoder.firstFailure();
 }

@@ -1,7 +1,6 @@
 #include "data/study_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -9,23 +8,17 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <type_traits>
 
 #include <nifti1_io.h>
 #include <sys/stat.h>
 
 #include "data/nifti_reader.h"
+#include "data/nifti_voxels.h"
 #include "util/file_checks.h"
+#include "util/whole_number.h"
 
 namespace {
-
-bool parseLong(const std::string &token, long &value) {
-  if (token.empty())
-    return false;
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtol(token.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
 
 std::string subjectContext(const SubjectEntry &subject, const std::string &listPath) {
   std::ostringstream text;
@@ -46,17 +39,15 @@ bool hasAcceptedExtension(const std::string &path) {
   return extension == "img" || extension == "hdr" || extension == "nii";
 }
 
-template <typename T> void convertIntegers(const void *data, long count, unsigned char *row) {
-  const T *values = static_cast<const T *>(data);
+template <typename T> void convertIntegers(const T *values, long count, unsigned char *row) {
   for (long i = 0; i < count; ++i)
     row[i] = static_cast<unsigned char>(static_cast<std::uint32_t>(values[i]) & 0xFFu);
 }
 
 // Binary maps hold exactly 0 and 1, which a branch-free pass converts; a block holding any
 // other value is converted again by the general rule, so the result is the same either way.
-template <typename T> void convertFloats(const void *data, long count, unsigned char *row) {
+template <typename T> void convertFloats(const T *values, long count, unsigned char *row) {
   constexpr long kBlock = 4096;
-  const T *values = static_cast<const T *>(data);
   for (long start = 0; start < count; start += kBlock) {
     const long end = std::min(count, start + kBlock);
     unsigned plain = 1;
@@ -88,27 +79,22 @@ long firstNonBinaryState(const unsigned char *row, long count) {
   return -1;
 }
 
-// Converts the first `count` voxels by the image's data type; false for an unsupported type.
+// Converts the first `count` stored voxels, unscaled; false for a type a study does not take
+// (uint8, int16, int32, float32 and float64 only).
 bool convertVoxels(const nifti_image &image, long count, unsigned char *row) {
-  switch (image.datatype) {
-  case DT_UINT8:
-    convertIntegers<std::uint8_t>(image.data, count, row);
-    return true;
-  case DT_INT16:
-    convertIntegers<std::int16_t>(image.data, count, row);
-    return true;
-  case DT_INT32:
-    convertIntegers<std::int32_t>(image.data, count, row);
-    return true;
-  case DT_FLOAT32:
-    convertFloats<float>(image.data, count, row);
-    return true;
-  case DT_FLOAT64:
-    convertFloats<double>(image.data, count, row);
-    return true;
-  default:
-    return false;
-  }
+  return visitStoredVoxels(image, count, [row](const auto *values, long n) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(values)>>;
+    if constexpr (std::is_floating_point_v<T>) {
+      convertFloats(values, n, row);
+      return true;
+    } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::int16_t> ||
+                         std::is_same_v<T, std::int32_t>) {
+      convertIntegers(values, n, row);
+      return true;
+    } else {
+      return false;
+    }
+  });
 }
 
 // The image file itself: missing and unreadable files are the readers' own refusals (with the
@@ -209,7 +195,7 @@ ReadFailure parseFileList(const std::string &path, FileList &list, const std::st
   auto readNumber = [&](long &value, const char *what) -> std::string {
     if (!(in >> token))
       return "file list " + path + " ends before its " + what + "\n";
-    if (!parseLong(token, value))
+    if (!wholeNumberOf(token, value))
       return "file list " + path + ": the " + what + " '" + token + "' is not an integer\n";
     return {};
   };
@@ -259,7 +245,7 @@ ReadFailure parseFileList(const std::string &path, FileList &list, const std::st
     if (!(in >> idToken >> entry.path >> fvToken))
       return failure("file list " + path + " announces " + std::to_string(list.subjectCount) +
                      " subjects but holds only " + std::to_string(k) + " complete entries\n");
-    if (!parseLong(idToken, entry.id) || !parseLong(fvToken, entry.fv))
+    if (!wholeNumberOf(idToken, entry.id) || !wholeNumberOf(fvToken, entry.fv))
       return failure("file list " + path + ": subject entry " + std::to_string(k + 1) + " ('" +
                      idToken + " " + entry.path + " " + fvToken +
                      "') needs an integer id and an integer function variable\n");

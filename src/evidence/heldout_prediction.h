@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "evidence/auc_comparison.h"
+#include "evidence/auc.h"
 
 class PackedStudy;
 struct FileList;
@@ -58,12 +58,6 @@ void meanPredictions(const std::vector<IterationPredictions> &iterations, int su
 // Per subject, its number of voxels in state 1: nodes 0 .. voxels-1 of `study`.
 void lesionVolumes(const PackedStudy &study, long voxels, std::vector<long> &volumes);
 
-// Mann-Whitney AUC: the fraction of (outcome 1, outcome 0) pairs in which the outcome-1 member
-// has the larger score, ties counting one half. `outcomes` are 0 or 1 (anything but 1 counts as
-// 0). Empty when either outcome is missing.
-std::optional<double> mannWhitneyAuc(const std::vector<double> &scores,
-                                     const std::vector<int> &outcomes);
-
 // Measures over the subjects predicted at least once; an empty value is "NA".
 struct PredictionSummary {
   int predicted = 0; // subjects with heldout >= 1
@@ -74,7 +68,7 @@ struct PredictionSummary {
   std::optional<double> brier;   // mean (p - outcome)^2
   std::optional<double> logLoss; // mean -ln p (outcome 1), -ln(1 - p) (outcome 0)
   std::optional<double> aucLesionVolume;
-  // DeLong (evidence/auc_comparison.h), paired on the predicted subjects: the AUC's 95 %
+  // DeLong (evidence/auc.h), paired on the predicted subjects: the AUC's 95 %
   // interval, and its difference from aucLesionVolume with interval and p-value. Empty when
   // fewer than 2 predicted subjects hold either outcome.
   std::optional<AucComparison> comparison;

@@ -4,12 +4,12 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 #include "data/packed_study.h"
 #include "evidence/heldout_prediction.h"
 #include "evidence/permutation_scan.h"
 #include "util/stop_signal.h"
+#include "util/thread_team.h"
 
 std::uint64_t drawBelow(std::mt19937_64 &generator, std::uint64_t bound) {
   // 2^64 mod bound draws at the top would favour the small results; they are drawn again.
@@ -115,12 +115,7 @@ void permutationNulls(const PermutationScan &scan, long permutations, int thread
   NullEvaluation evaluation(scan, outcomes, permutations, tests, progress);
   const long blocks = (permutations + kBlock - 1) / kBlock;
   const int workers = static_cast<int>(std::max(1L, std::min<long>(threads, blocks)));
-  std::vector<std::thread> pool;
-  for (int t = 1; t < workers; ++t)
-    pool.emplace_back([&evaluation] { evaluation.work(); });
-  evaluation.work();
-  for (std::thread &thread : pool)
-    thread.join();
+  torva::fanOut(workers, [&evaluation](int) { evaluation.work(); });
   torva::endIfStopRequested(); // the workers gave up; no thread is left to end with the process
 }
 

@@ -1,38 +1,31 @@
 #include "permute/permute_options.h"
 
+#include <cstdint>
+
 #include "util/command_line.h"
+#include "util/whole_number.h"
 
 namespace {
-
-bool allDigits(const std::string &text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
 
 // `text` as a whole number from 1 to `most` into `value`, or the refusal naming `option`.
 std::string parseCount(const std::string &text, const char *option, long most, long &value) {
   const std::string refusal = std::string(option) + " takes a whole number from 1 to " +
                               std::to_string(most) + ", not '" + text + "'\n";
-  if (!allDigits(text) || text.size() > std::to_string(most).size())
+  unsigned long long parsed = 0;
+  if (text.size() > std::to_string(most).size() ||
+      parseDigits(text, static_cast<unsigned long long>(most), parsed) != WholeNumber::Ok ||
+      parsed < 1)
     return refusal;
-  const long parsed = std::stol(text);
-  if (parsed < 1 || parsed > most)
-    return refusal;
-  value = parsed;
+  value = static_cast<long>(parsed);
   return std::string();
 }
 
 std::string parseSeed(const std::string &text, std::uint64_t &seed) {
   const std::string refusal =
       "--seed takes a whole number from 0 to 18446744073709551615, not '" + text + "'\n";
-  if (!allDigits(text) || text.size() > 20)
+  unsigned long long value = 0;
+  if (text.size() > 20 || parseDigits(text, UINT64_MAX, value) != WholeNumber::Ok)
     return refusal;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - digit) / 10)
-      return refusal;
-    value = value * 10 + digit;
-  }
   seed = value;
   return std::string();
 }

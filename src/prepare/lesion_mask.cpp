@@ -7,28 +7,13 @@
 
 #include "data/image_geometry.h"
 #include "data/nifti_reader.h"
+#include "data/nifti_voxels.h"
 #include "prepare/numbers.h"
 #include "util/file_checks.h"
 
 namespace {
 
 constexpr double kAffineTolerance = 1e-3; // mm
-
-bool supportedType(int datatype) {
-  switch (datatype) {
-  case DT_UINT8:
-  case DT_INT8:
-  case DT_INT16:
-  case DT_UINT16:
-  case DT_INT32:
-  case DT_UINT32:
-  case DT_FLOAT32:
-  case DT_FLOAT64:
-    return true;
-  default:
-    return false;
-  }
-}
 
 std::string checkedHeader(const std::string &path, const nifti_image *image) {
   if (image == nullptr)
@@ -41,7 +26,7 @@ std::string checkedHeader(const std::string &path, const nifti_image *image) {
   if (volumes > 1)
     return "mask " + path + " holds " + std::to_string(volumes) +
            " volumes; a mask must be a single 3-D volume";
-  if (!supportedType(image->datatype))
+  if (!isStoredVoxelType(image->datatype))
     return "mask " + path + " has the voxel type " + nifti_datatype_string(image->datatype) +
            "; masks must be of an integer or a real type";
   // Checked on the header, before anything of that size is allocated: the stored values, the
@@ -54,43 +39,27 @@ std::string checkedHeader(const std::string &path, const nifti_image *image) {
 }
 
 template <typename T>
-bool binarise(const void *data, std::size_t count, double slope, double inter,
-              const LesionRule &rule, unsigned char *out) {
-  const T *values = static_cast<const T *>(data);
+bool binarise(const T *values, long count, const StoredScaling &scaling, const LesionRule &rule,
+              unsigned char *out) {
   bool binary = true;
-  for (std::size_t i = 0; i < count; ++i) {
-    const double value = slope * static_cast<double>(values[i]) + inter;
+  for (long i = 0; i < count; ++i) {
+    const double value = scaling(static_cast<double>(values[i]));
     binary = binary && (value == 0.0 || value == 1.0);
     out[i] = rule.lesioned(value) ? 1 : 0;
   }
   return binary;
 }
 
-// Binarises every voxel of `image` by its type; returns whether all values were 0 or 1.
+// Binarises every voxel of `image` (of a type the header check accepted) by its scaled value;
+// returns whether all values were 0 or 1.
 bool binariseImage(const nifti_image &image, const LesionRule &rule, unsigned char *out) {
-  // A slope of 0 means the values are stored unscaled.
-  const bool scaled = image.scl_slope != 0.0f && std::isfinite(image.scl_slope);
-  const double slope = scaled ? image.scl_slope : 1.0;
-  const double inter = scaled && std::isfinite(image.scl_inter) ? image.scl_inter : 0.0;
-  const std::size_t n = image.nvox;
-  switch (image.datatype) {
-  case DT_UINT8:
-    return binarise<std::uint8_t>(image.data, n, slope, inter, rule, out);
-  case DT_INT8:
-    return binarise<std::int8_t>(image.data, n, slope, inter, rule, out);
-  case DT_INT16:
-    return binarise<std::int16_t>(image.data, n, slope, inter, rule, out);
-  case DT_UINT16:
-    return binarise<std::uint16_t>(image.data, n, slope, inter, rule, out);
-  case DT_INT32:
-    return binarise<std::int32_t>(image.data, n, slope, inter, rule, out);
-  case DT_UINT32:
-    return binarise<std::uint32_t>(image.data, n, slope, inter, rule, out);
-  case DT_FLOAT32:
-    return binarise<float>(image.data, n, slope, inter, rule, out);
-  default:
-    return binarise<double>(image.data, n, slope, inter, rule, out);
-  }
+  const StoredScaling scaling = storedScaling(image);
+  bool binary = true;
+  visitStoredVoxels(image, static_cast<long>(image.nvox), [&](const auto *values, long count) {
+    binary = binarise(values, count, scaling, rule, out);
+    return true;
+  });
+  return binary;
 }
 
 std::string affineText(const float a[3][4]) {

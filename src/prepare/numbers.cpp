@@ -5,15 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-bool parseInteger(const std::string &text, long &value) {
-  if (text.empty())
-    return false;
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtol(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
-
 bool parseFinite(const std::string &text, double &value) {
   if (text.empty())
     return false;

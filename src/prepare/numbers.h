@@ -2,9 +2,6 @@
 // Numbers in table cells and messages.
 #include <string>
 
-// True when all of `text` is a decimal integer that fits a long.
-bool parseInteger(const std::string &text, long &value);
-
 // True when all of `text` is a finite number.
 bool parseFinite(const std::string &text, double &value);
 

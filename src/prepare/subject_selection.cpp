@@ -4,6 +4,7 @@
 #include <map>
 
 #include "prepare/numbers.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ std::string assignNames(const ParticipantsTable &table, const std::vector<long> 
   bool numeric = true;
   std::vector<long> numbers(subjects.size());
   for (std::size_t i = 0; i < subjects.size(); ++i)
-    numeric = numeric && parseInteger(subjects[i].idText, numbers[i]);
+    numeric = numeric && wholeNumberOf(subjects[i].idText, numbers[i]);
   std::map<std::string, std::size_t> owners;
   for (std::size_t i = 0; i < subjects.size(); ++i) {
     PreparedSubject &s = subjects[i];

@@ -7,7 +7,7 @@
 
 #include "report/svg_text.h"
 #include "results/result_files.h"
-#include "util/number_text.h"
+#include "util/whole_number.h"
 
 namespace {
 

@@ -77,14 +77,6 @@ std::vector<RocPoint> rocCurve(const std::vector<double> &scores,
   return curve;
 }
 
-double areaUnder(const std::vector<RocPoint> &curve) {
-  double area = 0;
-  for (std::size_t p = 1; p < curve.size(); ++p)
-    area += (curve[p].falsePositive - curve[p - 1].falsePositive) *
-            (curve[p].truePositive + curve[p - 1].truePositive) / 2.0;
-  return area;
-}
-
 std::vector<CalibrationBin> calibrationBins(const std::vector<double> &predicted,
                                             const std::vector<int> &outcomes) {
   std::vector<CalibrationBin> bins(kCalibrationBins);

@@ -14,9 +14,6 @@ struct RocPoint {
 // under it is the Mann-Whitney AUC with ties counted one half. Empty when one outcome is absent.
 std::vector<RocPoint> rocCurve(const std::vector<double> &scores, const std::vector<int> &outcomes);
 
-// Trapezoid area under `curve`.
-double areaUnder(const std::vector<RocPoint> &curve);
-
 struct CalibrationBin {
   double low = 0;
   double high = 0;

@@ -6,6 +6,7 @@
 #include "report/run_results.h"
 #include "results/result_files.h"
 #include "util/number_text.h"
+#include "util/whole_number.h"
 
 namespace {
 

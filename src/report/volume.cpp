@@ -4,52 +4,28 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <type_traits>
 
 #include "data/nifti_reader.h"
+#include "data/nifti_voxels.h"
 
 namespace {
 
-template <typename T> void copyValues(const void *data, long count, std::vector<double> &values) {
-  const T *typed = static_cast<const T *>(data);
-  values.resize(static_cast<std::size_t>(count));
-  for (long i = 0; i < count; ++i)
-    values[i] = static_cast<double>(typed[i]);
-}
-
+// The first `count` voxels as intensities (stored values scaled, as a template's are meant);
+// false for a type that cannot be displayed (uint32, and any the visitor does not know).
 bool convertValues(const nifti_image &image, long count, std::vector<double> &values) {
-  switch (image.datatype) {
-  case DT_UINT8:
-    copyValues<std::uint8_t>(image.data, count, values);
-    return true;
-  case DT_INT8:
-    copyValues<std::int8_t>(image.data, count, values);
-    return true;
-  case DT_INT16:
-    copyValues<std::int16_t>(image.data, count, values);
-    return true;
-  case DT_UINT16:
-    copyValues<std::uint16_t>(image.data, count, values);
-    return true;
-  case DT_INT32:
-    copyValues<std::int32_t>(image.data, count, values);
-    return true;
-  case DT_FLOAT32:
-    copyValues<float>(image.data, count, values);
-    return true;
-  case DT_FLOAT64:
-    copyValues<double>(image.data, count, values);
-    return true;
-  default:
-    return false;
-  }
-}
-
-// Stored values times scl_slope plus scl_inter, as a template's intensities are meant.
-void applyScaling(const nifti_image &image, std::vector<double> &values) {
-  if (image.scl_slope == 0.0f || (image.scl_slope == 1.0f && image.scl_inter == 0.0f))
-    return;
-  for (double &value : values)
-    value = value * image.scl_slope + image.scl_inter;
+  const StoredScaling scaling = storedScaling(image);
+  return visitStoredVoxels(image, count, [&](const auto *stored, long n) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(stored)>>;
+    if constexpr (std::is_same_v<T, std::uint32_t>) {
+      return false;
+    } else {
+      values.resize(static_cast<std::size_t>(n));
+      for (long i = 0; i < n; ++i)
+        values[i] = scaling(static_cast<double>(stored[i]));
+      return true;
+    }
+  });
 }
 
 } // namespace
@@ -109,7 +85,6 @@ std::string readVolume(const std::string &path, Volume &volume) {
   if (!convertValues(*image, volume.voxels(), volume.values))
     return path + " has the data type " + nifti_datatype_string(image->datatype) +
            ", which cannot be displayed\n";
-  applyScaling(*image, volume.values);
   const mat44 &m = image->sform_code > 0 ? image->sto_xyz : image->qto_xyz;
   for (int row = 0; row < 3; ++row)
     for (int col = 0; col < 4; ++col)

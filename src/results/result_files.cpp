@@ -4,21 +4,26 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "util/number_text.h"
+#include "util/token_reader.h"
+#include "util/whole_number.h"
 
 namespace {
 
 // Whitespace-separated tokens of one result file; every failure names the file and the item.
-class TokenReader {
+class ResultReader {
 public:
-  TokenReader(const std::string &path, const std::string &text) : path_(path), in_(text) {}
+  ResultReader(const std::string &path, std::string text)
+      : path_(path), text_(std::move(text)), in_(text_) {}
 
   bool words(const char *expected) {
-    std::istringstream wanted(expected);
+    torva::TokenReader wanted{std::string_view(expected)};
     std::string word;
     std::string token;
-    while (wanted >> word) {
+    while (wanted.next(word)) {
       if (!next(token, ("'" + std::string(expected) + "'").c_str()))
         return false;
       if (token != word)
@@ -54,13 +59,14 @@ public:
 
 private:
   bool next(std::string &token, const char *what) {
-    if (in_ >> token)
+    if (in_.next(token))
       return true;
     return fail(std::string("the file ends before the ") + what);
   }
 
   const std::string &path_;
-  std::istringstream in_;
+  const std::string text_;
+  torva::TokenReader in_;
   std::string error_;
 };
 
@@ -93,7 +99,7 @@ std::string readResultText(const std::string &path, std::string &text) {
 std::string parseModelSummary(const std::string &path, const std::string &text,
                               ModelSummary &summary) {
   summary = ModelSummary{};
-  TokenReader in(path, text);
+  ResultReader in(path, text);
   long distinct = 0;
   long modeId = 0;
   if (!in.words("model ensemble includes") || !in.integer(distinct, "number of distinct models") ||
@@ -137,7 +143,7 @@ std::string parseVariableLog(const std::string &path, const std::string &text, V
     return path + ": the file ends before its R-SET line\n";
   std::ostringstream rest;
   rest << lines.rdbuf();
-  TokenReader in(path, rest.str());
+  ResultReader in(path, rest.str());
   long count = 0;
   if (!in.integer(count, "R-SET count"))
     return in.error();
@@ -160,7 +166,7 @@ std::string parseVariableLog(const std::string &path, const std::string &text, V
 
 std::string parseRoiField(const std::string &path, const std::string &text, RoiField &roi) {
   roi = RoiField{};
-  TokenReader in(path, text);
+  ResultReader in(path, text);
   long regions = 0;
   long voxels = 0;
   if (!in.integer(regions, "region count") || !in.integer(voxels, "voxel count"))
@@ -193,7 +199,7 @@ std::string parseRunLogCases(const std::string &path, const std::string &text, l
   while (std::getline(lines, line)) {
     if (line.compare(0, key.size(), key) != 0)
       continue;
-    TokenReader in(path, line.substr(key.size()));
+    ResultReader in(path, line.substr(key.size()));
     if (!in.integer(cases, "sample length"))
       return in.error();
     // A count of cases below zero would reach the report's summary as a number of subjects.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "util/stop_signal.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -73,14 +74,14 @@ long runFolderPid(const std::string &name) {
     return 0;
   const std::string rest = name.substr(prefix.size());
   const std::string digits = rest.substr(0, rest.find('.'));
-  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
-      digits.size() > 9)
+  unsigned long long pid = 0;
+  if (digits.size() > 9 || parseDigits(digits, 999999999, pid) != WholeNumber::Ok)
     return 0;
   if (digits.size() < rest.size() &&
       (digits.size() + 1 == rest.size() ||
        rest.find_first_not_of("0123456789", digits.size() + 1) != std::string::npos))
     return 0;
-  return std::atol(digits.c_str());
+  return static_cast<long>(pid);
 }
 
 // Opens the lock file of the run folder `path`; -1 when it has none.

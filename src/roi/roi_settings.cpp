@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "util/file_checks.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -129,12 +130,8 @@ std::string shareText(double share) {
 }
 
 bool parseIntToken(const std::string &token, int &value) {
-  std::size_t i = (!token.empty() && (token[0] == '+' || token[0] == '-')) ? 1 : 0;
-  if (i == token.size() || skipDigits(token, i) != token.size())
-    return false;
-  errno = 0;
-  const long long parsed = std::strtoll(token.c_str(), nullptr, 10);
-  if (errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX)
+  long long parsed = 0;
+  if (parseWholeNumber(token, INT_MIN, INT_MAX, parsed) != WholeNumber::Ok)
     return false;
   value = static_cast<int>(parsed);
   return true;

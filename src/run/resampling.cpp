@@ -25,6 +25,7 @@
 #include "util/progress.h"
 #include "util/progress_line.h"
 #include "util/stop_signal.h"
+#include "util/thread_team.h"
 
 namespace {
 
@@ -134,10 +135,9 @@ public:
         outputs_(static_cast<std::size_t>(last - first)) {}
 
   void run(ResamplingResult &result, int threads) {
-    std::vector<std::thread> pool;
     std::vector<PhaseTimes> times(static_cast<std::size_t>(threads));
-    for (int t = 0; t < threads; ++t)
-      pool.emplace_back([this, &times, t] { work(times[t]); });
+    torva::ThreadTeam team(
+        threads, [this, &times](int t) { work(times[t]); }, [this] { endWork(); });
     int failedAt = -1;
     torva::DeferredExit failure;
     for (int P = first_; P < last_ && failedAt < 0; ++P) {
@@ -157,10 +157,8 @@ public:
       }
       output = IterationOutput{};
     }
-    stop_ = true;
-    helpers_.close();
-    for (std::thread &t : pool)
-      t.join();
+    endWork();
+    team.join();
     for (const PhaseTimes &t : times) {
       result.times.screeningAndScan += t.screeningAndScan;
       result.times.segmentation += t.segmentation;
@@ -207,6 +205,12 @@ private:
     output.failed = true;
     output.exit = exit;
     stop_ = true; // iterations after a failure would only be discarded
+  }
+
+  // Workers start no further iteration and leave the helper pool.
+  void endWork() {
+    stop_ = true;
+    helpers_.close();
   }
 
   IterationOutput &waitFor(int P) {

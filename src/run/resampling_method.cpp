@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "util/whole_number.h"
+
 int unif(int n) {
   const double r = static_cast<double>(std::rand());
   const double b = std::floor(n * (r / 2147483646.0));
@@ -56,10 +58,8 @@ int methodOfArgument(const std::string &text) {
 std::string parseResamplingSize(const std::string &text, int &size) {
   const std::string refusal =
       "resampling_size '" + text + "' is not a whole decimal number from 0 to 2147483647\n";
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-    return refusal;
-  const long long value = std::stoll(text);
-  if (value > 2147483647LL)
+  unsigned long long value = 0;
+  if (text.size() > 10 || parseDigits(text, 2147483647ULL, value) != WholeNumber::Ok)
     return refusal;
   size = static_cast<int>(value);
   return std::string();

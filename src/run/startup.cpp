@@ -18,6 +18,7 @@
 #include "util/command_line.h"
 #include "util/fatal.h"
 #include "util/file_checks.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -97,11 +98,8 @@ bool threadCountFromEnvironment(int &threads, std::string &error) {
     threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return true;
   }
-  char *end = nullptr;
-  const long parsed = std::strtol(value, &end, 10);
-  if (*value == '\0' || *end != '\0' || parsed < 1 || parsed > 4096 ||
-      !std::all_of(value, static_cast<const char *>(end),
-                   [](char c) { return c >= '0' && c <= '9'; })) {
+  unsigned long long parsed = 0;
+  if (parseDigits(value, 4096, parsed) != WholeNumber::Ok || parsed < 1) {
     error = std::string("TORVA_THREADS='") + value +
             "' is not a thread count; it takes a whole number from 1 to 4096\n";
     return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "util/fatal.h"
 #include "util/file_checks.h"
 #include "util/progress.h"
+#include "util/token_reader.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -42,74 +45,31 @@ std::vector<char> membershipMask(int representative, const std::vector<int> &can
   return mask;
 }
 
-// Whitespace-separated tokens of a file, read through a fixed buffer: a whole-brain
-// neighbourhood file holds millions of numbers.
-class TokenReader {
-public:
-  explicit TokenReader(std::FILE *file) : file_(file) {}
+std::string shown(const std::string &token) {
+  return token.size() <= 40 ? token : token.substr(0, 40) + "...";
+}
 
-  // Next token into `token`; false at the end of the file.
-  bool next(std::string &token) {
-    token.clear();
-    int c = get();
-    while (c != EOF && isSpace(c))
-      c = get();
-    while (c != EOF && !isSpace(c)) {
-      token.push_back(static_cast<char>(c));
-      c = get();
-    }
-    return !token.empty();
-  }
-
-private:
-  static bool isSpace(int c) {
-    return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-  }
-  int get() {
-    if (pos_ == end_) {
-      end_ = std::fread(buffer_, 1, sizeof buffer_, file_);
-      pos_ = 0;
-      if (end_ == 0)
-        return EOF;
-    }
-    return static_cast<unsigned char>(buffer_[pos_++]);
-  }
-
-  std::FILE *file_;
-  char buffer_[1 << 16];
-  std::size_t pos_ = 0;
-  std::size_t end_ = 0;
-};
-
-// A decimal integer with optional sign; values beyond the range of ids saturate, which every
-// caller then reports as out of range.
+// A count or id of the file: a decimal integer with optional sign. One beyond long long takes
+// the nearest end of that range, which every caller then refuses as out of range.
 bool parseInteger(const std::string &token, long long &value) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (token[0] == '+' || token[0] == '-') {
-    negative = token[0] == '-';
-    i = 1;
-  }
-  if (i == token.size())
-    return false;
-  long long magnitude = 0;
-  for (; i < token.size(); ++i) {
-    if (token[i] < '0' || token[i] > '9')
-      return false;
-    if (magnitude < 1000000000000LL)
-      magnitude = magnitude * 10 + (token[i] - '0');
-  }
-  value = negative ? -magnitude : magnitude;
-  return true;
+  const WholeNumber parsed = parseWholeNumber(token, LLONG_MIN, LLONG_MAX, value);
+  if (parsed == WholeNumber::OutOfRange)
+    value = token[0] == '-' ? LLONG_MIN : LLONG_MAX;
+  return parsed != WholeNumber::NotWhole;
+}
+
+// An integer token for a message: its value, or the token as written when it is beyond long
+// long, so that no digit is lost.
+std::string integerShown(const std::string &token) {
+  long long value = 0;
+  return parseWholeNumber(token, LLONG_MIN, LLONG_MAX, value) == WholeNumber::Ok
+             ? std::to_string(value)
+             : shown(token);
 }
 
 struct FileCloser {
   void operator()(std::FILE *file) const { std::fclose(file); }
 };
-
-std::string shown(const std::string &token) {
-  return token.size() <= 40 ? token : token.substr(0, 40) + "...";
-}
 
 } // namespace
 
@@ -171,7 +131,7 @@ bool parse_nbhd_file(std::vector<std::vector<int>> &memberLists, std::FILE *file
                      const std::vector<int> &memberIndex, const std::string &fileName,
                      std::string &error) {
   const long volume = static_cast<long>(memberIndex.size());
-  TokenReader reader(file);
+  torva::TokenReader reader(file);
   std::string token;
   long long value = 0;
   for (long v = 0; v < volume; ++v) {
@@ -187,17 +147,20 @@ bool parse_nbhd_file(std::vector<std::vector<int>> &memberLists, std::FILE *file
       return false;
     }
     if (value < 0) {
-      error = formatted("%s: the record of voxel %ld has a negative neighbour count %lld\n",
-                        fileName.c_str(), id, value);
+      error = formatted("%s: the record of voxel %ld has a negative neighbour count %s\n",
+                        fileName.c_str(), id, integerShown(token).c_str());
       return false;
     }
     const long long count = value;
+    // A count beyond long long cannot be read to its end; its message shows it as written.
+    const std::string countText = count == LLONG_MAX ? integerShown(token) : std::string();
     std::vector<int> *list = memberIndex[v] >= 0 ? &memberLists[memberIndex[v]] : nullptr;
     for (long long i = 0; i < count; ++i) {
       if (!reader.next(token)) {
-        error = formatted("%s ends inside the record of voxel %ld: %lld neighbour ids announced, "
+        error = formatted("%s ends inside the record of voxel %ld: %s neighbour ids announced, "
                           "%lld found\n",
-                          fileName.c_str(), id, count, i);
+                          fileName.c_str(), id,
+                          countText.empty() ? std::to_string(count).c_str() : countText.c_str(), i);
         return false;
       }
       if (!parseInteger(token, value)) {
@@ -206,8 +169,8 @@ bool parse_nbhd_file(std::vector<std::vector<int>> &memberLists, std::FILE *file
         return false;
       }
       if (value < 1 || value > volume) {
-        error = formatted("%s: the record of voxel %ld lists voxel id %lld, outside 1..%ld\n",
-                          fileName.c_str(), id, value, volume);
+        error = formatted("%s: the record of voxel %ld lists voxel id %s, outside 1..%ld\n",
+                          fileName.c_str(), id, integerShown(token).c_str(), volume);
         return false;
       }
       if (list != nullptr && memberIndex[value - 1] >= 0) {

@@ -1,6 +1,9 @@
 #include "shard/plan.h"
 
+#include <climits>
 #include <cstdlib>
+
+#include "util/whole_number.h"
 
 namespace {
 
@@ -8,13 +11,10 @@ namespace {
 
 // A whole decimal number of at most 9 digits (so it fits an int), nothing else.
 bool parseCount(const std::string &text, int &value) {
-  if (text.empty() || text.size() > 9)
+  unsigned long long parsed = 0;
+  if (text.size() > 9 || parseDigits(text, INT_MAX, parsed) != WholeNumber::Ok)
     return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9')
-      return false;
-  }
-  value = std::atoi(text.c_str());
+  value = static_cast<int>(parsed);
   return true;
 }
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "util/whole_number.h"
+
 namespace {
 
 // Words of the head: "subjects" K "nodes" n "size" X Y Z and the three column names.
@@ -30,8 +32,14 @@ bool absoluteListText(const std::string &listText, const std::string &baseFolder
     error = "torvacoreel-slurm: the file list ends inside its head\n";
     return false;
   }
-  const long subjects = std::strtol(words[1].c_str(), nullptr, 10);
-  if (subjects < 1 || words.size() < kHeadWords + 3 * static_cast<std::size_t>(subjects)) {
+  long subjects = 0;
+  if (!wholeNumberOf(words[1], subjects)) {
+    error = "torvacoreel-slurm: the file list's subject count '" + words[1] +
+            "' is not a whole number\n";
+    return false;
+  }
+  // Compared by division: three words per subject could overflow for a huge count.
+  if (subjects < 1 || static_cast<unsigned long>(subjects) > (words.size() - kHeadWords) / 3) {
     error = "torvacoreel-slurm: the file list holds fewer entries than its subject count\n";
     return false;
   }

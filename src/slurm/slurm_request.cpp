@@ -1,16 +1,20 @@
 #include "slurm/slurm_request.h"
 
+#include <climits>
 #include <cstdlib>
 
 #include "run/resampling_method.h"
 #include "util/command_line.h"
+#include "util/whole_number.h"
 
 namespace {
 
+// At most 9 digits, as the shard counts of TORVA_SHARD.
 bool parseWholeNumber(const std::string &text, int &value) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+  unsigned long long parsed = 0;
+  if (text.size() > 9 || parseDigits(text, INT_MAX, parsed) != WholeNumber::Ok)
     return false;
-  value = std::atoi(text.c_str());
+  value = static_cast<int>(parsed);
   return true;
 }
 

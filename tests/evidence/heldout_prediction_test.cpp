@@ -118,40 +118,6 @@ std::vector<SubjectPrediction> predictedAll(const std::vector<double> &p) {
   return means;
 }
 
-TEST(MannWhitneyAuc, TiesCountOneHalf) {
-  // Positives 0.8, 0.5; negatives 0.5, 0.2: pairs win, win, tie, win = 3.5 / 4.
-  EXPECT_EQ(mannWhitneyAuc({0.8, 0.5, 0.5, 0.2}, {1, 1, 0, 0}), 0.875);
-  EXPECT_EQ(mannWhitneyAuc({0.3, 0.3, 0.3}, {1, 0, 1}), 0.5);
-  EXPECT_EQ(mannWhitneyAuc({0.1, 0.9}, {1, 0}), 0.0);
-  EXPECT_EQ(mannWhitneyAuc({0.1, 0.9}, {0, 1}), 1.0);
-  EXPECT_FALSE(mannWhitneyAuc({0.1, 0.9}, {1, 1}).has_value());
-  EXPECT_FALSE(mannWhitneyAuc({}, {}).has_value());
-}
-
-// A plain count over every pair against the sorted route, on random scores with many ties.
-TEST(MannWhitneyAuc, EqualsThePairCount) {
-  unsigned state = 12345;
-  for (int trial = 0; trial < 50; ++trial) {
-    std::vector<double> scores;
-    std::vector<int> outcomes;
-    const int n = 2 + trial;
-    for (int i = 0; i < n; ++i) {
-      state = state * 1103515245u + 12345u;
-      scores.push_back(static_cast<double>((state >> 16) % 7));
-      outcomes.push_back(i % 3 == 0 ? 1 : 0);
-    }
-    double wins = 0;
-    double pairs = 0;
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j)
-        if (outcomes[i] == 1 && outcomes[j] == 0) {
-          pairs += 1;
-          wins += scores[i] > scores[j] ? 1.0 : scores[i] == scores[j] ? 0.5 : 0.0;
-        }
-    EXPECT_EQ(mannWhitneyAuc(scores, outcomes), wins / pairs) << trial;
-  }
-}
-
 TEST(SummarisePredictions, OneOutcomeLeavesTheMeasuresThatNeedBothNA) {
   const PredictionSummary summary =
       summarisePredictions(predictedAll({0.75, 0.25}), {1, 1}, {3, 1});
@@ -212,7 +178,7 @@ RunFiles filesOf(const PackedStudy &study, const std::vector<IterationPrediction
 //   brier (1/9 + 9/25 + 1/4 + 1/9) / 4 = 0.2080555..
 //   log loss (ln 3/2 + ln 5/2 + ln 2 + ln 3/2) / 4 = 0.6050920..
 //   lesion volumes 2 1 1 0: (2 > 1, 2 > 0, 1 = 1, 1 > 0) = 3.5 / 4
-// DeLong, paired (evidence/auc_comparison.h): V10 of p over the outcome-1 subjects (1, 1/2),
+// DeLong, paired (evidence/auc.h): V10 of p over the outcome-1 subjects (1, 1/2),
 // of the volume (1, 3/4); V01 over the outcome-0 subjects (1/2, 1) and (3/4, 1). With divisor 1:
 //   S10_aa = 1/8, S10_bb = 1/32, S10_ab = 1/16, and S01 the same.
 //   var(auc) = 1/8 / 2 + 1/8 / 2 = 1/8: 0.75 -+ 1.959964 * 0.353553 = 0.057048 .. 1 (clipped)

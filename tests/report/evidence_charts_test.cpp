@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "evidence/heldout_prediction.h"
+#include "evidence/auc.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -20,6 +20,15 @@ double pairwiseAuc(const std::vector<double> &scores, const std::vector<int> &ou
         ++pairs;
       }
   return wins / static_cast<double>(pairs);
+}
+
+// Trapezoid area under a drawn curve, to check the curve against the AUC the files carry.
+double areaUnder(const std::vector<RocPoint> &curve) {
+  double area = 0;
+  for (std::size_t p = 1; p < curve.size(); ++p)
+    area += (curve[p].falsePositive - curve[p - 1].falsePositive) *
+            (curve[p].truePositive + curve[p - 1].truePositive) / 2.0;
+  return area;
 }
 
 // Scores 0.9 (1), 0.6 (1), 0.6 (0), 0.2 (0): the tie at 0.6 moves both rates in one diagonal
@@ -39,7 +48,7 @@ TEST(RocCurve, TiesStepDiagonallyAndTheAreaIsTheMannWhitneyAuc) {
 }
 
 // Integer lesion volumes with many ties, as the lesion-volume curve meets them: the area is the
-// pair count, and the AUC the analysis writes beside the curve (evidence/heldout_prediction.h).
+// pair count, and the AUC the analysis writes beside the curve (evidence/auc.h).
 TEST(RocCurve, AreaMatchesPairwiseCountOnRandomTiedScores) {
   std::mt19937 random(7);
   for (int study = 0; study < 50; ++study) {

@@ -465,6 +465,23 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "--study study.list",
                     {"run/prediction.tsv line 4 is subject 8", "study.list is subject 3"}},
+        // An empty field holds no number; it was once read as 0, here a subject never held out.
+        BadEvidence{"PredictionWithEmptyHeldOut",
+                    [] {
+                      writePrediction("run");
+                      writeFile("run/prediction.tsv", "id\timage\toutcome\theldout\tp_outcome1\n"
+                                                      "1\ts1.nii\t1\t\tNA\n");
+                    },
+                    "",
+                    {"run/prediction.tsv line 2: heldout \"\" is not a valid value"}},
+        BadEvidence{"PermutationWithEmptyRepresentative",
+                    [] {
+                      writePermutation("run");
+                      testsupport::runCommand("sed -i 's/^2\t24\t/2\t\t/' run/permutation.tsv",
+                                              "sed.out", "sed.err");
+                    },
+                    "",
+                    {"run/permutation.tsv line 3: rep_id \"\""}},
         BadEvidence{"PredictionWithShortLine",
                     [] {
                       writePrediction("run");

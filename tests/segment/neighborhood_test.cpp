@@ -198,8 +198,18 @@ TEST(FileNeighbourhood, MalformedFilesAreRefusedNamingFileAndVoxel) {
       {"-1\n0\n0\n0\n", "the record of voxel 1 has a negative neighbour count -1"},
       {"1 2\n1 5\n0\n0\n", "the record of voxel 2 lists voxel id 5, outside 1..4"},
       {"0\n0\n0\n1 0\n", "the record of voxel 4 lists voxel id 0, outside 1..4"},
-      // Voxel 3 is no member, but its record is still part of the file.
-      {"1 2\n1 1\n1 99999999999999999999\n0\n", "voxel 3 lists voxel id"},
+      // Voxel 3 is no member, but its record is still part of the file. Ids and counts of 13
+      // digits or more are shown whole, within long long or beyond it.
+      {"1 2\n1 1\n1 99999999999999999999\n0\n",
+       "voxel 3 lists voxel id 99999999999999999999, outside 1..4"},
+      {"1 2\n1 1\n1 1234567890123456\n0\n", "voxel 3 lists voxel id 1234567890123456, outside"},
+      {"1 2\n1 1\n1 -1234567890123456\n0\n", "voxel 3 lists voxel id -1234567890123456, outside"},
+      {"1 2\n1 1\n0\n1234567890123456 1\n",
+       "voxel 4: 1234567890123456 neighbour ids announced, 1 found"},
+      {"1 2\n1 1\n0\n99999999999999999999 1\n",
+       "voxel 4: 99999999999999999999 neighbour ids announced, 1 found"},
+      {"-99999999999999999999\n0\n0\n0\n",
+       "voxel 1 has a negative neighbour count -99999999999999999999"},
       {"1 2\n0\n0\n0\n", "nbhd_system.torva: voxel 1 lists voxel 2, but voxel 2 does not list "
                          "voxel 1"},
   };

@@ -130,6 +130,20 @@ TEST(ListCopy, RelativeImagePathsBecomeAbsoluteTheRestStaysAsWritten) {
   EXPECT_FALSE(absoluteListText("subjects 3\nnodes", "/x", copy, error));
 }
 
+TEST(ListCopy, SubjectCountsThatAreNoWholeNumberOrTooLargeAreRefused) {
+  const std::string head = "nodes 5\nsize 2 2 1\nid file fv\n1 a.nii 0\n2 b.nii 1\n";
+  std::string copy;
+  std::string error;
+  // Read as 2 before: the rest of the word was ignored.
+  EXPECT_FALSE(absoluteListText("subjects 2abc\n" + head, "/x", copy, error));
+  EXPECT_EQ(error,
+            "torvacoreel-slurm: the file list's subject count '2abc' is not a whole number\n");
+  // Three words per subject: 6148914691236517206 * 3 wraps to 2 in 64 bits.
+  EXPECT_FALSE(absoluteListText("subjects 6148914691236517206\n" + head, "/x", copy, error));
+  EXPECT_EQ(error, "torvacoreel-slurm: the file list holds fewer entries than its subject count\n");
+  EXPECT_TRUE(absoluteListText("subjects 2\n" + head, "/x", copy, error)) << error;
+}
+
 TEST(RunFolder, PathsThatBatchOptionsCannotHoldAreRefused) {
   std::string error;
   EXPECT_TRUE(checkRunFolderPath("/scratch/lab-1/run_2", error));

@@ -4,16 +4,6 @@
 
 namespace {
 
-TEST(NumberText, WholeNumbersMustFillTheTokenAndFitALong) {
-  long value = 0;
-  EXPECT_TRUE(wholeNumberOf("-37", value));
-  EXPECT_EQ(value, -37);
-  EXPECT_TRUE(wholeNumberOf("9223372036854775807", value));
-  EXPECT_FALSE(wholeNumberOf("9223372036854775808", value)); // one past the largest long
-  EXPECT_FALSE(wholeNumberOf("12x", value));
-  EXPECT_FALSE(wholeNumberOf("1.0", value));
-}
-
 TEST(NumberText, NumbersTakeTheWrittenFormsOfDoubles) {
   double value = 0;
   EXPECT_TRUE(numberOf("1e-07", value));

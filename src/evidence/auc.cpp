@@ -1,7 +1,8 @@
-#include "evidence/auc_comparison.h"
+#include "evidence/auc.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -59,6 +60,36 @@ Covariance covarianceOf(const std::vector<double> &a, const std::vector<double> 
 }
 
 } // namespace
+
+// Sorted by score, each group of equal scores adds, per outcome-1 member, one for every
+// outcome-0 subject below the group and one half for every outcome-0 member of the group. The
+// count is kept doubled, so it is a whole number until the one division.
+std::optional<double> mannWhitneyAuc(const std::vector<double> &scores,
+                                     const std::vector<int> &outcomes) {
+  const std::size_t n = std::min(scores.size(), outcomes.size());
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(),
+            [&scores](std::size_t a, std::size_t b) { return scores[a] < scores[b]; });
+  long long below0 = 0;
+  long long doubledWins = 0;
+  long long ones = 0;
+  for (std::size_t start = 0; start < n;) {
+    std::size_t end = start;
+    long long group1 = 0;
+    long long group0 = 0;
+    for (; end < n && scores[order[end]] == scores[order[start]]; ++end)
+      (outcomes[order[end]] == 1 ? group1 : group0) += 1;
+    doubledWins += group1 * (2 * below0 + group0);
+    below0 += group0;
+    ones += group1;
+    start = end;
+  }
+  if (ones == 0 || below0 == 0)
+    return std::nullopt;
+  return static_cast<double>(doubledWins) /
+         (2.0 * static_cast<double>(ones) * static_cast<double>(below0));
+}
 
 std::optional<AucVariances> delongVariances(const std::vector<double> &a,
                                             const std::vector<double> &b,

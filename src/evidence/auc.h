@@ -1,6 +1,8 @@
 #pragma once
-// The uncertainty of an AUC and of the difference of two AUCs on the same subjects, by the
-// structural components of DeLong, DeLong and Clarke-Pearson (1988).
+// The AUC of a score against a 0/1 outcome, and its uncertainty: the one place the area under
+// the ROC curve is computed. The uncertainty of an AUC and of the difference of two AUCs on the
+// same subjects is that of the structural components of DeLong, DeLong and Clarke-Pearson
+// (1988).
 //
 // With m subjects of outcome 1 (scores x_i) and n of outcome 0 (scores y_j), and
 // psi(x, y) = 1 when x > y, 1/2 when x = y, 0 when x < y:
@@ -13,6 +15,12 @@
 //   var(AUC_a - AUC_b) = (S10_aa + S10_bb - 2 S10_ab) / m + (S01_aa + S01_bb - 2 S01_ab) / n.
 #include <optional>
 #include <vector>
+
+// Mann-Whitney AUC: the fraction of (outcome 1, outcome 0) pairs in which the outcome-1 member
+// has the larger score, ties counting one half. `outcomes` are 0 or 1 (anything but 1 counts as
+// 0). Empty when either outcome is missing.
+std::optional<double> mannWhitneyAuc(const std::vector<double> &scores,
+                                     const std::vector<int> &outcomes);
 
 struct AucVariances {
   double first = 0;      // var(AUC_a)

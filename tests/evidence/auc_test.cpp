@@ -1,6 +1,7 @@
-// The DeLong comparison: a case worked by hand, the structural components against their O(m n)
-// definition on random scores with ties, the interval's clipping and the cases without a value.
-#include "evidence/auc_comparison.h"
+// The AUC: worked ties and the plain pair count; the DeLong comparison: a case worked by hand,
+// the structural components against their O(m n) definition on random scores with ties, the
+// interval's clipping and the cases without a value.
+#include "evidence/auc.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,40 @@
 #include "evidence/heldout_prediction.h"
 
 namespace {
+
+TEST(MannWhitneyAuc, TiesCountOneHalf) {
+  // Positives 0.8, 0.5; negatives 0.5, 0.2: pairs win, win, tie, win = 3.5 / 4.
+  EXPECT_EQ(mannWhitneyAuc({0.8, 0.5, 0.5, 0.2}, {1, 1, 0, 0}), 0.875);
+  EXPECT_EQ(mannWhitneyAuc({0.3, 0.3, 0.3}, {1, 0, 1}), 0.5);
+  EXPECT_EQ(mannWhitneyAuc({0.1, 0.9}, {1, 0}), 0.0);
+  EXPECT_EQ(mannWhitneyAuc({0.1, 0.9}, {0, 1}), 1.0);
+  EXPECT_FALSE(mannWhitneyAuc({0.1, 0.9}, {1, 1}).has_value());
+  EXPECT_FALSE(mannWhitneyAuc({}, {}).has_value());
+}
+
+// A plain count over every pair against the sorted route, on random scores with many ties.
+TEST(MannWhitneyAuc, EqualsThePairCount) {
+  unsigned state = 12345;
+  for (int trial = 0; trial < 50; ++trial) {
+    std::vector<double> scores;
+    std::vector<int> outcomes;
+    const int n = 2 + trial;
+    for (int i = 0; i < n; ++i) {
+      state = state * 1103515245u + 12345u;
+      scores.push_back(static_cast<double>((state >> 16) % 7));
+      outcomes.push_back(i % 3 == 0 ? 1 : 0);
+    }
+    double wins = 0;
+    double pairs = 0;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j)
+        if (outcomes[i] == 1 && outcomes[j] == 0) {
+          pairs += 1;
+          wins += scores[i] > scores[j] ? 1.0 : scores[i] == scores[j] ? 0.5 : 0.0;
+        }
+    EXPECT_EQ(mannWhitneyAuc(scores, outcomes), wins / pairs) << trial;
+  }
+}
 
 // Five subjects, outcome 1 1 1 0 0. Score a: 0.9 0.5 0.3 | 0.5 0.1; score b: 3 1 2 | 2 2.
 //   V10_a (outcome-1 subjects against the two others): 0.9 beats both -> 1; 0.5 ties 0.5, beats
